@@ -1,0 +1,79 @@
+#include "engine/DownloadWorker.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "engine/ImageFileOps.h"
+#include "engine/SystemTexts.h"
+
+namespace voltrix {
+
+std::string segmentFileName(int number, const char* kind, const char* imageName) {
+  char name[512];
+  std::snprintf(name, sizeof name, "F_%d_%s_%s", number, kind, imageName);
+  return name;
+}
+
+namespace {
+
+enum class Ending { AllVerified, FailedWithoutSignal, FailedWithSignal };
+
+Ending runSegments(DownloadState& state, MessageSink& dialog, LinkPhases& link) {
+  while (state.cursor.load() < state.segmentCount.load()) {
+    state.imageName = texts::kImageFileName;
+    const int index = state.cursor.load();
+    state.currentLength = static_cast<std::uint32_t>(state.segmentLengths[index]);
+    state.currentAddress = static_cast<std::uint32_t>(state.segmentAddresses[index]);
+    state.currentOffset = static_cast<std::uint32_t>(state.segmentOffsets[index]);
+    // The cursor names the next entry while this one is processed.
+    state.cursor = index + 1;
+
+    const std::string writeFile = segmentFileName(index + 1, "W", state.imageName.load());
+    const std::string readBackFile = segmentFileName(index + 1, "R", state.imageName.load());
+
+    if (link.writeSegment(state, dialog, writeFile) != 0) return Ending::FailedWithoutSignal;
+    if (link.readBackSegment(state, dialog, writeFile, readBackFile) != 0) {
+      return Ending::FailedWithoutSignal;
+    }
+    ImageFileOps files;
+    switch (files.compareSegmentFiles(writeFile, readBackFile)) {
+      case COMPARE_EQUAL:
+        break;
+      case COMPARE_DIFFERENT:
+        PostToDialog(dialog, textMessage(UWM_ERROR, texts::kIncorrectVerify));
+        return Ending::FailedWithSignal;
+      default:
+        PostToDialog(dialog, textMessage(UWM_ERROR, texts::kFileOpeningError));
+        return Ending::FailedWithSignal;
+    }
+    const std::uint32_t length = state.currentLength;
+    PostToDialog(dialog, addressMessage(UWM_SEGMENT_OK, state.currentAddress + length, length));
+    // A file another program holds open can still be unlinked here; a failed
+    // delete leaves a stale file that the next run replaces, nothing more.
+    ::unlink(writeFile.c_str());
+    ::unlink(readBackFile.c_str());
+  }
+  return Ending::AllVerified;
+}
+
+}  // namespace
+
+std::uint32_t DownloadWorker(DownloadState& state, MessageSink& dialog, LinkPhases& link) {
+  const Ending ending = runSegments(state, dialog, link);
+  // The operator may start again while the device still answers the signal.
+  state.busy = BusyState::Idle;
+  switch (ending) {
+    case Ending::AllVerified:
+      link.sendEndOfRun(state, dialog, 1);
+      return 0;
+    case Ending::FailedWithSignal:
+      link.sendEndOfRun(state, dialog, 0);
+      return 1;
+    case Ending::FailedWithoutSignal:
+      return 1;
+  }
+  return 1;
+}
+
+}  // namespace voltrix

@@ -1,0 +1,43 @@
+#pragma once
+// Turns a COM port number into the device node that stands for it.
+//
+// With VOLTRIX_DOSDEVICES set, that directory is the only source: COM<n>
+// (any case) in it is a symbolic link to the device node. Without it, the
+// machine's own ports are numbered in a fixed order (see the README):
+// COM1..COM4 are the on-board UARTs /dev/ttyS0..3, COM5 and up the USB
+// virtual COM ports (/dev/ttyACM*, then /dev/ttyUSB*, each in number order).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace voltrix {
+
+struct ComResolution {
+  std::string devicePath;  // empty when no device stands for the number
+  std::string detail;      // why not, for the operator
+};
+
+class ComResolver {
+ public:
+  virtual ~ComResolver() = default;
+  virtual ComResolution resolve(std::uint32_t portNumber) const = 0;
+};
+
+// The resolver of this machine: the override directory or the default order.
+std::shared_ptr<const ComResolver> systemComResolver();
+
+// Every port number resolves to the same device node (voltrix-cli --port).
+std::shared_ptr<const ComResolver> fixedDeviceResolver(std::string devicePath);
+
+// The USB virtual COM ports of the default order, first one first, each with
+// the COM number under which systemComResolver() finds it. Used by the
+// device map so that "\Device\VCP0" names the first of them.
+struct UsbComPort {
+  std::uint32_t comNumber;
+  std::string devicePath;
+};
+std::vector<UsbComPort> usbVirtualComPorts();
+
+}  // namespace voltrix

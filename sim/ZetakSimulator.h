@@ -1,0 +1,104 @@
+#pragma once
+// A simulated Zetak loader on the master side of a pseudo-terminal. The host
+// opens the device side (devicePath()) like any serial port. The simulator
+// answers every step with exactly one byte (a read-back block with its data),
+// stores what it is sent in a memory keyed by device address with the byte
+// transform undone, and returns that memory on read-back, so a correct host
+// verifies. It keeps its state while the host closes and reopens the port.
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace voltrix::sim {
+
+// The steps of the loader protocol, as the simulator recognises them.
+enum class SimStep {
+  Sync,         // 'S'
+  WriteCommand, // 'W'
+  WriteHeader,  // 0A 08 ... / 05 03 ... / 07 05 ...
+  WriteData,    // the data bytes announced by a write header
+  ReadCommand,  // 'R'
+  ReadHeader,   // 07 05 ... / 02 00 / 04 02 ...
+  DataRequest,  // 0xBB
+  ReadAck,      // 0xAA after a read-back block
+  Abort,        // 03 45 00
+  EndOfRun,     // 'Z' or 'E'
+};
+
+enum class FaultKind {
+  None,
+  Refuse,      // answer the step with a refusal (Sync, WriteHeader, WriteData, ReadHeader)
+  Silence,     // answer nothing from this step on
+  HangUp,      // close the master side when the step arrives
+  WrongByte,   // DataRequest: one byte of the block differs from memory
+  ShortBlock,  // DataRequest: send only half of the requested bytes
+  LateReply,   // answer this step `lateBy` later than usual
+};
+
+struct FaultPlan {
+  FaultKind kind = FaultKind::None;
+  SimStep step = SimStep::Sync;
+  int occurrence = 1;  // 1-based: which arrival of `step` the fault hits
+  std::chrono::milliseconds lateBy{0};
+};
+
+struct SimConfig {
+  std::uint32_t baudRate = 57600;
+  bool paced = false;  // each byte takes 10 bit times, both directions
+  std::chrono::microseconds replyLatency{0};
+  int refuseSyncs = 0;  // the first k sync requests are answered with kRefuse
+  FaultPlan fault;
+};
+
+// The bytes the simulator answers with. Where the host does not examine the
+// answer each step has its own byte, so a host that loses step shows it.
+inline constexpr std::uint8_t kAck = 0xAA;
+inline constexpr std::uint8_t kRefuse = 0xEE;
+inline constexpr std::uint8_t kSyncBusy = 0x55;
+inline constexpr std::uint8_t kWriteCommandReply = 0x77;
+inline constexpr std::uint8_t kReadCommandReply = 0x72;
+inline constexpr std::uint8_t kReadAckReply = 0x61;
+inline constexpr std::uint8_t kAbortReply = 0x62;
+inline constexpr std::uint8_t kEndOfRunReply = 0x65;
+inline constexpr std::uint8_t kUnwrittenMemory = 0xFF;
+
+struct TranscriptEntry {
+  bool fromHost;
+  std::uint8_t byte;
+};
+
+class ZetakSimulator {
+ public:
+  explicit ZetakSimulator(SimConfig config = {});
+  ~ZetakSimulator();  // stops the thread, closes both sides
+  ZetakSimulator(const ZetakSimulator&) = delete;
+  ZetakSimulator& operator=(const ZetakSimulator&) = delete;
+
+  // Creates the pseudo-terminal and starts serving on its own thread.
+  bool start();
+  void stop();
+  // The device side, e.g. /dev/pts/7.
+  const std::string& devicePath() const;
+
+  // Snapshots, safe to take while the simulator runs.
+  std::map<std::uint32_t, std::uint8_t> memory() const;
+  std::vector<std::uint8_t> memoryRange(std::uint32_t address, std::uint32_t length) const;
+  std::vector<TranscriptEntry> transcript() const;
+  std::vector<std::uint8_t> bytesFromHost() const;
+  std::vector<std::uint8_t> bytesToHost() const;
+  std::optional<std::uint8_t> endOfRunByte() const;
+  int syncRequests() const;
+  bool hungUp() const;
+  void clearTranscript();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace voltrix::sim

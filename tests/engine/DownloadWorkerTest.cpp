@@ -1,0 +1,165 @@
+#include "engine/DownloadWorker.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/MessageQueue.h"
+#include "engine/SystemTexts.h"
+#include "tests/support/TempDir.h"
+
+namespace voltrix {
+namespace {
+
+using test::fileExists;
+
+// Stands in for the serial phases: writes the two files itself and records
+// what the worker asked for and in which state.
+class ScriptedLink : public LinkPhases {
+ public:
+  enum class ReadBack { Equal, Different, Missing };
+  std::map<int, int> writeResult, readResult;  // by 1-based segment number
+  std::map<int, ReadBack> readBack;
+  std::vector<std::string> calls;
+  std::vector<int> endOfRun;
+  std::vector<BusyState> busyAtEndOfRun;
+
+  int writeSegment(DownloadState& state, MessageSink&, const std::string& writeFile) override {
+    const int n = state.cursor;
+    calls.push_back("W" + std::to_string(n) + ":" + writeFile);
+    test::writeFileBytes(writeFile, std::string(state.currentLength, '\x0E'));
+    return writeResult.count(n) ? writeResult[n] : 0;
+  }
+  int readBackSegment(DownloadState& state, MessageSink&, const std::string&,
+                      const std::string& readFile) override {
+    const int n = state.cursor;
+    calls.push_back("R" + std::to_string(n) + ":" + readFile);
+    switch (readBack.count(n) ? readBack[n] : ReadBack::Equal) {
+      case ReadBack::Equal:
+        test::writeFileBytes(readFile, std::string(state.currentLength, '\0'));
+        break;
+      case ReadBack::Different:
+        test::writeFileBytes(readFile, std::string(state.currentLength, '\1'));
+        break;
+      case ReadBack::Missing:
+        break;
+    }
+    return readResult.count(n) ? readResult[n] : 0;
+  }
+  int sendEndOfRun(DownloadState& state, MessageSink&, int success) override {
+    endOfRun.push_back(success);
+    busyAtEndOfRun.push_back(state.busy);
+    return 0;
+  }
+};
+
+class Worker : public ::testing::Test {
+ protected:
+  void loadTable(std::initializer_list<std::pair<std::int32_t, std::int32_t>> segments) {
+    int i = 0;
+    for (auto [address, length] : segments) {
+      state.segmentOffsets[i] = i * 100;
+      state.segmentAddresses[i] = address;
+      state.segmentLengths[i] = length;
+      ++i;
+    }
+    state.segmentCount = i;
+    state.cursor = 0;
+    state.busy = BusyState::Downloading;
+  }
+  std::uint32_t run() { return DownloadWorker(state, queue, link); }
+
+  test::TempDir dir;
+  DownloadState state;
+  MessageQueue queue;
+  ScriptedLink link;
+};
+
+TEST_F(Worker, OneVerifiedSegmentPostsItsEndAndSignalsSuccess) {
+  loadTable({{0x1000, 40}});
+  EXPECT_EQ(run(), 0u);
+  EXPECT_EQ(queue.drain(), (std::vector<WorkerMessage>{addressMessage(UWM_SEGMENT_OK, 0x1028, 40)}));
+  EXPECT_FALSE(fileExists("F_1_W_sysbin.bin"));
+  EXPECT_FALSE(fileExists("F_1_R_sysbin.bin"));
+  EXPECT_EQ(link.endOfRun, std::vector<int>{1});
+  EXPECT_EQ(link.busyAtEndOfRun, std::vector<BusyState>{BusyState::Idle});
+  EXPECT_EQ(state.cursor, 1);
+  EXPECT_STREQ(state.imageName, "sysbin.bin");
+}
+
+TEST_F(Worker, ASecondSegmentFailingItsComparisonStopsTheRun) {
+  loadTable({{0x10, 8}, {0x20, 8}, {0x30, 8}});
+  link.readBack[2] = ScriptedLink::ReadBack::Different;
+  EXPECT_EQ(run(), 1u);
+  EXPECT_EQ(queue.drain(), (std::vector<WorkerMessage>{
+                               addressMessage(UWM_SEGMENT_OK, 0x18, 8),
+                               textMessage(UWM_ERROR, texts::kIncorrectVerify)}));
+  EXPECT_FALSE(fileExists("F_1_W_sysbin.bin"));
+  EXPECT_TRUE(fileExists("F_2_W_sysbin.bin"));
+  EXPECT_TRUE(fileExists("F_2_R_sysbin.bin"));
+  EXPECT_EQ(link.calls.size(), 4u);  // the third segment is never touched
+  EXPECT_EQ(link.endOfRun, std::vector<int>{0});
+  EXPECT_EQ(state.cursor, 2);
+  EXPECT_EQ(state.busy, BusyState::Idle);
+  EXPECT_EQ(state.currentAddress, 0x20u);
+}
+
+TEST_F(Worker, AMissingReadBackFileIsAFileError) {
+  loadTable({{0x10, 8}});
+  link.readBack[1] = ScriptedLink::ReadBack::Missing;
+  EXPECT_EQ(run(), 1u);
+  EXPECT_EQ(queue.drain(),
+            std::vector<WorkerMessage>{textMessage(UWM_ERROR, texts::kFileOpeningError)});
+  EXPECT_EQ(link.endOfRun, std::vector<int>{0});
+}
+
+TEST_F(Worker, AFailedWriteOrReadBackEndsWithoutSignal) {
+  loadTable({{0x10, 8}, {0x20, 8}});
+  link.writeResult[1] = 1;
+  EXPECT_EQ(run(), 1u);
+  EXPECT_TRUE(queue.drain().empty());
+  EXPECT_EQ(link.calls, std::vector<std::string>{"W1:F_1_W_sysbin.bin"});
+  EXPECT_TRUE(link.endOfRun.empty());
+  EXPECT_EQ(state.busy, BusyState::Idle);
+
+  loadTable({{0x10, 8}, {0x20, 8}});
+  link.calls.clear();
+  link.writeResult.clear();
+  link.readResult[2] = 1;
+  EXPECT_EQ(run(), 1u);
+  EXPECT_EQ(link.calls.size(), 4u);
+  EXPECT_EQ(queue.drain().size(), 1u);  // only the first segment's success
+  EXPECT_TRUE(link.endOfRun.empty());
+  EXPECT_TRUE(fileExists("F_2_W_sysbin.bin"));
+  EXPECT_EQ(state.busy, BusyState::Idle);
+}
+
+TEST_F(Worker, AnExhaustedCursorSignalsSuccessAtOnce) {
+  loadTable({{0x10, 8}});
+  state.cursor = 1;
+  EXPECT_EQ(run(), 0u);
+  EXPECT_TRUE(link.calls.empty());
+  EXPECT_EQ(link.endOfRun, std::vector<int>{1});
+}
+
+TEST_F(Worker, NamesTheFilesOfEverySegment) {
+  EXPECT_EQ(segmentFileName(12, "W", "sysbin.bin"), "F_12_W_sysbin.bin");
+  EXPECT_EQ(segmentFileName(128, "R", "sysbin.bin"), "F_128_R_sysbin.bin");
+  loadTable({{1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1}, {9, 1}, {10, 1},
+             {11, 1}, {12, 1}});
+  link.readBack[12] = ScriptedLink::ReadBack::Different;
+  run();
+  EXPECT_EQ(link.calls.back(), "R12:F_12_R_sysbin.bin");
+  EXPECT_TRUE(fileExists("F_12_W_sysbin.bin"));
+}
+
+TEST_F(Worker, TheSegmentEndAddressWrapsAt32Bits) {
+  loadTable({{-16, 32}});
+  EXPECT_EQ(run(), 0u);
+  EXPECT_EQ(queue.drain(), std::vector<WorkerMessage>{addressMessage(UWM_SEGMENT_OK, 16, 32)});
+}
+
+}  // namespace
+}  // namespace voltrix

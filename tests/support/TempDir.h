@@ -1,0 +1,28 @@
+#pragma once
+// A fresh directory for one test, made the working directory while the test
+// runs (every test runs in a process of its own), removed afterwards.
+
+#include <string>
+
+namespace voltrix::test {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+  std::string previous_;
+};
+
+// Reads a whole file; empty when it cannot be read.
+std::string readFileBytes(const std::string& path);
+bool fileExists(const std::string& path);
+void writeFileBytes(const std::string& path, const std::string& bytes);
+
+}  // namespace voltrix::test
