@@ -2,8 +2,9 @@
 // Turns a COM port number into the device node that stands for it.
 //
 // With VOLTRIX_DOSDEVICES set, that directory is the only source: COM<n>
-// (any case) in it is a symbolic link to the device node. Without it, the
-// machine's own ports are numbered in a fixed order (see the README):
+// (any case) in it is a symbolic link to the device node; an empty value
+// counts as unset. Without it, the machine's own ports are numbered in a
+// fixed order (see the README):
 // COM1..COM4 are the on-board UARTs /dev/ttyS0..3, COM5 and up the USB
 // virtual COM ports (/dev/ttyACM*, then /dev/ttyUSB*, each in number order).
 

@@ -24,13 +24,13 @@ namespace voltrix {
 // "Fail to open the COM!".
 enum class OpenFailure {
   None,
-  OutOfRange,          // port 0 or above 1024
-  NoSuchPort,          // no device node for the number, or it does not exist
-  PermissionDenied,    // the device node exists but may not be opened
-  PortBusy,            // another program (or this one) holds the port
-  NotASerialPort,      // the node is not a terminal device
-  ConfigurationFailed, // the line settings could not be applied
-  MonitorFailed,       // the monitor thread could not be started
+  OutOfRange,           // port 0 or above 1024
+  NoSuchPort,           // no device node for the number, or it does not exist
+  PermissionDenied,     // the device node exists but may not be opened
+  PortBusy,             // another program (or this one) holds the port
+  NotASerialPort,       // the node is not a terminal device
+  ConfigurationFailed,  // the line settings could not be applied
+  MonitorFailed,        // the monitor thread could not be started
 };
 
 // Outcome of a bounded wait for one byte.
@@ -82,6 +82,12 @@ class SerialPort {
   // Counted mode: the number of bytes stored from buffer[0] on (at most
   // length); returns early when the port goes away or the run is cancelled.
   int Read(std::uint8_t* buffer, std::int32_t length, std::uint32_t timeout);
+
+  // Counted mode with an optional upper bound on the whole read (the passes
+  // stop once it has passed): the number of bytes stored from buffer[0] on.
+  // Read's counted mode is this without a bound.
+  int ReadCounted(std::uint8_t* buffer, std::int32_t length, std::uint32_t timeout,
+                  std::optional<std::chrono::milliseconds> totalBound);
 
   // Blocking mode with an optional upper bound: waits for one byte.
   WaitResult ReadByte(std::uint8_t& byte, std::optional<std::chrono::milliseconds> bound);

@@ -1,0 +1,176 @@
+// Whole downloads against the simulated loader, run as its own process so
+// that only the host's CPU is counted. For each case it prints the measured
+// wall time, the ideal time of the protocol on that line, their ratio and the
+// host's CPU seconds.
+//
+//   download-bench [PATH-TO-zetak-sim]
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/DownloadWorker.h"
+#include "engine/ImageFileOps.h"
+#include "engine/MessageQueue.h"
+#include "engine/SystemTexts.h"
+#include "serial/SerialLinkPhases.h"
+#include "sim/ImageBuilder.h"
+
+namespace {
+
+using namespace voltrix;
+using Clock = std::chrono::steady_clock;
+
+struct Case {
+  const char* name;
+  std::vector<std::uint32_t> lengths;
+  bool paced;
+  int latencyMs;
+};
+
+// Bytes on the line and reply turnarounds of one whole run, from the protocol.
+struct LineCost {
+  double bytes = 0;
+  double turnarounds = 0;
+  double settlePauses = 0;
+};
+
+LineCost protocolCost(const std::vector<std::uint32_t>& lengths) {
+  LineCost cost;
+  for (std::uint32_t length : lengths) {
+    const std::uint32_t full = length / 64, rest = length % 64;
+    const std::uint32_t blocks = full + (rest ? 1 : 0);
+    cost.bytes += 2;  // 'S' and its answer
+    cost.turnarounds += 1;
+    cost.settlePauses += 1;
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+      const std::uint32_t count = i < full ? 64 : rest;
+      const std::uint32_t writeHeader = i == 0 ? 10 : (count == 64 ? 5 : 7);
+      const std::uint32_t readHeader = i == 0 ? 7 : (count == 64 ? 2 : 4);
+      cost.bytes += 1 + writeHeader + count + 3;         // 'W', header, data; three answers
+      cost.bytes += 1 + readHeader + 1 + 1 + 3 + count;  // 'R', header, BB, AA; answers, data
+      cost.turnarounds += 3 + 4;
+    }
+  }
+  cost.bytes += 2;  // end-of-run byte and its answer
+  cost.turnarounds += 1;
+  return cost;
+}
+
+struct Simulator {
+  pid_t pid = -1;
+  std::string device;
+  ~Simulator() {
+    if (pid > 0) {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+bool startSimulator(const std::string& program, const Case& c, Simulator& sim) {
+  int out[2];
+  if (::pipe(out) != 0) return false;
+  sim.pid = ::fork();
+  if (sim.pid == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    const std::string latency = "--latency-ms=" + std::to_string(c.latencyMs);
+    if (c.paced) {
+      ::execl(program.c_str(), program.c_str(), "--baud=57600", "--paced", latency.c_str(),
+              static_cast<char*>(nullptr));
+    } else {
+      ::execl(program.c_str(), program.c_str(), "--baud=57600", latency.c_str(),
+              static_cast<char*>(nullptr));
+    }
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  char ch = 0;
+  while (::read(out[0], &ch, 1) == 1 && ch != '\n') sim.device.push_back(ch);
+  ::close(out[0]);
+  return !sim.device.empty();
+}
+
+double cpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+bool runCase(const std::string& simProgram, const Case& c) {
+  std::vector<ImageRecord> records;
+  std::int32_t address = 0x20000;
+  std::uint32_t seed = 99;
+  for (std::uint32_t length : c.lengths) {
+    ImageRecord record{0, address, {}, {}, {}};
+    for (std::uint32_t i = 0; i < length; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      record.data.push_back(static_cast<std::uint8_t>(seed >> 24));
+    }
+    records.push_back(std::move(record));
+    address += 0x20000;
+  }
+  if (!writeImageFile(texts::kImageFileName, buildImage(records))) return false;
+
+  Simulator sim;
+  if (!startSimulator(simProgram, c, sim)) return false;
+  DownloadState state;
+  ImageFileOps ops;
+  state.segmentCount = ops.loadSegmentTable(texts::kImageFileName, state.segmentOffsets,
+                                            state.segmentAddresses, state.segmentLengths);
+  state.busy = BusyState::Downloading;
+  MessageQueue queue;
+  SerialLinkPhases link(fixedDeviceResolver(sim.device));
+
+  const double cpuBefore = cpuSeconds();
+  const auto started = Clock::now();
+  const std::uint32_t result = DownloadWorker(state, queue, link);
+  const double wall = std::chrono::duration<double>(Clock::now() - started).count();
+  const double cpu = cpuSeconds() - cpuBefore;
+
+  const LineCost cost = protocolCost(c.lengths);
+  const double lineTime = c.paced ? cost.bytes * 10.0 / 57600.0 : 0.0;
+  const double ideal = lineTime + cost.turnarounds * c.latencyMs / 1000.0;
+  const double idealWithPauses = ideal + cost.settlePauses * 0.010;
+  std::printf("%-34s %8s %9.3f %9.3f %6.3f %9.3f %6.3f %8.3f %5.1f%%\n", c.name,
+              result == 0 ? "verified" : "FAILED", wall, ideal, wall / ideal, idealWithPauses,
+              wall / idealWithPauses, cpu, 100.0 * cpu / wall);
+  return result == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string simProgram =
+      argc > 1 ? argv[1]
+               : (std::filesystem::path(argv[0]).parent_path() / "../sim/zetak-sim").string();
+  const auto workDir = std::filesystem::temp_directory_path() / "voltrix-bench";
+  std::filesystem::create_directories(workDir);
+  std::filesystem::current_path(workDir);
+
+  const std::vector<std::uint32_t> one64k{65536};
+  const std::vector<std::uint32_t> mixed{0,   1,    63,   64,  65,  1000, 4096, 127,
+                                         128, 2000, 8192, 513, 511, 3000, 6000, 16384};
+  const Case cases[] = {
+      {"64 KiB, 1 segment, paced, 0 ms", one64k, true, 0},
+      {"16 segments mixed, paced, 0 ms", mixed, true, 0},
+      {"64 KiB, 1 segment, unpaced, 1 ms", one64k, false, 1},
+      {"16 segments mixed, unpaced, 1 ms", mixed, false, 1},
+  };
+  std::printf("%-34s %8s %9s %9s %6s %9s %6s %8s %6s\n", "case", "result", "wall s", "ideal s",
+              "ratio", "+pauses", "ratio", "cpu s", "cpu");
+  bool ok = true;
+  for (const Case& c : cases) ok = runCase(simProgram, c) && ok;
+  std::filesystem::current_path("/");
+  std::filesystem::remove_all(workDir);
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,96 @@
+#include "serial/LinkSession.h"
+
+#include <thread>
+
+#include "engine/SystemTexts.h"
+
+namespace voltrix {
+
+void OpenFailureRecord::record(OpenFailure failure, std::string detail) {
+  std::lock_guard lock(mutex_);
+  failure_ = failure;
+  detail_ = std::move(detail);
+}
+
+OpenFailure OpenFailureRecord::failure() const {
+  std::lock_guard lock(mutex_);
+  return failure_;
+}
+
+std::string OpenFailureRecord::detail() const {
+  std::lock_guard lock(mutex_);
+  return detail_;
+}
+
+void OpenFailureRecord::clear() {
+  record(OpenFailure::None, {});
+}
+
+LinkSession::LinkSession(DownloadState& state, MessageSink& dialog, const LinkContext& context)
+    : state_(state), dialog_(dialog), context_(context), port_(context.resolver) {
+  port_.SetCancelFlag(&state_.cancelRequested);
+}
+
+bool LinkSession::open() {
+  const auto port = static_cast<std::uint32_t>(state_.comPort.load());
+  const auto baud = static_cast<std::uint32_t>(state_.baudRate.load());
+  if (port_.Open(port, baud)) return true;
+  if (context_.openFailures) {
+    context_.openFailures->record(port_.LastOpenFailure(), port_.LastOpenDetail());
+  }
+  PostToDialog(dialog_, textMessage(UWM_PORT_FAIL, texts::kFailToOpenCom));
+  return false;
+}
+
+void LinkSession::send(const std::uint8_t* bytes, std::uint32_t length) {
+  port_.Write(bytes, length);
+}
+
+ReplyStatus LinkSession::awaitReply(std::uint8_t& reply) {
+  const WaitResult result = port_.ReadByte(reply, context_.timings.replyBound);
+  if (result == WaitResult::Byte) return ReplyStatus::Received;
+  postWaitFailure(result);
+  return ReplyStatus::Failed;
+}
+
+bool LinkSession::awaitReplyQuietly(std::uint8_t& reply) {
+  return port_.ReadByte(reply, context_.timings.replyBound) == WaitResult::Byte;
+}
+
+std::uint32_t LinkSession::receiveBlock(std::uint8_t* buffer, std::uint32_t length) {
+  return port_.ReadCounted(buffer, static_cast<std::int32_t>(length), READ_BLOCK_TIMEOUT_MS,
+                           context_.timings.replyBound);
+}
+
+bool LinkSession::pause(std::chrono::milliseconds pause) {
+  const auto until = std::chrono::steady_clock::now() + pause;
+  while (!cancelled()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= until) return true;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(until - now, std::chrono::milliseconds(20)));
+  }
+  return false;
+}
+
+void LinkSession::postCancelled() {
+  PostToDialog(dialog_, textMessage(UWM_ERROR, texts::kCancelled));
+}
+
+void LinkSession::postWaitFailure(WaitResult result) {
+  switch (result) {
+    case WaitResult::TimedOut:
+      PostToDialog(dialog_, textMessage(UWM_ERROR, texts::kDeviceSilent));
+      break;
+    case WaitResult::PortGone:
+      PostToDialog(dialog_, textMessage(UWM_ERROR, texts::kPortGone));
+      break;
+    case WaitResult::Cancelled:
+      postCancelled();
+      break;
+    case WaitResult::Byte:
+      break;
+  }
+}
+
+}  // namespace voltrix

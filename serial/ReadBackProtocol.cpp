@@ -1,0 +1,102 @@
+// Reading one segment back: the same range, block by block, into the
+// read-back file. Each block is announced by 'R' and a header, asked for with
+// 0xBB, and acknowledged once it has arrived.
+
+#include <array>
+
+#include "engine/FileIo.h"
+#include "engine/SystemTexts.h"
+#include "serial/HeaderPackets.h"
+#include "serial/LinkSession.h"
+
+namespace voltrix {
+
+namespace {
+
+int abortReadBack(LinkSession& link) {
+  PostToDialog(link.dialog(), textMessage(UWM_ERROR, texts::kVerifyingFails));
+  link.send(ABORT_PACKET, sizeof ABORT_PACKET);
+  std::uint8_t ignored = 0;
+  link.awaitReplyQuietly(ignored);
+  return 1;
+}
+
+int receiveBlocks(LinkSession& link, int writeFile, int readBackFile) {
+  DownloadState& state = link.state();
+  MessageSink& dialog = link.dialog();
+  std::uint32_t address = state.currentAddress;
+  std::uint32_t done = 0;
+  std::array<std::uint8_t, BLOCK_SIZE> expected{}, received{};
+  for (std::uint32_t index = 0;; ++index) {
+    const std::uint32_t length = state.currentLength;
+    std::uint32_t wanted = BLOCK_SIZE;
+    if (index == length / BLOCK_SIZE) {
+      if (index * BLOCK_SIZE >= length) break;
+      wanted = length % BLOCK_SIZE;
+    }
+    // Only the count matters here: the device sends the data.
+    const long long got = readFully(writeFile, expected.data(), wanted);
+    if (got < 0) {
+      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kFileOpeningError));
+      return 1;
+    }
+    const auto count = static_cast<std::uint32_t>(got);
+
+    std::uint8_t reply = 0;
+    link.send(CMD_READ);
+    if (link.awaitReply(reply) != ReplyStatus::Received) return 1;  // any byte will do
+    const ReadHeader header = makeReadHeader(index, address, count);
+    link.send(header.bytes.data(), header.size);
+    if (link.awaitReply(reply) != ReplyStatus::Received) return 1;
+    if (reply != ACK) return abortReadBack(link);
+
+    link.send(DATA_REQUEST);
+    const std::uint32_t arrived = link.receiveBlock(received.data(), count);
+    if (link.port().IsGone()) {
+      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kPortGone));
+      return 1;
+    }
+    if (link.cancelled()) {
+      link.postCancelled();
+      return 1;
+    }
+    // Only bytes that came are stored: a short block leaves the read-back
+    // file short, and the comparison then finds the segment unverified.
+    if (!writeFully(readBackFile, received.data(), arrived)) {
+      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kFileWriteError));
+      return 1;
+    }
+    link.send(ACK);
+    if (arrived < count) {
+      link.awaitReplyQuietly(reply);
+      break;
+    }
+    if (link.awaitReply(reply) != ReplyStatus::Received) return 1;
+    if (count < BLOCK_SIZE) break;
+    if (done % PROGRESS_INTERVAL == 0) {
+      PostToDialog(dialog, addressMessage(UWM_VERIFY_PROGRESS, address, state.currentLength));
+    }
+    done += BLOCK_SIZE;
+    address += BLOCK_SIZE;
+  }
+  PostToDialog(dialog, addressMessage(UWM_VERIFY_DONE, address, state.currentLength));
+  return 0;
+}
+
+}  // namespace
+
+int readBackSegment(DownloadState& state, MessageSink& dialog, const std::string& writeFileName,
+                    const std::string& readBackFileName, const LinkContext& context) {
+  FileDescriptor writeFile = openForReading(writeFileName);
+  FileDescriptor readBackFile = createFreshFile(readBackFileName);
+  if (!writeFile || !readBackFile) {
+    PostToDialog(dialog, textMessage(UWM_ERROR, texts::kFileOpeningError));
+    return 1;
+  }
+  LinkSession link(state, dialog, context);
+  if (!link.open()) return 1;
+  PostToDialog(dialog, textMessage(UWM_WAIT, texts::kRequestVerifying));
+  return receiveBlocks(link, writeFile.get(), readBackFile.get());
+}
+
+}  // namespace voltrix

@@ -1,0 +1,29 @@
+#pragma once
+// The loader protocol over a real serial port, as the worker calls it.
+
+#include <memory>
+
+#include "engine/LinkPhases.h"
+#include "serial/LinkSession.h"
+
+namespace voltrix {
+
+class SerialLinkPhases final : public LinkPhases {
+ public:
+  explicit SerialLinkPhases(std::shared_ptr<const ComResolver> resolver = systemComResolver(),
+                            LinkTimings timings = {});
+
+  int writeSegment(DownloadState& state, MessageSink& dialog,
+                   const std::string& writeFileName) override;
+  int readBackSegment(DownloadState& state, MessageSink& dialog, const std::string& writeFileName,
+                      const std::string& readBackFileName) override;
+  int sendEndOfRun(DownloadState& state, MessageSink& dialog, int success) override;
+
+  // Why the port last refused to open (None when it never did).
+  const OpenFailureRecord& openFailures() const { return *context_.openFailures; }
+
+ private:
+  LinkContext context_;
+};
+
+}  // namespace voltrix
