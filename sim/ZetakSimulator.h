@@ -18,25 +18,33 @@ namespace voltrix::sim {
 
 // The steps of the loader protocol, as the simulator recognises them.
 enum class SimStep {
-  Sync,         // 'S'
-  WriteCommand, // 'W'
-  WriteHeader,  // 0A 08 ... / 05 03 ... / 07 05 ...
-  WriteData,    // the data bytes announced by a write header
-  ReadCommand,  // 'R'
-  ReadHeader,   // 07 05 ... / 02 00 / 04 02 ...
-  DataRequest,  // 0xBB
-  ReadAck,      // 0xAA after a read-back block
-  Abort,        // 03 45 00
-  EndOfRun,     // 'Z' or 'E'
+  Sync,          // 'S'
+  WriteCommand,  // 'W'
+  WriteHeader,   // 0A 08 ... / 05 03 ... / 07 05 ...
+  WriteData,     // the data bytes announced by a write header
+  ReadCommand,   // 'R'
+  ReadHeader,    // 07 05 ... / 02 00 / 04 02 ...
+  DataRequest,   // 0xBB
+  ReadAck,       // 0xAA after a read-back block
+  Abort,         // 03 45 00
+  EndOfRun,      // 'Z' or 'E'
 };
 
+// A fault hits when the step has fully arrived (a header or a data block
+// with its last byte). Refuse, Silence and HangUp are the device's own
+// doing; WrongByte, ShortBlock and LateReply spoil the answer on its way
+// back while the device goes on as if it had answered normally.
 enum class FaultKind {
   None,
-  Refuse,      // answer the step with a refusal (Sync, WriteHeader, WriteData, ReadHeader)
-  Silence,     // answer nothing from this step on
+  Refuse,      // answer the step with a refusal (Sync, WriteHeader, WriteData, ReadHeader);
+               // a refused Sync gets kSyncBusy, any other step kRefuse, a refused
+               // DataRequest one kRefuse byte instead of the block
+  Silence,     // answer nothing from this step on (bytes are still recorded)
   HangUp,      // close the master side when the step arrives
-  WrongByte,   // DataRequest: one byte of the block differs from memory
-  ShortBlock,  // DataRequest: send only half of the requested bytes
+  WrongByte,   // DataRequest: one byte of the block differs from memory (the middle
+               // one, one bit flipped); on a one-byte answer that byte is flipped
+  ShortBlock,  // DataRequest: send only half of the requested bytes (rounded down,
+               // so a one-byte answer is lost)
   LateReply,   // answer this step `lateBy` later than usual
 };
 
@@ -70,6 +78,7 @@ inline constexpr std::uint8_t kUnwrittenMemory = 0xFF;
 struct TranscriptEntry {
   bool fromHost;
   std::uint8_t byte;
+  bool operator==(const TranscriptEntry&) const = default;
 };
 
 class ZetakSimulator {
@@ -79,13 +88,20 @@ class ZetakSimulator {
   ZetakSimulator(const ZetakSimulator&) = delete;
   ZetakSimulator& operator=(const ZetakSimulator&) = delete;
 
-  // Creates the pseudo-terminal and starts serving on its own thread.
+  // Creates the pseudo-terminal and starts serving on its own thread. Once
+  // per object; false (errno set) when the pseudo-terminal cannot be made.
   bool start();
+  // Ends the thread at once, even with answers still due, and closes both
+  // sides: the host's port then sees a hang-up. What was recorded stays.
   void stop();
   // The device side, e.g. /dev/pts/7.
   const std::string& devicePath() const;
 
-  // Snapshots, safe to take while the simulator runs.
+  // Snapshots, safe to take while the simulator runs. Memory holds the
+  // image's own bytes (the transform undone), keyed by 24-bit address; only
+  // written addresses are in memory(), memoryRange() fills the others with
+  // kUnwrittenMemory. A byte from the host enters the transcript when the
+  // line has delivered it, a byte to the host once it has been written.
   std::map<std::uint32_t, std::uint8_t> memory() const;
   std::vector<std::uint8_t> memoryRange(std::uint32_t address, std::uint32_t length) const;
   std::vector<TranscriptEntry> transcript() const;

@@ -1,0 +1,35 @@
+#pragma once
+// The command line of zetak-sim: the simulator's knobs plus where to put the
+// COM<n> link that lets Voltrix find the simulated device by port number.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/ZetakSimulator.h"
+
+namespace voltrix::sim {
+
+struct SimOptions {
+  SimConfig config;
+  std::string linkDirectory;  // with comNumber: make linkDirectory/COM<n>
+  std::optional<std::uint32_t> comNumber;
+  bool help = false;
+};
+
+struct SimOptionsResult {
+  std::optional<SimOptions> options;  // empty when the command line is wrong
+  std::string error;                  // why, for the user
+};
+
+// `arguments` without the program name. Options take their value as the
+// next argument or after '=' (--baud=9600).
+SimOptionsResult parseSimOptions(const std::vector<std::string>& arguments);
+
+// KIND:STEP[:N[:LATE_MS]], e.g. "refuse:write-data:2" or "late-reply:sync:1:300".
+std::optional<FaultPlan> parseFaultPlan(const std::string& text);
+
+std::string simUsage();
+
+}  // namespace voltrix::sim
