@@ -150,9 +150,10 @@ bool runCase(const std::string& simProgram, const Case& c) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string simProgram =
-      argc > 1 ? argv[1]
-               : (std::filesystem::path(argv[0]).parent_path() / "../sim/zetak-sim").string();
+  // Absolute, since the benchmark works in a directory of its own.
+  const std::string simProgram = std::filesystem::absolute(
+      argc > 1 ? std::filesystem::path(argv[1])
+               : std::filesystem::path(argv[0]).parent_path() / "../sim/zetak-sim");
   const auto workDir = std::filesystem::temp_directory_path() / "voltrix-bench";
   std::filesystem::create_directories(workDir);
   std::filesystem::current_path(workDir);

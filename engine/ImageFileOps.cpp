@@ -19,7 +19,8 @@ constexpr std::uint64_t kParsedPrefix = 16u * 1024u * 1024u;
 }  // namespace
 
 std::int32_t decodeBiased24(const std::uint8_t* bytes) {
-  const std::int32_t raw = (std::int32_t{bytes[0]} << 16) | (std::int32_t{bytes[1]} << 8) | bytes[2];
+  const std::int32_t raw =
+      (std::int32_t{bytes[0]} << 16) | (std::int32_t{bytes[1]} << 8) | bytes[2];
   return raw - BIASED_24_BIAS;
 }
 

@@ -28,7 +28,9 @@ std::int32_t decodeBiased24(const std::uint8_t* bytes);
 bool encodeBiased24(std::int32_t value, std::uint8_t* bytes);
 
 // The segment byte transform b -> (14 - b) mod 256; it is its own inverse.
-constexpr std::uint8_t transformByte(std::uint8_t b) { return static_cast<std::uint8_t>(14 - b); }
+constexpr std::uint8_t transformByte(std::uint8_t b) {
+  return static_cast<std::uint8_t>(14 - b);
+}
 
 // Results of loadSegmentTable besides the segment count 0..128.
 inline constexpr std::int32_t LOAD_CANNOT_OPEN = -1;

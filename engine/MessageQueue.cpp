@@ -25,7 +25,9 @@ std::optional<WorkerMessage> MessageQueue::next(std::chrono::milliseconds wait) 
   return message;
 }
 
-std::optional<WorkerMessage> MessageQueue::tryNext() { return next(std::chrono::milliseconds(0)); }
+std::optional<WorkerMessage> MessageQueue::tryNext() {
+  return next(std::chrono::milliseconds(0));
+}
 
 std::vector<WorkerMessage> MessageQueue::drain() {
   std::lock_guard lock(mutex_);

@@ -33,8 +33,7 @@ inline constexpr const char kSystemFileNotFound[] =
     "             System file can't be found              ";
 inline constexpr const char kDownloadingFileNotFound[] =
     "           Downloading file can't be found           ";
-inline constexpr const char kTooManySegments[] =
-    "The system file holds more than 128 segments!";
+inline constexpr const char kTooManySegments[] = "The system file holds more than 128 segments!";
 inline constexpr const char kSystemFileUnreadable[] = "System file can't be read!";
 inline constexpr const char kWorkerNotStarted[] = "The download could not be started!";
 

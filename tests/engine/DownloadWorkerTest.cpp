@@ -1,13 +1,13 @@
-#include "engine/DownloadWorker.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
+#include "engine/DownloadWorker.h"
 #include "engine/MessageQueue.h"
 #include "engine/SystemTexts.h"
+#include "tests/support/MessagePrinting.h"
 #include "tests/support/TempDir.h"
 
 namespace voltrix {
@@ -80,7 +80,8 @@ class Worker : public ::testing::Test {
 TEST_F(Worker, OneVerifiedSegmentPostsItsEndAndSignalsSuccess) {
   loadTable({{0x1000, 40}});
   EXPECT_EQ(run(), 0u);
-  EXPECT_EQ(queue.drain(), (std::vector<WorkerMessage>{addressMessage(UWM_SEGMENT_OK, 0x1028, 40)}));
+  EXPECT_EQ(queue.drain(),
+            (std::vector<WorkerMessage>{addressMessage(UWM_SEGMENT_OK, 0x1028, 40)}));
   EXPECT_FALSE(fileExists("F_1_W_sysbin.bin"));
   EXPECT_FALSE(fileExists("F_1_R_sysbin.bin"));
   EXPECT_EQ(link.endOfRun, std::vector<int>{1});
@@ -93,9 +94,9 @@ TEST_F(Worker, ASecondSegmentFailingItsComparisonStopsTheRun) {
   loadTable({{0x10, 8}, {0x20, 8}, {0x30, 8}});
   link.readBack[2] = ScriptedLink::ReadBack::Different;
   EXPECT_EQ(run(), 1u);
-  EXPECT_EQ(queue.drain(), (std::vector<WorkerMessage>{
-                               addressMessage(UWM_SEGMENT_OK, 0x18, 8),
-                               textMessage(UWM_ERROR, texts::kIncorrectVerify)}));
+  EXPECT_EQ(queue.drain(),
+            (std::vector<WorkerMessage>{addressMessage(UWM_SEGMENT_OK, 0x18, 8),
+                                        textMessage(UWM_ERROR, texts::kIncorrectVerify)}));
   EXPECT_FALSE(fileExists("F_1_W_sysbin.bin"));
   EXPECT_TRUE(fileExists("F_2_W_sysbin.bin"));
   EXPECT_TRUE(fileExists("F_2_R_sysbin.bin"));
@@ -147,8 +148,18 @@ TEST_F(Worker, AnExhaustedCursorSignalsSuccessAtOnce) {
 TEST_F(Worker, NamesTheFilesOfEverySegment) {
   EXPECT_EQ(segmentFileName(12, "W", "sysbin.bin"), "F_12_W_sysbin.bin");
   EXPECT_EQ(segmentFileName(128, "R", "sysbin.bin"), "F_128_R_sysbin.bin");
-  loadTable({{1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1}, {9, 1}, {10, 1},
-             {11, 1}, {12, 1}});
+  loadTable({{1, 1},
+             {2, 1},
+             {3, 1},
+             {4, 1},
+             {5, 1},
+             {6, 1},
+             {7, 1},
+             {8, 1},
+             {9, 1},
+             {10, 1},
+             {11, 1},
+             {12, 1}});
   link.readBack[12] = ScriptedLink::ReadBack::Different;
   run();
   EXPECT_EQ(link.calls.back(), "R12:F_12_R_sysbin.bin");

@@ -1,9 +1,9 @@
-#include "engine/MessageQueue.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <thread>
+
+#include "engine/MessageQueue.h"
 
 namespace voltrix {
 namespace {
