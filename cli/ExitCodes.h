@@ -5,6 +5,7 @@
 namespace voltrix::cli {
 
 inline constexpr int kExitOk = 0;               // every segment verified
+inline constexpr int kExitInternal = 1;         // the worker could not be started
 inline constexpr int kExitUsage = 2;            // bad command line
 inline constexpr int kExitImageMissing = 3;     // sysbin.bin missing or unreadable
 inline constexpr int kExitImageInvalid = 4;     // no segment, too many, or a damaged segment
@@ -15,6 +16,5 @@ inline constexpr int kExitDeviceSilent = 8;     // the device stopped answering 
 inline constexpr int kExitVerifyFailed = 9;     // read-back differs from the image
 inline constexpr int kExitFileError = 10;       // a temporary file could not be made or read
 inline constexpr int kExitCancelled = 11;       // Ctrl+C or the handshake time-out
-inline constexpr int kExitBusy = 12;            // a run was already under way
 
 }  // namespace voltrix::cli

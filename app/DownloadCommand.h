@@ -1,0 +1,57 @@
+#pragma once
+// What DOWNLOAD does, independent of the toolkit: find the device's port in
+// the device map, refuse while a run is under way, load the image table and
+// start the worker. The dialog and the CLI each supply the three seams.
+
+#include <functional>
+#include <memory>
+
+#include "app/DeviceMap.h"
+#include "engine/DownloadState.h"
+#include "engine/LinkPhases.h"
+#include "engine/WorkerMessages.h"
+
+namespace voltrix {
+
+// Shows a modal box with one OK button and no icon. A null caption means the
+// application's name.
+class MessageBoxPresenter {
+ public:
+  virtual ~MessageBoxPresenter() = default;
+  virtual void showMessageBox(const char* text, const char* caption) = 0;
+};
+
+// Starts the worker on a thread of its own; false when it cannot be started.
+class WorkerLauncher {
+ public:
+  virtual ~WorkerLauncher() = default;
+  virtual bool launch(std::function<void()> work) = 0;
+};
+
+class DownloadCommand {
+ public:
+  DownloadCommand(DownloadState& state, const DeviceMap& deviceMap, MessageBoxPresenter& boxes,
+                  WorkerLauncher& launcher, std::shared_ptr<MessageSink> dialog,
+                  std::shared_ptr<LinkPhases> link);
+
+  // One click on DOWNLOAD.
+  void OnDownload();
+
+  // The port number the last click read from the device map.
+  int registryPort() const { return registryPort_; }
+
+ private:
+  DownloadState& state_;
+  const DeviceMap& deviceMap_;
+  MessageBoxPresenter& boxes_;
+  WorkerLauncher& launcher_;
+  std::shared_ptr<MessageSink> dialog_;
+  std::shared_ptr<LinkPhases> link_;
+  int registryPort_ = 0;
+};
+
+// The port number of a device-map value "COM<digits>"; a value of any other
+// form gives 0, which the serial port refuses.
+int portNumberFromValue(const std::string& data);
+
+}  // namespace voltrix
