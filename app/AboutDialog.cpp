@@ -1,0 +1,45 @@
+#include "app/AboutDialog.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/AppIcon.h"
+#include "app/DialogUnits.h"
+
+namespace voltrix {
+
+namespace {
+
+// A static icon control takes the size of a large icon, whatever its
+// template rectangle says.
+constexpr int kLargeIconPixels = 32;
+
+}  // namespace
+
+AboutDialog::AboutDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      icon_(new QLabel(this)),
+      version_(new QLabel(QStringLiteral("Voltrix V1.0"), this)),
+      enter_(new QPushButton(QStringLiteral("Enter"), this)) {
+  setWindowTitle(QStringLiteral("About Voltrix"));
+  setFont(templateFont());
+  setWindowIcon(applicationIcon());
+  const DialogUnits units(font());
+  setFixedSize(units.size(235, 55));
+
+  icon_->setObjectName(QStringLiteral("aboutIcon"));
+  icon_->setPixmap(applicationIcon().pixmap(kLargeIconPixels, kLargeIconPixels));
+  icon_->setGeometry(units.x(11), units.y(17), kLargeIconPixels, kLargeIconPixels);
+
+  version_->setObjectName(QStringLiteral("aboutVersion"));
+  version_->setTextFormat(Qt::PlainText);
+  version_->setGeometry(units.rect(41, 23, 100, 8));
+
+  enter_->setObjectName(QStringLiteral("aboutEnter"));
+  enter_->setGeometry(units.rect(150, 21, 50, 14));
+  enter_->setDefault(true);
+  connect(enter_, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+}  // namespace voltrix

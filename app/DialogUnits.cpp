@@ -1,0 +1,61 @@
+#include "app/DialogUnits.h"
+
+#include <QFontMetrics>
+#include <QString>
+#include <QStringList>
+
+namespace voltrix {
+
+namespace {
+
+constexpr int kHorizontalUnitsPerBase = 4;
+constexpr int kVerticalUnitsPerBase = 8;
+constexpr int kLetterCount = 52;
+
+// a × b / c rounded half away from zero, as the conversion has always rounded.
+int mulDivRounded(int a, int b, int c) {
+  const long long product = static_cast<long long>(a) * b;
+  const long long half = c / 2;
+  return static_cast<int>(product >= 0 ? (product + half) / c : (product - half) / c);
+}
+
+int averageLetterWidth(const QFontMetrics& metrics) {
+  QString letters;
+  for (char c = 'A'; c <= 'Z'; ++c) letters += QLatin1Char(c);
+  for (char c = 'a'; c <= 'z'; ++c) letters += QLatin1Char(c);
+  return mulDivRounded(metrics.horizontalAdvance(letters), 1, kLetterCount);
+}
+
+}  // namespace
+
+QFont templateFont() {
+  QFont font;
+  font.setFamilies(
+      {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei")});
+  font.setPointSize(9);
+  return font;
+}
+
+DialogUnits::DialogUnits(const QFont& font) {
+  const QFontMetrics metrics(font);
+  baseWidth_ = averageLetterWidth(metrics);
+  baseHeight_ = metrics.height();
+}
+
+int DialogUnits::x(int units) const {
+  return mulDivRounded(units, baseWidth_, kHorizontalUnitsPerBase);
+}
+
+int DialogUnits::y(int units) const {
+  return mulDivRounded(units, baseHeight_, kVerticalUnitsPerBase);
+}
+
+QRect DialogUnits::rect(int x, int y, int width, int height) const {
+  return QRect(this->x(x), this->y(y), this->x(width), this->y(height));
+}
+
+QSize DialogUnits::size(int width, int height) const {
+  return QSize(x(width), y(height));
+}
+
+}  // namespace voltrix

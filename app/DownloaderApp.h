@@ -1,0 +1,41 @@
+#pragma once
+// The application object: owns the one DownloadState of the program, shows
+// the main dialog modally and ends the program when it closes.
+
+#include <QApplication>
+#include <memory>
+
+#include "app/DeviceMap.h"
+#include "app/DownloadCommand.h"
+#include "engine/DownloadState.h"
+#include "engine/LinkPhases.h"
+
+namespace voltrix {
+
+// What the DOWNLOAD command needs from the machine. The program passes the
+// real ones; a test can pass a simulated device's.
+struct DownloadSeams {
+  std::unique_ptr<DeviceMap> deviceMap;
+  std::shared_ptr<LinkPhases> link;
+  // Owns the worker thread; destroying it cancels and joins a run.
+  std::unique_ptr<WorkerLauncher> launcher;
+};
+
+class DownloaderApp final : public QApplication {
+  Q_OBJECT
+
+ public:
+  DownloaderApp(int& argc, char** argv);
+
+  DownloadState& state() { return state_; }
+
+  // Runs the main dialog until the operator closes it; a run still under way
+  // is cancelled and waited for before this returns. The dialog's result is
+  // of no interest: the program simply ends.
+  int runMainDialog(DownloadSeams seams);
+
+ private:
+  DownloadState state_;
+};
+
+}  // namespace voltrix
