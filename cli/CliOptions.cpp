@@ -8,7 +8,9 @@ namespace voltrix::cli {
 
 namespace {
 
-ParsedOptions usageError(std::string error) { return {std::nullopt, std::move(error)}; }
+ParsedOptions usageError(std::string error) {
+  return {std::nullopt, std::move(error)};
+}
 
 }  // namespace
 
@@ -32,8 +34,8 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
       errno = 0;
       char* end = nullptr;
       const double seconds = std::strtod(argv[++i], &end);
-      if (errno != 0 || end == argv[i] || *end != '\0' || !std::isfinite(seconds) ||
-          seconds <= 0 || seconds > 86400) {
+      if (errno != 0 || end == argv[i] || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
+          seconds > 86400) {
         return usageError(std::string("--timeout wants seconds from 0 to 86400, not '") + argv[i] +
                           "'");
       }

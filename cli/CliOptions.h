@@ -10,7 +10,7 @@ namespace voltrix::cli {
 struct CliOptions {
   enum class Action { Download, List, Help, Version } action = Action::Download;
   std::string listFile = "sysbin.bin";
-  std::optional<std::string> port;     // a device node instead of the device map
+  std::optional<std::string> port;       // a device node instead of the device map
   std::optional<double> timeoutSeconds;  // bound on the handshake
 };
 

@@ -27,7 +27,9 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 
-void onInterrupt(int) { interrupted = true; }
+void onInterrupt(int) {
+  interrupted = true;
+}
 
 // Ctrl+C and a polite kill cancel the run instead of ending the process, so
 // the port is closed and the temporary files are left in a known state.
@@ -112,8 +114,8 @@ int runDownload(const CliOptions& options) {
   state.setDefaults();
   LinkTimings timings;
   if (options.timeoutSeconds) {
-    timings.handshakeLimit = std::chrono::milliseconds(
-        static_cast<long long>(*options.timeoutSeconds * 1000.0 + 0.5));
+    timings.handshakeLimit =
+        std::chrono::milliseconds(static_cast<long long>(*options.timeoutSeconds * 1000.0 + 0.5));
   }
   auto resolver = options.port ? fixedDeviceResolver(*options.port) : systemComResolver();
   auto link = std::make_shared<SerialLinkPhases>(resolver, timings);

@@ -12,7 +12,8 @@ namespace voltrix::test {
 
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment,
-                         std::chrono::milliseconds limit) {
+                         std::chrono::milliseconds limit,
+                         const std::function<void(pid_t, const std::string&)>& onOutput) {
   ProcessResult result;
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return result;
@@ -43,6 +44,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
     const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
     if (got <= 0) break;
     result.out.append(buffer, static_cast<std::size_t>(got));
+    if (onOutput) onOutput(child, result.out);
   }
   ::close(pipeFds[0]);
   int status = 0;

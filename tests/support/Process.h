@@ -1,7 +1,10 @@
 #pragma once
 // Runs a program of ours as a child process and collects what it printed.
 
+#include <sys/types.h>
+
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,8 +18,11 @@ struct ProcessResult {
 
 // Runs argv with the given extra environment ("NAME=value"), killing it when
 // it outlives `limit`.
+// `onOutput`, when given, sees the child's pid and everything printed so far
+// after each new piece of output (a test may signal the child from there).
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment = {},
-                         std::chrono::milliseconds limit = std::chrono::seconds(60));
+                         std::chrono::milliseconds limit = std::chrono::seconds(60),
+                         const std::function<void(pid_t, const std::string&)>& onOutput = {});
 
 }  // namespace voltrix::test
