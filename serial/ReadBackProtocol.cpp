@@ -60,6 +60,11 @@ int receiveBlocks(LinkSession& link, int writeFile, int readBackFile) {
       link.postCancelled();
       return 1;
     }
+    if (arrived == 0 && count > 0) {
+      // Not one byte within the bound: the device has stopped answering.
+      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kDeviceSilent));
+      return 1;
+    }
     // Only bytes that came are stored: a short block leaves the read-back
     // file short, and the comparison then finds the segment unverified.
     if (!writeFully(readBackFile, received.data(), arrived)) {

@@ -1,0 +1,151 @@
+#include "tests/reliability/FaultModel.h"
+
+#include "engine/SystemTexts.h"
+
+namespace voltrix::test {
+
+using sim::FaultKind;
+using sim::SimStep;
+
+std::vector<std::vector<SimStep>> stepsBySegment(const std::vector<std::uint32_t>& lengths) {
+  std::vector<std::vector<SimStep>> all;
+  for (std::uint32_t length : lengths) {
+    std::vector<SimStep> steps{SimStep::Sync};
+    const std::uint32_t blocks = (length + 63) / 64;
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+      steps.insert(steps.end(), {SimStep::WriteCommand, SimStep::WriteHeader, SimStep::WriteData});
+    }
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+      steps.insert(steps.end(), {SimStep::ReadCommand, SimStep::ReadHeader, SimStep::DataRequest,
+                                 SimStep::ReadAck});
+    }
+    all.push_back(steps);
+  }
+  return all;
+}
+
+namespace {
+
+bool isReadBack(SimStep step) {
+  return step == SimStep::ReadCommand || step == SimStep::ReadHeader ||
+         step == SimStep::DataRequest || step == SimStep::ReadAck;
+}
+
+// The length of the read-back block the n-th DataRequest of a segment asks for.
+std::uint32_t blockLength(std::uint32_t segmentLength, int blockIndex) {
+  const std::uint32_t start = static_cast<std::uint32_t>(blockIndex) * 64;
+  return std::min<std::uint32_t>(64, segmentLength - start);
+}
+
+ExpectedEnding failure(const char* error, bool signal = false) {
+  ExpectedEnding ending;
+  ending.verified = false;
+  ending.error = error;
+  ending.endOfRunSignal = signal;
+  return ending;
+}
+
+// How the run ends when `kind` hits `step`, a DataRequest being for a block of
+// `block` bytes.
+ExpectedEnding endingAt(SimStep step, FaultKind kind, std::uint32_t block) {
+  const bool answerExamined =
+      step == SimStep::WriteHeader || step == SimStep::WriteData || step == SimStep::ReadHeader;
+  const char* refusal =
+      step == SimStep::WriteHeader ? texts::kDownloadingFails : texts::kVerifyingFails;
+  switch (kind) {
+    case FaultKind::None:
+    case FaultKind::LateReply:
+      return {};
+    case FaultKind::HangUp:
+      return step == SimStep::EndOfRun ? ExpectedEnding{} : failure(texts::kPortGone);
+    case FaultKind::Silence:
+      return step == SimStep::EndOfRun ? ExpectedEnding{} : failure(texts::kDeviceSilent);
+    case FaultKind::Refuse:
+    case FaultKind::WrongByte:
+      if (step == SimStep::DataRequest) return failure(texts::kIncorrectVerify, true);
+      return answerExamined ? failure(refusal) : ExpectedEnding{};
+    case FaultKind::ShortBlock:
+      // Half of the answer: a one-byte answer is lost altogether.
+      if (step == SimStep::DataRequest && block > 1) {
+        return failure(texts::kIncorrectVerify, true);
+      }
+      if (step == SimStep::Sync || step == SimStep::EndOfRun) return {};
+      return failure(texts::kDeviceSilent);
+  }
+  return {};
+}
+
+}  // namespace
+
+ExpectedEnding expectedEnding(const std::vector<std::uint32_t>& lengths,
+                              const sim::FaultPlan& fault) {
+  if (fault.kind == FaultKind::None) return {};
+  // Whatever happens to the end-of-run byte, the segments are verified.
+  if (fault.step == SimStep::EndOfRun) return {};
+  const auto steps = stepsBySegment(lengths);
+  int seen = 0;
+  for (std::size_t segment = 0; segment < steps.size(); ++segment) {
+    int dataRequests = 0;
+    for (SimStep step : steps[segment]) {
+      if (step == SimStep::DataRequest) ++dataRequests;
+      if (step != fault.step || ++seen != fault.occurrence) continue;
+      ExpectedEnding ending = endingAt(
+          step, fault.kind,
+          step == SimStep::DataRequest ? blockLength(lengths[segment], dataRequests - 1) : 0);
+      if (!ending.verified) {
+        ending.failingSegment = static_cast<int>(segment);
+        ending.failsInReadBack = isReadBack(step);
+      }
+      return ending;
+    }
+  }
+  return {};  // the fault's occurrence is never reached
+}
+
+const char* stepName(SimStep step) {
+  switch (step) {
+    case SimStep::Sync:
+      return "Sync";
+    case SimStep::WriteCommand:
+      return "WriteCommand";
+    case SimStep::WriteHeader:
+      return "WriteHeader";
+    case SimStep::WriteData:
+      return "WriteData";
+    case SimStep::ReadCommand:
+      return "ReadCommand";
+    case SimStep::ReadHeader:
+      return "ReadHeader";
+    case SimStep::DataRequest:
+      return "DataRequest";
+    case SimStep::ReadAck:
+      return "ReadAck";
+    case SimStep::Abort:
+      return "Abort";
+    case SimStep::EndOfRun:
+      return "EndOfRun";
+  }
+  return "?";
+}
+
+const char* faultName(FaultKind kind) {
+  switch (kind) {
+    case FaultKind::None:
+      return "None";
+    case FaultKind::Refuse:
+      return "Refuse";
+    case FaultKind::Silence:
+      return "Silence";
+    case FaultKind::HangUp:
+      return "HangUp";
+    case FaultKind::WrongByte:
+      return "WrongByte";
+    case FaultKind::ShortBlock:
+      return "ShortBlock";
+    case FaultKind::LateReply:
+      return "LateReply";
+  }
+  return "?";
+}
+
+}  // namespace voltrix::test

@@ -1,0 +1,30 @@
+#pragma once
+// Runs one whole download against a simulated device with one fault and
+// checks every invariant a run must keep, whatever went wrong.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/ZetakSimulator.h"
+#include "tests/reliability/FaultModel.h"
+
+namespace voltrix::test {
+
+struct RunCase {
+  std::vector<std::uint32_t> lengths;
+  sim::FaultPlan fault;
+  std::uint32_t seed = 1;  // for the image's bytes and addresses
+};
+
+// Adds a GoogleTest failure, naming the case, for every invariant broken.
+void runAndCheck(const RunCase& run);
+
+std::string describe(const RunCase& run);
+
+// What the process holds: open descriptors and threads.
+int openDescriptors();
+int threadCount();
+long residentKilobytes();
+
+}  // namespace voltrix::test
