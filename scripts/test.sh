@@ -1,8 +1,25 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test: the normal build,
+# then the same tests under AddressSanitizer + UndefinedBehaviorSanitizer and
+# under ThreadSanitizer, then a short bounded fuzz run of the image parser.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 bash scripts/setup.sh
-bash scripts/build.sh build
-ctest --test-dir build --output-on-failure -j2
+
+run_suite() {
+  local dir="$1"
+  shift
+  echo "== $dir: build"
+  bash scripts/build.sh "$dir" -DVOLTRIX_BENCH=OFF "$@"
+  echo "== $dir: tests"
+  ctest --test-dir "$dir" --output-on-failure -j2
+}
+
+run_suite build
+run_suite build-asan -DVOLTRIX_SANITIZE=address
+run_suite build-tsan -DVOLTRIX_SANITIZE=thread
+if [ -x scripts/fuzz.sh ]; then
+  echo "== fuzz: bounded run"
+  bash scripts/fuzz.sh "${VOLTRIX_FUZZ_SECONDS:-60}"
+fi
