@@ -62,6 +62,12 @@ std::uint32_t LinkSession::receiveBlock(std::uint8_t* buffer, std::uint32_t leng
                            context_.timings.replyBound);
 }
 
+void LinkSession::abortTransfer() {
+  send(ABORT_PACKET, sizeof ABORT_PACKET);
+  std::uint8_t ignored = 0;
+  awaitReplyQuietly(ignored);
+}
+
 bool LinkSession::pause(std::chrono::milliseconds pause) {
   const auto until = std::chrono::steady_clock::now() + pause;
   while (!cancelled()) {

@@ -54,6 +54,9 @@ class LinkSession {
   bool awaitReplyQuietly(std::uint8_t& reply);
   // Collects `length` bytes of a read-back block; returns how many came.
   std::uint32_t receiveBlock(std::uint8_t* buffer, std::uint32_t length);
+  // Tells a device that refused a header or a block to drop the transfer;
+  // its answer changes nothing.
+  void abortTransfer();
   // Waits `pause`, waking early on a cancel. False when cancelled.
   bool pause(std::chrono::milliseconds pause);
   bool cancelled() const { return state_.cancelRequested.load(); }

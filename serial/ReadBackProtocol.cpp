@@ -15,9 +15,7 @@ namespace {
 
 int abortReadBack(LinkSession& link) {
   PostToDialog(link.dialog(), textMessage(UWM_ERROR, texts::kVerifyingFails));
-  link.send(ABORT_PACKET, sizeof ABORT_PACKET);
-  std::uint8_t ignored = 0;
-  link.awaitReplyQuietly(ignored);
+  link.abortTransfer();
   return 1;
 }
 

@@ -57,14 +57,6 @@ Handshake handshake(LinkSession& link) {
   }
 }
 
-// Tells a device that refused a header or a block to drop the transfer; its
-// answer changes nothing.
-void abortTransfer(LinkSession& link) {
-  link.send(ABORT_PACKET, sizeof ABORT_PACKET);
-  std::uint8_t ignored = 0;
-  link.awaitReplyQuietly(ignored);
-}
-
 int sendBlocks(LinkSession& link, int writeFile) {
   DownloadState& state = link.state();
   MessageSink& dialog = link.dialog();
@@ -98,14 +90,14 @@ int sendBlocks(LinkSession& link, int writeFile) {
     if (link.awaitReply(reply) != ReplyStatus::Received) return 1;
     if (reply != ACK) {
       PostToDialog(dialog, textMessage(UWM_ERROR, texts::kDownloadingFails));
-      abortTransfer(link);
+      link.abortTransfer();
       return 1;
     }
     link.send(block.data(), count);
     if (link.awaitReply(reply) != ReplyStatus::Received) return 1;
     if (reply != ACK) {
       PostToDialog(dialog, textMessage(UWM_ERROR, texts::kVerifyingFails));
-      abortTransfer(link);
+      link.abortTransfer();
       return 1;
     }
     if (count < BLOCK_SIZE) {

@@ -6,34 +6,11 @@
 
 #include <cerrno>
 
+#include "serial/TermiosSpeed.h"
+
 namespace voltrix::sim {
 
 namespace {
-
-speed_t speedFor(std::uint32_t baudRate) {
-  switch (baudRate) {
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    case 230400:
-      return B230400;
-    default:
-      return B0;
-  }
-}
 
 bool makeRaw(int fd, std::uint32_t baudRate) {
   termios settings{};
@@ -44,7 +21,7 @@ bool makeRaw(int fd, std::uint32_t baudRate) {
   settings.c_cc[VTIME] = 0;
   // A pseudo-terminal ignores the speed; it is set only so that the device
   // side reports the line's nominal rate.
-  if (const speed_t speed = speedFor(baudRate); speed != B0) ::cfsetspeed(&settings, speed);
+  if (const auto speed = speedConstant(baudRate)) ::cfsetspeed(&settings, *speed);
   return ::tcsetattr(fd, TCSANOW, &settings) == 0;
 }
 
