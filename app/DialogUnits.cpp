@@ -1,5 +1,6 @@
 #include "app/DialogUnits.h"
 
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QString>
 #include <QStringList>
@@ -30,8 +31,11 @@ int averageLetterWidth(const QFontMetrics& metrics) {
 
 QFont templateFont() {
   QFont font;
-  font.setFamilies(
-      {QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei")});
+  // Asked for by name alone, 宋体 falls to fontconfig's default Latin font,
+  // which has no Chinese glyphs; the CJK fonts Linux systems carry come next.
+  font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
+                    QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC"),
+                    QStringLiteral("Droid Sans Fallback")});
   font.setPointSize(9);
   return font;
 }
@@ -39,7 +43,11 @@ QFont templateFont() {
 DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
   baseWidth_ = averageLetterWidth(metrics);
-  baseHeight_ = metrics.height();
+  // 宋体's character cell is exactly its em, and the templates were laid out
+  // on that cell. Its substitutes space their lines more loosely (WenQuanYi
+  // Zen Hei: 16 px at 12), which would stretch every vertical distance by a
+  // third; the em keeps the template's proportions whichever font stands in.
+  baseHeight_ = QFontInfo(font).pixelSize();
 }
 
 int DialogUnits::x(int units) const {

@@ -2,7 +2,7 @@
 // Dialog layouts are kept in dialog units, as in their templates, and turned
 // into pixels with the dialog font's metrics the way Windows does: a
 // horizontal unit is a quarter of the average letter width, a vertical unit
-// an eighth of the character height.
+// an eighth of the character height (宋体's cell, which is its em).
 
 #include <QFont>
 #include <QRect>
@@ -23,7 +23,7 @@ class DialogUnits {
   QRect rect(int x, int y, int width, int height) const;
   QSize size(int width, int height) const;
 
-  // Average width of "A".."Z" "a".."z" (rounded) and character height, in pixels.
+  // Average width of "A".."Z" "a".."z" (rounded) and em height, in pixels.
   int baseWidth() const { return baseWidth_; }
   int baseHeight() const { return baseHeight_; }
 

@@ -16,6 +16,7 @@
 #include "app/AppIcon.h"
 #include "app/DialogUnits.h"
 #include "app/QtMessageSink.h"
+#include "app/StatusLine.h"
 
 namespace voltrix {
 
@@ -31,11 +32,18 @@ QLabel* sunkenLabel(const QString& text, Qt::Alignment alignment, QWidget* paren
   return label;
 }
 
+// Arial's character cell (ascent 1854 + descent 434) in units of its em (2048).
+constexpr int kArialCellUnits = 1854 + 434;
+constexpr int kArialEmUnits = 2048;
+
 // The banner and the button use "arial"; where Arial itself is missing the
-// font system's substitute for it stands in.
-QFont arialFont(int pixelHeight, int width, int weight) {
+// font system's substitute for it stands in. The heights are character-cell
+// heights, as the fonts were always asked for, while Qt sizes a font by its
+// em; they are converted with Arial's own proportions so that a substitute
+// with looser line spacing does not shrink the text.
+QFont arialFont(int cellHeight, int width, int weight) {
   QFont font(QStringLiteral("Arial"));
-  font.setPixelSize(pixelHeight);
+  font.setPixelSize((cellHeight * kArialEmUnits + kArialCellUnits / 2) / kArialCellUnits);
   font.setWeight(QFont::Weight(weight));
   if (width > 0) {
     const int naturalWidth = QFontMetrics(font).averageCharWidth();
@@ -96,11 +104,9 @@ void MainDialog::createControls() {
   group_->setObjectName(QStringLiteral("groupFrame"));
   group_->setGeometry(units.rect(7, 44, 251, 53));
 
-  status_ = sunkenLabel(QString(), Qt::AlignLeft | Qt::AlignTop, this);
+  status_ = new StatusLine(this);
   status_->setObjectName(QStringLiteral("IDC_STATUS"));
   status_->setGeometry(units.rect(105, 129, 153, 20));
-  // A long error line breaks onto the field's second line rather than being cut.
-  status_->setWordWrap(true);
 
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("IDC_PROGRESS"));

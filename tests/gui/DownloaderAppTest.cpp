@@ -14,23 +14,20 @@
 #include <chrono>
 #include <thread>
 
-#include "app/DownloaderApp.h"
-#include "app/MainDialog.h"
 #include "app/ThreadWorkerLauncher.h"
 #include "engine/ImageFileOps.h"
 #include "engine/SystemTexts.h"
 #include "sim/ImageBuilder.h"
-#include "tests/gui/QtTestSupport.h"
+#include "tests/gui/AppDialogScript.h"
 #include "tests/support/TempDir.h"
 
 namespace voltrix {
 namespace {
 
+using test::findMainDialog;
 using test::isA;
 using test::ModalCatcher;
 using test::processEventsUntil;
-
-DownloaderApp* theApp = nullptr;
 
 class FixedDeviceMap final : public DeviceMap {
  public:
@@ -100,37 +97,18 @@ class ScriptedLink final : public LinkPhases {
   Mode mode_;
 };
 
-MainDialog* findMainDialog() {
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    if (auto* dialog = qobject_cast<MainDialog*>(widget); dialog && dialog->isVisible()) {
-      return dialog;
-    }
-  }
-  return nullptr;
-}
-
 class DownloaderAppTest : public ::testing::Test {
  protected:
-  DownloaderAppTest() { theApp->state().cancelRequested = false; }
+  DownloaderAppTest() { test::app().state().cancelRequested = false; }
 
   // Runs the program's dialog with `script` played from inside its loop;
   // the script ends by closing the dialog. Returns runMainDialog's result.
-  int runWith(DeviceMapValue mapValue, std::function<void(MainDialog&)> script) {
+  int runWith(DeviceMapValue mapValue, const std::function<void(MainDialog&)>& script) {
     DownloadSeams seams;
     seams.deviceMap = std::make_unique<FixedDeviceMap>(std::move(mapValue));
     seams.link = link;
     seams.launcher = std::make_unique<ThreadWorkerLauncher>();
-    bool played = false;
-    QTimer::singleShot(0, [&] {
-      MainDialog* dialog = findMainDialog();
-      ASSERT_NE(dialog, nullptr);
-      QTimer::singleShot(test::kUiDeadline.count() * 4, dialog, [dialog] { dialog->done(-1); });
-      script(*dialog);
-      played = true;
-    });
-    const int result = theApp->runMainDialog(std::move(seams));
-    EXPECT_TRUE(played);
-    return result;
+    return test::runDialogScript(std::move(seams), script);
   }
 
   // Clicks DOWNLOAD and answers the box that comes up; returns its text and caption.
@@ -168,7 +146,7 @@ TEST_F(DownloaderAppTest, MissingDeviceMapIsReportedInABoxNamedAfterTheProgram) 
   EXPECT_EQ(result, 0);
   EXPECT_EQ(seen.first, "错误：注册表损坏！");
   EXPECT_EQ(seen.second, "gui_app_test");
-  EXPECT_EQ(theApp->state().busy, BusyState::Idle);
+  EXPECT_EQ(test::app().state().busy, BusyState::Idle);
 }
 
 TEST_F(DownloaderAppTest, ARunShowsItsSuccessInTheStatusLineAndBar) {
@@ -188,7 +166,7 @@ TEST_F(DownloaderAppTest, ARunShowsItsSuccessInTheStatusLineAndBar) {
   EXPECT_EQ(finalStatus, "Update successfully! TIME:00:00");
   EXPECT_EQ(finalProgress, 100);
   EXPECT_EQ(link->portUsed, 3);
-  EXPECT_EQ(theApp->state().busy, BusyState::Idle);
+  EXPECT_EQ(test::app().state().busy, BusyState::Idle);
   EXPECT_FALSE(test::fileExists("F_1_W_sysbin.bin"));
   EXPECT_FALSE(test::fileExists("F_1_R_sysbin.bin"));
 }
@@ -205,22 +183,13 @@ TEST_F(DownloaderAppTest, ClosingDuringARunCancelsItAndWaitsForTheWorker) {
   // By the time the program would end, the worker has seen the cancel and ended.
   EXPECT_TRUE(link->sawCancel);
   EXPECT_TRUE(link->writeEnded);
-  EXPECT_EQ(theApp->state().busy, BusyState::Idle);
+  EXPECT_EQ(test::app().state().busy, BusyState::Idle);
   EXPECT_EQ(link->endOfRun, -1);
   EXPECT_EQ(findMainDialog(), nullptr);
 }
 
-// A later step adds a run against the simulated device here: the same
-// runWith() with a SerialLinkPhases on the simulator's pseudo-terminal and a
-// device map naming its port.
+// Runs against the simulated device, through the real serial link, are in
+// RealDownloadTest.cpp.
 
 }  // namespace
 }  // namespace voltrix
-
-int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  voltrix::DownloaderApp app(argc, argv);
-  voltrix::theApp = &app;
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -8,13 +8,16 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <string_view>
 #include <vector>
 
 #include "app/AboutDialog.h"
 #include "app/DialogUnits.h"
 #include "app/MainDialog.h"
+#include "app/StatusLine.h"
 #include "tests/gui/QtTestSupport.h"
 
 namespace voltrix {
@@ -88,13 +91,15 @@ TEST_F(MainDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
   EXPECT_EQ(dialog.noteLabel()->geometry(), units.rect(14, 101, 240, 11));
 }
 
-TEST(DialogUnitsTest, UnitsComeFromTheAverageLetterWidthAndTheHeight) {
+TEST(DialogUnitsTest, UnitsComeFromTheAverageLetterWidthAndTheEm) {
   const QFontMetrics metrics(templateFont());
   const DialogUnits units(templateFont());
   const int letters = metrics.horizontalAdvance(
       QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   EXPECT_EQ(units.baseWidth(), (letters + 26) / 52);
-  EXPECT_EQ(units.baseHeight(), metrics.height());
+  // 9 pt at 96 dpi, whatever the substitute's line spacing.
+  EXPECT_EQ(units.baseHeight(), QFontInfo(templateFont()).pixelSize());
+  EXPECT_EQ(units.baseHeight(), 12);
   // Rounded, not truncated.
   EXPECT_EQ(units.x(265), (265 * units.baseWidth() + 2) / 4);
   EXPECT_EQ(units.y(173), (173 * units.baseHeight() + 4) / 8);
@@ -103,11 +108,12 @@ TEST(DialogUnitsTest, UnitsComeFromTheAverageLetterWidthAndTheHeight) {
 TEST_F(MainDialogTest, BannerAndButtonUseArialTheRestTheTemplateFont) {
   const QFont title = dialog.titleLabel()->font();
   EXPECT_EQ(title.family(), "Arial");
-  EXPECT_EQ(title.pixelSize(), 33);
+  // Cells of 33 and 23 pixels hold Arial ems of 30 and 21.
+  EXPECT_EQ(title.pixelSize(), 30);
   EXPECT_EQ(title.weight(), QFont::Weight(710));
   const QFont button = dialog.downloadButton()->font();
   EXPECT_EQ(button.family(), "Arial");
-  EXPECT_EQ(button.pixelSize(), 23);
+  EXPECT_EQ(button.pixelSize(), 21);
   EXPECT_EQ(button.weight(), QFont::Bold);
   EXPECT_GT(QFontInfo(title).pixelSize(), QFontInfo(button).pixelSize());
 
@@ -116,6 +122,30 @@ TEST_F(MainDialogTest, BannerAndButtonUseArialTheRestTheTemplateFont) {
   EXPECT_EQ(dialog.font().pointSize(), 9);
   EXPECT_EQ(dialog.statusLabel()->font(), dialog.font());
   EXPECT_EQ(dialog.noteLabel()->font(), dialog.font());
+}
+
+TEST_F(MainDialogTest, TemplateFontHasTheChineseGlyphs) {
+  const QFontMetrics metrics(dialog.font());
+  for (char32_t c : std::u32string_view(U"文件名关于错误")) {
+    EXPECT_TRUE(metrics.inFontUcs4(c)) << std::hex << unsigned(c);
+  }
+}
+
+TEST_F(MainDialogTest, DownloadFitsOnItsButton) {
+  const QPushButton* button = dialog.downloadButton();
+  EXPECT_LT(QFontMetrics(button->font()).horizontalAdvance(button->text()),
+            button->width() - 2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin));
+}
+
+TEST_F(MainDialogTest, AnErrorLineBreaksOntoASecondLineThatStaysInsideTheField) {
+  auto* status = qobject_cast<StatusLine*>(dialog.statusLabel());
+  ASSERT_NE(status, nullptr);
+  status->setText(QStringLiteral("ERROR:Request for downloading fails!!  文件名[sysbin.bin]"));
+  const QList<QRectF> lines = status->lineRects();
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_EQ(lines[1].top() - lines[0].top(), status->lineStep());
+  const QRectF field(QPointF(0, 0), QSizeF(status->contentsRect().size()));
+  for (const QRectF& line : lines) EXPECT_TRUE(field.contains(line)) << line.top();
 }
 
 TEST_F(MainDialogTest, SetsTheDefaultsOfTheDownloadState) {

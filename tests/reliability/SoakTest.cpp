@@ -45,7 +45,7 @@ TEST(Soak, TwoHundredRunsKeepEveryInvariantAndLeakNothing) {
 
   // A first run settles what the process allocates once (thread stacks,
   // caches); growth is measured from there.
-  runAndCheck(randomCase(random));
+  runAndCheck(randomCase(random), false);
   const int descriptors = openDescriptors();
   const int threads = threadCount();
   const long memory = residentKilobytes();
