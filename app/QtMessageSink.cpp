@@ -1,7 +1,11 @@
 #include "app/QtMessageSink.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
-#include <memory>
+#include <QSocketNotifier>
+#include <cstdint>
 
 namespace voltrix {
 
@@ -13,21 +17,65 @@ bool WorkerMessageEvent::isWorkerMessage(const QEvent& event) {
   return type >= kFirstWorkerMessage && type <= kLastWorkerMessage;
 }
 
-QtMessageSink::QtMessageSink(QObject* receiver) : receiver_(receiver) {}
+QtMessageSink::QtMessageSink(QObject* receiver)
+    : doorbell_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), receiver_(receiver) {
+  if (doorbell_) {
+    notifier_ = new QSocketNotifier(doorbell_.get(), QSocketNotifier::Read, receiver);
+    QObject::connect(notifier_, &QSocketNotifier::activated, [this] { deliverPending(); });
+  }
+}
+
+QtMessageSink::~QtMessageSink() {
+  // A sink that was never detached dies on the receiver's thread (whoever
+  // shares it detaches first): the notifier must not call into it again.
+  if (notifier_ != nullptr) {
+    notifier_->setEnabled(false);
+    QObject::disconnect(notifier_, nullptr, nullptr, nullptr);
+  }
+}
 
 void QtMessageSink::post(const WorkerMessage& message) noexcept {
-  // The lock is held across postEvent so that detach() cannot return while
-  // an event for the receiver is still on its way into the queue; events
-  // already queued are discarded by the receiver's own destruction.
-  const std::lock_guard lock(mutex_);
-  if (receiver_ == nullptr) return;
-  auto event = std::make_unique<WorkerMessageEvent>(message);
-  QCoreApplication::postEvent(receiver_, event.release());
+  {
+    const std::lock_guard lock(mutex_);
+    if (!attached_) return;
+    try {
+      pending_.push_back(message);
+    } catch (...) {
+      return;  // out of memory: a lost status line, not a dead worker
+    }
+  }
+  const std::uint64_t ring = 1;
+  // Non-blocking: the counter only fails to grow near 2^64 rings.
+  [[maybe_unused]] const ssize_t ignored = ::write(doorbell_.get(), &ring, sizeof ring);
 }
 
 void QtMessageSink::detach() {
-  const std::lock_guard lock(mutex_);
+  {
+    const std::lock_guard lock(mutex_);
+    attached_ = false;
+    pending_.clear();
+  }
+  if (notifier_ != nullptr) notifier_->setEnabled(false);
+  notifier_ = nullptr;
   receiver_ = nullptr;
+}
+
+void QtMessageSink::deliverPending() {
+  std::uint64_t rings = 0;
+  [[maybe_unused]] const ssize_t ignored = ::read(doorbell_.get(), &rings, sizeof rings);
+  // Only what has arrived so far: a worker that keeps posting rings again
+  // and must not keep the receiver's thread in here.
+  std::deque<WorkerMessage> arrived;
+  {
+    const std::lock_guard lock(mutex_);
+    arrived.swap(pending_);
+  }
+  for (const WorkerMessage& message : arrived) {
+    // The receiver may detach while it handles a message (a closing dialog).
+    if (receiver_ == nullptr) return;
+    WorkerMessageEvent event(message);
+    QCoreApplication::sendEvent(receiver_, &event);
+  }
 }
 
 }  // namespace voltrix

@@ -9,10 +9,15 @@
 namespace voltrix {
 
 FileDescriptor openForReading(const std::string& name) {
-  FileDescriptor fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without O_NONBLOCK, opening a FIFO planted under the name would wait for
+  // a writer for ever, and without O_NOCTTY a terminal could become ours.
+  // Only regular files get through, and for them the flag is cleared again.
+  FileDescriptor fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd) return fd;
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode)) return FileDescriptor();
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return FileDescriptor();
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return FileDescriptor();
   return fd;
 }
 

@@ -11,8 +11,9 @@
 
 namespace voltrix {
 
-// Opens an existing regular file for reading; invalid on failure (also for a
-// directory, which open() would otherwise accept).
+// Opens an existing regular file for reading; invalid on failure and for
+// anything else under the name (a directory, a FIFO, a device), without
+// waiting on it.
 FileDescriptor openForReading(const std::string& name);
 
 // Removes whatever stands under `name` (a file or a symbolic link, never what

@@ -27,6 +27,10 @@ std::int32_t decodeBiased24(const std::uint8_t* bytes);
 // The three bytes that decode to `value`; false when it cannot be encoded.
 bool encodeBiased24(std::int32_t value, std::uint8_t* bytes);
 
+// The longest segment a record can describe; a longer length is a negative
+// one read as unsigned.
+inline constexpr std::uint32_t MAX_SEGMENT_LENGTH = 0xFFFFFF - BIASED_24_BIAS;
+
 // The segment byte transform b -> (14 - b) mod 256; it is its own inverse.
 constexpr std::uint8_t transformByte(std::uint8_t b) {
   return static_cast<std::uint8_t>(14 - b);

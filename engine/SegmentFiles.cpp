@@ -20,7 +20,11 @@ int ImageFileOps::extractSegment(const std::string& imageName, const std::string
   // must never be sent bytes the image did not supply.
   const std::uint64_t dataStart = std::uint64_t{offset} + RECORD_HEADER_SIZE;
   const std::uint64_t imageLength = static_cast<std::uint64_t>(info.st_size);
-  if (dataStart > imageLength || length > imageLength - dataStart) return EXTRACT_IMAGE_TOO_SHORT;
+  // A length no record can hold is a negative one: refused before it can
+  // turn into a buffer of gigabytes, however large the image.
+  if (length > MAX_SEGMENT_LENGTH || dataStart > imageLength || length > imageLength - dataStart) {
+    return EXTRACT_IMAGE_TOO_SHORT;
+  }
   if (::lseek(image.get(), static_cast<off_t>(dataStart), SEEK_SET) < 0) return EXTRACT_CANNOT_OPEN;
 
   std::vector<std::uint8_t> segment;
