@@ -24,6 +24,12 @@ class HeaderBuilder {
 
 }  // namespace
 
+std::uint32_t blockRequest(std::uint32_t index, std::uint32_t length) {
+  const std::uint32_t fullBlocks = length / BLOCK_SIZE;
+  if (index < fullBlocks) return BLOCK_SIZE;
+  return index == fullBlocks ? length % BLOCK_SIZE : 0;
+}
+
 std::uint32_t blockChecksum(const std::uint8_t* data, std::uint32_t count) {
   std::uint32_t sum = 0;
   for (std::uint32_t i = 0; i < count; ++i) sum += data[i];

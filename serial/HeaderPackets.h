@@ -16,6 +16,11 @@ struct HeaderPacket {
 using WriteHeader = HeaderPacket;
 using ReadHeader = HeaderPacket;
 
+// How many bytes block `index` of a segment of `length` bytes carries: 64
+// for every full block, the remainder for the last; 0 once the segment is
+// done (a length that is a multiple of 64 has no short last block).
+std::uint32_t blockRequest(std::uint32_t index, std::uint32_t length);
+
 // The low 24 bits of the sum of the block's bytes taken as unsigned values.
 std::uint32_t blockChecksum(const std::uint8_t* data, std::uint32_t count);
 

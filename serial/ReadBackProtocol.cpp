@@ -26,12 +26,9 @@ int receiveBlocks(LinkSession& link, int writeFile, int readBackFile) {
   std::uint32_t done = 0;
   std::array<std::uint8_t, BLOCK_SIZE> expected{}, received{};
   for (std::uint32_t index = 0;; ++index) {
-    const std::uint32_t length = state.currentLength;
-    std::uint32_t wanted = BLOCK_SIZE;
-    if (index == length / BLOCK_SIZE) {
-      if (index * BLOCK_SIZE >= length) break;
-      wanted = length % BLOCK_SIZE;
-    }
+    // The length is taken afresh before every block.
+    const std::uint32_t wanted = blockRequest(index, state.currentLength);
+    if (wanted == 0) break;
     // Only the count matters here: the device sends the data.
     const long long got = readFully(writeFile, expected.data(), wanted);
     if (got < 0) {

@@ -61,18 +61,14 @@ int sendBlocks(LinkSession& link, int writeFile) {
   DownloadState& state = link.state();
   MessageSink& dialog = link.dialog();
   const std::uint32_t length = state.currentLength;
-  const std::uint32_t fullBlocks = length / BLOCK_SIZE;
   std::uint32_t address = state.currentAddress;
   std::uint32_t sent = 0;
   std::array<std::uint8_t, BLOCK_SIZE> block{};
   for (std::uint32_t index = 0;; ++index) {
-    std::uint32_t wanted = BLOCK_SIZE;
-    if (index == fullBlocks) {
-      if (index * BLOCK_SIZE >= length) {
-        PostToDialog(dialog, addressMessage(UWM_WRITE_DONE, address, length));
-        return 0;
-      }
-      wanted = length % BLOCK_SIZE;
+    const std::uint32_t wanted = blockRequest(index, length);
+    if (wanted == 0) {
+      PostToDialog(dialog, addressMessage(UWM_WRITE_DONE, address, length));
+      return 0;
     }
     const long long got = readFully(writeFile, block.data(), wanted);
     if (got < 0) {
