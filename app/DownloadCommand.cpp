@@ -53,24 +53,7 @@ void DownloadCommand::OnDownload() {
                                                     state_.segmentAddresses, state_.segmentLengths);
   state_.segmentCount = count;
   state_.cursor = 0;
-  const char* refusal = nullptr;
-  switch (count) {
-    case LOAD_CANNOT_OPEN:
-      refusal = texts::kSystemFileNotFound;
-      break;
-    case 0:
-      refusal = texts::kDownloadingFileNotFound;
-      break;
-    case LOAD_TOO_MANY_SEGMENTS:
-      refusal = texts::kTooManySegments;
-      break;
-    case LOAD_READ_ERROR:
-      refusal = texts::kSystemFileUnreadable;
-      break;
-    default:
-      break;
-  }
-  if (refusal != nullptr) {
+  if (const char* refusal = loadRefusalText(count); refusal != nullptr) {
     state_.busy = BusyState::Idle;
     boxes_.showMessageBox(refusal, texts::kInfoCaption);
     return;

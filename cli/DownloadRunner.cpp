@@ -134,31 +134,23 @@ int runDownload(const CliOptions& options) {
   }
 
   int exitCode = kExitOk;
-  bool cancelSent = false;
-  for (;;) {
-    if (interrupted && !cancelSent) {
-      state.cancelRequested = true;
-      cancelSent = true;
+  // The first failure a run reports decides the exit code.
+  auto handle = [&](const WorkerMessage& message) {
+    display.show(message, state, std::time(nullptr));
+    if ((message.id == UWM_ERROR || message.id == UWM_PORT_FAIL) && exitCode == kExitOk) {
+      exitCode = exitCodeForFailure(message.id, message.text);
     }
-    auto message = queue->next(std::chrono::milliseconds(100));
-    if (!message) {
-      if (!launcher.running()) {
-        // The worker is gone: take what it posted last, then stop.
-        auto rest = queue->drain();
-        if (rest.empty()) break;
-        for (const auto& late : rest) {
-          display.show(late, state, std::time(nullptr));
-          if ((late.id == UWM_ERROR || late.id == UWM_PORT_FAIL) && exitCode == kExitOk) {
-            exitCode = exitCodeForFailure(late.id, late.text);
-          }
-        }
-        break;
-      }
+  };
+  for (;;) {
+    if (interrupted) state.cancelRequested = true;
+    if (auto message = queue->next(std::chrono::milliseconds(100))) {
+      handle(*message);
       continue;
     }
-    display.show(*message, state, std::time(nullptr));
-    if ((message->id == UWM_ERROR || message->id == UWM_PORT_FAIL) && exitCode == kExitOk) {
-      exitCode = exitCodeForFailure(message->id, message->text);
+    if (!launcher.running()) {
+      // The worker is gone: take what it posted last, then stop.
+      for (const WorkerMessage& late : queue->drain()) handle(late);
+      break;
     }
   }
   launcher.joinAll();

@@ -1,8 +1,8 @@
 #include "cli/ListCommand.h"
 
 #include "cli/ExitCodes.h"
+#include "cli/Outcome.h"
 #include "engine/ImageFileOps.h"
-#include "engine/SystemTexts.h"
 
 namespace voltrix::cli {
 
@@ -10,21 +10,9 @@ int listSegments(const std::string& imageFile, std::FILE* out, std::FILE* err) {
   SegmentColumn offsets{}, addresses{}, lengths{};
   ImageFileOps ops;
   const std::int32_t count = ops.loadSegmentTable(imageFile, offsets, addresses, lengths);
-  switch (count) {
-    case LOAD_CANNOT_OPEN:
-      std::fprintf(err, "%s\n", texts::kSystemFileNotFound);
-      return kExitImageMissing;
-    case LOAD_TOO_MANY_SEGMENTS:
-      std::fprintf(err, "%s\n", texts::kTooManySegments);
-      return kExitImageInvalid;
-    case LOAD_READ_ERROR:
-      std::fprintf(err, "%s\n", texts::kSystemFileUnreadable);
-      return kExitImageMissing;
-    case 0:
-      std::fprintf(err, "%s\n", texts::kDownloadingFileNotFound);
-      return kExitImageInvalid;
-    default:
-      break;
+  if (const char* refusal = loadRefusalText(count); refusal != nullptr) {
+    std::fprintf(err, "%s\n", refusal);
+    return exitCodeForBox(refusal);
   }
   std::fprintf(out, "%-8s %10s %10s %10s\n", "segment", "offset", "address", "length");
   for (std::int32_t i = 0; i < count; ++i) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/FileIo.h"
+#include "engine/SystemTexts.h"
 
 namespace voltrix {
 
@@ -31,6 +32,21 @@ bool encodeBiased24(std::int32_t value, std::uint8_t* bytes) {
   bytes[1] = static_cast<std::uint8_t>(raw >> 8);
   bytes[2] = static_cast<std::uint8_t>(raw);
   return true;
+}
+
+const char* loadRefusalText(std::int32_t loadResult) {
+  switch (loadResult) {
+    case LOAD_CANNOT_OPEN:
+      return texts::kSystemFileNotFound;
+    case 0:
+      return texts::kDownloadingFileNotFound;
+    case LOAD_TOO_MANY_SEGMENTS:
+      return texts::kTooManySegments;
+    case LOAD_READ_ERROR:
+      return texts::kSystemFileUnreadable;
+    default:
+      return nullptr;
+  }
 }
 
 std::int32_t ImageFileOps::loadSegmentTable(const std::string& fileName,
