@@ -1,23 +1,44 @@
 #include "app/DeviceMap.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string_view>
-
-#include "engine/FileIo.h"
-#include "serial/ComResolver.h"
+#include <system_error>
 
 namespace voltrix {
 
 namespace {
 
+namespace fs = std::filesystem;
+
+constexpr char kOverrideVariable[] = "VOLTRIX_SERIALCOMM";
 constexpr std::string_view kDevicePrefix = "\\Device\\";
 // The query's buffer: longer data do not fit and count as unreadable.
 constexpr std::size_t kValueBufferSize = 80;
+
+// The data of a value file; empty when there is no regular file under the
+// name (a link does not count) or its content does not fit the buffer.
+std::optional<std::string> readValueFile(const std::string& file) {
+  std::error_code error;
+  if (!fs::is_regular_file(fs::symlink_status(file, error))) return std::nullopt;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  char buffer[kValueBufferSize + 1];
+  in.read(buffer, sizeof buffer);
+  if (in.bad()) return std::nullopt;
+  const auto got = static_cast<std::size_t>(in.gcount());
+  if (got > kValueBufferSize) return std::nullopt;
+  std::string data(buffer, got);
+  // A file written with echo ends in a newline; registry strings in a NUL.
+  while (!data.empty() && (data.back() == '\n' || data.back() == '\r' || data.back() == '\0' ||
+                           data.back() == ' ')) {
+    data.pop_back();
+  }
+  return data;
+}
 
 // File-backed map: the directory is the key, each regular file a value.
 class DirectoryDeviceMap final : public DeviceMap {
@@ -25,54 +46,54 @@ class DirectoryDeviceMap final : public DeviceMap {
   explicit DirectoryDeviceMap(std::string directory) : directory_(std::move(directory)) {}
 
   DeviceMapValue queryValue(const std::string& key, const std::string& valueName) const override {
-    DIR* dir = key == SERIALCOMM_KEY ? ::opendir(directory_.c_str()) : nullptr;
-    if (dir == nullptr) return {DeviceMapStatus::KeyUnavailable, {}};
-    ::closedir(dir);
+    if (key != SERIALCOMM_KEY || !directoryReadable()) return {DeviceMapStatus::KeyUnavailable, {}};
     if (valueName.rfind(kDevicePrefix, 0) != 0) return {DeviceMapStatus::ValueMissing, {}};
-    const std::string file = directory_ + "/" + valueName.substr(kDevicePrefix.size());
-    struct stat info {};
-    if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-      return {DeviceMapStatus::ValueMissing, {}};
+    const auto data = readValueFile(fileOf(valueName.substr(kDevicePrefix.size())));
+    if (!data) return {DeviceMapStatus::ValueMissing, {}};
+    return {DeviceMapStatus::Ok, *data};
+  }
+
+  std::vector<DeviceMapEntry> values(const std::string& key) const override {
+    std::vector<DeviceMapEntry> entries;
+    if (key != SERIALCOMM_KEY) return entries;
+    std::error_code error;
+    fs::directory_iterator it(directory_, error);
+    for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (const auto data = readValueFile(fileOf(name))) {
+        entries.emplace_back(std::string(kDevicePrefix) + name, *data);
+      }
     }
-    FileDescriptor fd = openForReading(file);
-    std::uint8_t buffer[kValueBufferSize + 1];
-    const long long got = fd ? readFully(fd.get(), buffer, sizeof buffer) : -1;
-    if (got < 0 || static_cast<std::size_t>(got) > kValueBufferSize) {
-      return {DeviceMapStatus::ValueMissing, {}};
-    }
-    std::string data(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(got));
-    // A file written with echo ends in a newline; registry strings in a NUL.
-    while (!data.empty() && (data.back() == '\n' || data.back() == '\r' || data.back() == '\0' ||
-                             data.back() == ' ')) {
-      data.pop_back();
-    }
-    return {DeviceMapStatus::Ok, data};
+    std::sort(entries.begin(), entries.end());
+    return entries;
   }
 
  private:
-  std::string directory_;
-};
-
-// The machine's own map: "\Device\VCP0" is the first USB virtual COM port,
-// named by the COM number under which the serial layer finds it.
-class AttachedDeviceMap final : public DeviceMap {
- public:
-  DeviceMapValue queryValue(const std::string& key, const std::string& valueName) const override {
-    if (key != SERIALCOMM_KEY) return {DeviceMapStatus::KeyUnavailable, {}};
-    if (valueName != VCP0_VALUE) return {DeviceMapStatus::ValueMissing, {}};
-    const auto ports = usbVirtualComPorts();
-    if (ports.empty()) return {DeviceMapStatus::ValueMissing, {}};
-    return {DeviceMapStatus::Ok, "COM" + std::to_string(ports.front().comNumber)};
+  bool directoryReadable() const {
+    std::error_code error;
+    const fs::directory_iterator it(directory_, error);
+    return !error;
   }
+  std::string fileOf(const std::string& name) const { return directory_ + "/" + name; }
+
+  std::string directory_;
 };
 
 }  // namespace
 
+std::vector<DeviceMapEntry> DeviceMap::values(const std::string&) const {
+  return {};
+}
+
+std::unique_ptr<DeviceMap> directoryDeviceMap(std::string directory) {
+  return std::make_unique<DirectoryDeviceMap>(std::move(directory));
+}
+
 std::unique_ptr<DeviceMap> systemDeviceMap() {
-  if (const char* directory = std::getenv("VOLTRIX_SERIALCOMM"); directory != nullptr) {
-    return std::make_unique<DirectoryDeviceMap>(directory);
+  if (const char* directory = std::getenv(kOverrideVariable); directory != nullptr) {
+    return directoryDeviceMap(directory);
   }
-  return std::make_unique<AttachedDeviceMap>();
+  return platformDeviceMap();
 }
 
 }  // namespace voltrix

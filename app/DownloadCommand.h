@@ -9,6 +9,7 @@
 #include "app/DeviceMap.h"
 #include "engine/DownloadState.h"
 #include "engine/LinkPhases.h"
+#include "engine/Refusal.h"
 #include "engine/WorkerMessages.h"
 
 namespace voltrix {
@@ -34,13 +35,16 @@ class DownloadCommand {
                   WorkerLauncher& launcher, std::shared_ptr<MessageSink> dialog,
                   std::shared_ptr<LinkPhases> link);
 
-  // One click on DOWNLOAD.
-  void OnDownload();
+  // One click on DOWNLOAD. Refusal::None when the run was started;
+  // otherwise the refusal has been shown in a message box.
+  Refusal OnDownload();
 
   // The port number the last click read from the device map.
   int registryPort() const { return registryPort_; }
 
  private:
+  Refusal refuse(Refusal refusal);
+
   DownloadState& state_;
   const DeviceMap& deviceMap_;
   MessageBoxPresenter& boxes_;
@@ -49,9 +53,5 @@ class DownloadCommand {
   std::shared_ptr<LinkPhases> link_;
   int registryPort_ = 0;
 };
-
-// The port number of a device-map value "COM<digits>"; a value of any other
-// form gives 0, which the serial port refuses.
-int portNumberFromValue(const std::string& data);
 
 }  // namespace voltrix

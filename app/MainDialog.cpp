@@ -15,6 +15,7 @@
 #include "app/AboutDialog.h"
 #include "app/AppIcon.h"
 #include "app/DialogUnits.h"
+#include "app/FontFitting.h"
 #include "app/QtMessageSink.h"
 #include "app/StatusLine.h"
 
@@ -131,6 +132,9 @@ void MainDialog::createControls() {
 void MainDialog::SetupFonts(int height, int width, int weight) {
   title_->setFont(arialFont(height + 10, width, weight + 10));
   download_->setFont(arialFont(height, width, weight));
+  // Arial's stand-in may be wider than Arial; the captions must stay whole.
+  fitCaption(*title_);
+  fitCaption(*download_);
   state_.setDefaults();
 }
 

@@ -1,13 +1,103 @@
 #include "app/QtMessageSink.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
-#include <QSocketNotifier>
+#include <QMetaObject>
+#include <QObject>
 #include <cstdint>
+#include <deque>
+#include <mutex>
+#include <utility>
 
 namespace voltrix {
+
+struct MessageMailbox {
+  std::mutex mutex;
+  std::deque<WorkerMessage> pending;  // guarded by mutex
+  // Where deliveries are queued; null once nothing may be delivered any
+  // more. Guarded by mutex, which also keeps it alive while a post uses it.
+  QObject* doorstep = nullptr;
+  bool deliveryQueued = false;  // guarded by mutex
+};
+
+namespace {
+
+// A bounded share per turn of the event loop: a worker that posts faster
+// than the receiver can show must not keep everything else waiting.
+constexpr int kMostPerDelivery = 64;
+
+// With the mailbox locked. By name, so that Qt alone builds the call and
+// carries it to the receiver's thread: a functor would be written on the
+// poster's thread and read on the receiver's, ordered only by Qt's own
+// locking, which ThreadSanitizer cannot see in a Qt it did not instrument.
+void queueDelivery(MessageMailbox& mailbox) {
+  if (mailbox.deliveryQueued || mailbox.doorstep == nullptr) return;
+  mailbox.deliveryQueued =
+      QMetaObject::invokeMethod(mailbox.doorstep, "deliverPending", Qt::QueuedConnection);
+}
+
+// A child of the receiver, so it lives on the receiver's thread: Qt runs the
+// deliveries queued to it there, and drops those still queued when it goes
+// with the receiver.
+class Doorstep final : public QObject {
+  Q_OBJECT
+
+ public:
+  Doorstep(QObject* receiver, std::shared_ptr<MessageMailbox> mailbox)
+      : QObject(receiver), receiver_(receiver), mailbox_(std::move(mailbox)) {}
+
+  ~Doorstep() override {
+    // A worker in the middle of a post holds the lock until its delivery is
+    // queued; that delivery goes with us, and later posts find no doorstep.
+    const std::lock_guard lock(mailbox_->mutex);
+    if (mailbox_->doorstep == this) mailbox_->doorstep = nullptr;
+  }
+
+  Q_INVOKABLE void deliverPending();
+
+ private:
+  bool takeNext(WorkerMessage& message);
+
+  QObject* receiver_;  // our parent, so it outlives us
+  std::shared_ptr<MessageMailbox> mailbox_;
+};
+
+void Doorstep::deliverPending() {
+  {
+    // From here on a post queues the next delivery, which may even run in
+    // an event loop the receiver opens while it handles one of these.
+    const std::lock_guard lock(mailbox_->mutex);
+    mailbox_->deliveryQueued = false;
+  }
+  // One at a time from the front, so that such a nested delivery keeps to
+  // the posting order too.
+  WorkerMessage message;
+  for (int count = 0; count < kMostPerDelivery && takeNext(message); ++count) {
+    WorkerMessageEvent event(message);
+    QCoreApplication::sendEvent(receiver_, &event);
+  }
+  const std::lock_guard lock(mailbox_->mutex);
+  if (!mailbox_->pending.empty()) queueDelivery(*mailbox_);
+}
+
+bool Doorstep::takeNext(WorkerMessage& message) {
+  const std::lock_guard lock(mailbox_->mutex);
+  // The receiver may detach while it handles a message (a closing dialog).
+  if (mailbox_->doorstep != this || mailbox_->pending.empty()) return false;
+  message = mailbox_->pending.front();
+  mailbox_->pending.pop_front();
+  return true;
+}
+
+// On any thread: nothing more is delivered, not even what a queued delivery
+// was about to bring. The doorstep itself stays with the receiver: a
+// delivery under way may still be on the receiver's stack.
+void closeMailbox(MessageMailbox& mailbox) {
+  const std::lock_guard lock(mailbox.mutex);
+  mailbox.pending.clear();
+  mailbox.doorstep = nullptr;
+}
+
+}  // namespace
 
 WorkerMessageEvent::WorkerMessageEvent(const WorkerMessage& message)
     : QEvent(QEvent::Type(message.id)), message_(message) {}
@@ -17,65 +107,31 @@ bool WorkerMessageEvent::isWorkerMessage(const QEvent& event) {
   return type >= kFirstWorkerMessage && type <= kLastWorkerMessage;
 }
 
-QtMessageSink::QtMessageSink(QObject* receiver)
-    : doorbell_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), receiver_(receiver) {
-  if (doorbell_) {
-    notifier_ = new QSocketNotifier(doorbell_.get(), QSocketNotifier::Read, receiver);
-    QObject::connect(notifier_, &QSocketNotifier::activated, [this] { deliverPending(); });
-  }
+QtMessageSink::QtMessageSink(QObject* receiver) : mailbox_(std::make_shared<MessageMailbox>()) {
+  // Owned by the receiver; no worker has the sink yet.
+  mailbox_->doorstep = new Doorstep(receiver, mailbox_);
 }
 
 QtMessageSink::~QtMessageSink() {
-  // A sink that was never detached dies on the receiver's thread (whoever
-  // shares it detaches first): the notifier must not call into it again.
-  if (notifier_ != nullptr) {
-    notifier_->setEnabled(false);
-    QObject::disconnect(notifier_, nullptr, nullptr, nullptr);
-  }
+  closeMailbox(*mailbox_);
 }
 
 void QtMessageSink::post(const WorkerMessage& message) noexcept {
-  {
-    const std::lock_guard lock(mutex_);
-    if (!attached_) return;
-    try {
-      pending_.push_back(message);
-    } catch (...) {
-      return;  // out of memory: a lost status line, not a dead worker
-    }
+  const std::lock_guard lock(mailbox_->mutex);
+  if (mailbox_->doorstep == nullptr) return;
+  try {
+    mailbox_->pending.push_back(message);
+    queueDelivery(*mailbox_);
+  } catch (...) {
+    // Out of memory: a lost status line, not a dead worker. What is
+    // already waiting goes with the next post.
   }
-  const std::uint64_t ring = 1;
-  // Non-blocking: the counter only fails to grow near 2^64 rings.
-  [[maybe_unused]] const ssize_t ignored = ::write(doorbell_.get(), &ring, sizeof ring);
 }
 
 void QtMessageSink::detach() {
-  {
-    const std::lock_guard lock(mutex_);
-    attached_ = false;
-    pending_.clear();
-  }
-  if (notifier_ != nullptr) notifier_->setEnabled(false);
-  notifier_ = nullptr;
-  receiver_ = nullptr;
-}
-
-void QtMessageSink::deliverPending() {
-  std::uint64_t rings = 0;
-  [[maybe_unused]] const ssize_t ignored = ::read(doorbell_.get(), &rings, sizeof rings);
-  // Only what has arrived so far: a worker that keeps posting rings again
-  // and must not keep the receiver's thread in here.
-  std::deque<WorkerMessage> arrived;
-  {
-    const std::lock_guard lock(mutex_);
-    arrived.swap(pending_);
-  }
-  for (const WorkerMessage& message : arrived) {
-    // The receiver may detach while it handles a message (a closing dialog).
-    if (receiver_ == nullptr) return;
-    WorkerMessageEvent event(message);
-    QCoreApplication::sendEvent(receiver_, &event);
-  }
+  closeMailbox(*mailbox_);
 }
 
 }  // namespace voltrix
+
+#include "QtMessageSink.moc"

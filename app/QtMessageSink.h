@@ -1,22 +1,20 @@
 #pragma once
 // Carries worker messages to a Qt object on its own thread. The worker's
-// post() only appends to a locked queue and rings a doorbell (an eventfd);
-// on the receiver's thread a socket notifier hears the doorbell and hands
-// each queued message to the receiver, in posting order, as an event whose
-// type number is the message number. Qt itself is only ever touched on the
-// receiver's thread, so nothing crosses threads but the queue. The worker
-// holds the sink by shared_ptr; once the receiver detaches it, posts are
-// dropped.
+// post() only appends to a locked mailbox and, unless a delivery is already
+// on its way, asks Qt to queue one on the receiver's thread; there each
+// waiting message reaches the receiver, in posting order, as an event whose
+// type number is the message number. Nothing of ours crosses threads but the
+// mailbox, and the receiver is only ever touched on its own thread. The
+// worker holds the sink by shared_ptr and may outlive the receiver: once the
+// receiver has detached or is gone, or the sink itself is, posts are dropped
+// and a delivery still queued brings nothing.
 
 #include <QEvent>
-#include <deque>
-#include <mutex>
+#include <memory>
 
-#include "engine/FileDescriptor.h"
 #include "engine/WorkerMessages.h"
 
 class QObject;
-class QSocketNotifier;
 
 namespace voltrix {
 
@@ -32,10 +30,13 @@ class WorkerMessageEvent final : public QEvent {
   WorkerMessage message_;
 };
 
+struct MessageMailbox;
+
 class QtMessageSink final : public MessageSink {
  public:
   // Made on the receiver's thread.
   explicit QtMessageSink(QObject* receiver);
+  // Any thread.
   ~QtMessageSink() override;
   QtMessageSink(const QtMessageSink&) = delete;
   QtMessageSink& operator=(const QtMessageSink&) = delete;
@@ -47,17 +48,9 @@ class QtMessageSink final : public MessageSink {
   void detach();
 
  private:
-  void deliverPending();
-
-  std::mutex mutex_;
-  std::deque<WorkerMessage> pending_;  // guarded by mutex_
-  bool attached_ = true;               // guarded by mutex_
-  FileDescriptor doorbell_;
-  // Receiver's thread only. The notifier belongs to the receiver, so it is
-  // destroyed on that thread with it; detach() only silences it, which is
-  // safe even while it is delivering.
-  QObject* receiver_;
-  QSocketNotifier* notifier_ = nullptr;
+  // Shared with what lives on the receiver's thread, which may outlast the
+  // sink and must still find the mailbox closed.
+  std::shared_ptr<MessageMailbox> mailbox_;
 };
 
 }  // namespace voltrix

@@ -1,14 +1,7 @@
 #include "cli/DownloadRunner.h"
 
-#include <dirent.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -16,30 +9,15 @@
 #include "app/ThreadWorkerLauncher.h"
 #include "cli/ConsoleDisplay.h"
 #include "cli/ExitCodes.h"
+#include "cli/HostSystem.h"
 #include "cli/Outcome.h"
 #include "engine/MessageQueue.h"
-#include "engine/SystemTexts.h"
+#include "serial/PortOpenFailure.h"
 #include "serial/SerialLinkPhases.h"
 
 namespace voltrix::cli {
 
 namespace {
-
-std::atomic<bool> interrupted{false};
-
-void onInterrupt(int) {
-  interrupted = true;
-}
-
-// Ctrl+C and a polite kill cancel the run instead of ending the process, so
-// the port is closed and the temporary files are left in a known state.
-void catchInterrupts() {
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-}
 
 // --port: the device map names COM1, and COM1 is the given node.
 class PortOptionDeviceMap final : public DeviceMap {
@@ -53,49 +31,36 @@ class ConsoleBoxes final : public MessageBoxPresenter {
  public:
   explicit ConsoleBoxes(ConsoleDisplay& display) : display_(display) {}
   void showMessageBox(const char* text, const char* caption) override {
-    shown = text;
     display_.note(std::string(caption != nullptr ? caption : "voltrix-cli") + " " + text);
   }
-  const char* shown = nullptr;
 
  private:
   ConsoleDisplay& display_;
 };
 
-bool modemManagerRunning() {
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return false;
-  bool found = false;
-  while (dirent* entry = ::readdir(proc)) {
-    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-    std::ifstream comm(std::string("/proc/") + entry->d_name + "/comm");
-    std::string name;
-    if (std::getline(comm, name) && name == "ModemManager") {
-      found = true;
-      break;
-    }
-  }
-  ::closedir(proc);
-  return found;
-}
-
 // A sentence the operator can act on, for the ways a run can fail to start.
-std::string hintForBox(const char* text) {
-  if (std::strcmp(text, texts::kDriverNotInstalled) == 0) {
-    return "No Zetak device found: no USB virtual COM port is attached. Plug the device in, "
-           "or name its port with --port DEVICE.";
-  }
-  if (std::strcmp(text, texts::kRegistryDamaged) == 0) {
-    return "The serial device map cannot be read (check $VOLTRIX_SERIALCOMM).";
-  }
-  if (std::strcmp(text, texts::kSystemFileNotFound) == 0) {
-    return "sysbin.bin was not found in " + std::filesystem::current_path().string() + ".";
+std::string hintForRefusal(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::DriverNotInstalled:
+      return "No Zetak device found: no USB virtual COM port is attached. Plug the device in, "
+             "or name its port with --port DEVICE.";
+    case Refusal::RegistryDamaged:
+      return "The serial device map cannot be read (check $VOLTRIX_SERIALCOMM).";
+    case Refusal::ImageMissing:
+      return "sysbin.bin was not found in " + std::filesystem::current_path().string() + ".";
+    case Refusal::None:
+    case Refusal::Busy:
+    case Refusal::ImageEmpty:
+    case Refusal::TooManySegments:
+    case Refusal::ImageUnreadable:
+    case Refusal::WorkerNotStarted:
+      return {};
   }
   return {};
 }
 
 std::string hintForPort(const OpenFailureRecord& failures) {
-  std::string hint = describeOpenFailure(failures.failure(), failures.detail());
+  std::string hint = describeOpenFailure(failures.last());
   if (failures.failure() == OpenFailure::PortBusy && modemManagerRunning()) {
     hint +=
         " ModemManager is running: it is known to grab USB modems' ports for a few seconds "
@@ -108,7 +73,7 @@ std::string hintForPort(const OpenFailureRecord& failures) {
 
 int runDownload(const CliOptions& options) {
   catchInterrupts();
-  ConsoleDisplay display(stdout, ::isatty(STDOUT_FILENO) == 1);
+  ConsoleDisplay display(stdout, standardOutputIsTerminal());
 
   DownloadState state;
   state.setDefaults();
@@ -126,23 +91,20 @@ int runDownload(const CliOptions& options) {
   ThreadWorkerLauncher launcher;
   DownloadCommand command(state, *deviceMap, boxes, launcher, queue, link);
 
-  command.OnDownload();
-  if (boxes.shown != nullptr) {
-    const std::string hint = hintForBox(boxes.shown);
+  if (const Refusal refusal = command.OnDownload(); refusal != Refusal::None) {
+    const std::string hint = hintForRefusal(refusal);
     if (!hint.empty()) display.note(hint);
-    return exitCodeForBox(boxes.shown);
+    return exitCodeFor(refusal);
   }
 
-  int exitCode = kExitOk;
   // The first failure a run reports decides the exit code.
+  RunFailure failure = RunFailure::None;
   auto handle = [&](const WorkerMessage& message) {
     display.show(message, state, std::time(nullptr));
-    if ((message.id == UWM_ERROR || message.id == UWM_PORT_FAIL) && exitCode == kExitOk) {
-      exitCode = exitCodeForFailure(message.id, message.text);
-    }
+    if (failure == RunFailure::None) failure = message.failure;
   };
   for (;;) {
-    if (interrupted) state.cancelRequested = true;
+    if (interruptRequested()) state.cancelRequested = true;
     if (auto message = queue->next(std::chrono::milliseconds(100))) {
       handle(*message);
       continue;
@@ -154,7 +116,8 @@ int runDownload(const CliOptions& options) {
     }
   }
   launcher.joinAll();
-  if (exitCode == kExitPortUnavailable) display.note(hintForPort(link->openFailures()));
+  if (failure == RunFailure::PortOpen) display.note(hintForPort(link->openFailures()));
+  int exitCode = exitCodeFor(failure);
   if (exitCode == kExitOk && state.cursor != state.segmentCount) exitCode = kExitInternal;
   display.finish();
   return exitCode;

@@ -12,9 +12,9 @@ inline constexpr int kExitImageInvalid = 4;     // no segment, too many, or a da
 inline constexpr int kExitNoDevice = 5;         // no device attached / device map unreadable
 inline constexpr int kExitPortUnavailable = 6;  // port cannot be opened (permission, busy, gone)
 inline constexpr int kExitDeviceRefused = 7;    // the device refused a header or a block
-inline constexpr int kExitDeviceSilent = 8;     // the device stopped answering or went away
+inline constexpr int kExitDeviceSilent = 8;     // silent, gone away, or --timeout ran out
 inline constexpr int kExitVerifyFailed = 9;     // read-back differs from the image
 inline constexpr int kExitFileError = 10;       // a temporary file could not be made or read
-inline constexpr int kExitCancelled = 11;       // Ctrl+C or the handshake time-out
+inline constexpr int kExitCancelled = 11;       // Ctrl+C (or SIGTERM)
 
 }  // namespace voltrix::cli

@@ -10,9 +10,9 @@ int listSegments(const std::string& imageFile, std::FILE* out, std::FILE* err) {
   SegmentColumn offsets{}, addresses{}, lengths{};
   ImageFileOps ops;
   const std::int32_t count = ops.loadSegmentTable(imageFile, offsets, addresses, lengths);
-  if (const char* refusal = loadRefusalText(count); refusal != nullptr) {
-    std::fprintf(err, "%s\n", refusal);
-    return exitCodeForBox(refusal);
+  if (const Refusal refusal = loadRefusal(count); refusal != Refusal::None) {
+    std::fprintf(err, "%s\n", refusalText(refusal));
+    return exitCodeFor(refusal);
   }
   std::fprintf(out, "%-8s %10s %10s %10s\n", "segment", "offset", "address", "length");
   for (std::int32_t i = 0; i < count; ++i) {

@@ -1,44 +1,53 @@
 #include "cli/Outcome.h"
 
-#include <cstring>
-
 #include "cli/ExitCodes.h"
-#include "engine/SystemTexts.h"
-#include "engine/WorkerMessages.h"
 
 namespace voltrix::cli {
 
-namespace {
-
-bool is(const char* text, const char* constant) {
-  return text != nullptr && std::strcmp(text, constant) == 0;
-}
-
-}  // namespace
-
-int exitCodeForBox(const char* text) {
-  if (is(text, texts::kRegistryDamaged) || is(text, texts::kDriverNotInstalled)) {
-    return kExitNoDevice;
-  }
-  if (is(text, texts::kSystemFileNotFound) || is(text, texts::kSystemFileUnreadable)) {
-    return kExitImageMissing;
-  }
-  if (is(text, texts::kDownloadingFileNotFound) || is(text, texts::kTooManySegments)) {
-    return kExitImageInvalid;
+int exitCodeFor(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::None:
+      return kExitOk;
+    case Refusal::RegistryDamaged:
+    case Refusal::DriverNotInstalled:
+      return kExitNoDevice;
+    case Refusal::ImageMissing:
+    case Refusal::ImageUnreadable:
+      return kExitImageMissing;
+    case Refusal::ImageEmpty:
+    case Refusal::TooManySegments:
+      return kExitImageInvalid;
+    case Refusal::Busy:
+    case Refusal::WorkerNotStarted:
+      return kExitInternal;
   }
   return kExitInternal;
 }
 
-int exitCodeForFailure(std::uint32_t id, const char* text) {
-  if (id == UWM_PORT_FAIL) return kExitPortUnavailable;
-  if (is(text, texts::kDownloadingFails) || is(text, texts::kVerifyingFails)) {
-    return kExitDeviceRefused;
+int exitCodeFor(RunFailure failure) {
+  switch (failure) {
+    case RunFailure::None:
+      return kExitOk;
+    case RunFailure::PortOpen:
+      return kExitPortUnavailable;
+    case RunFailure::DownloadRefused:
+    case RunFailure::VerifyRefused:
+      return kExitDeviceRefused;
+    case RunFailure::DeviceSilent:
+    case RunFailure::PortGone:
+      return kExitDeviceSilent;
+    case RunFailure::VerifyMismatch:
+      return kExitVerifyFailed;
+    case RunFailure::ImageTooShort:
+      return kExitImageInvalid;
+    case RunFailure::Cancelled:
+      return kExitCancelled;
+    case RunFailure::FileOpening:
+    case RunFailure::DownloadsFileOpening:
+    case RunFailure::FileWrite:
+      return kExitFileError;
   }
-  if (is(text, texts::kDeviceSilent) || is(text, texts::kPortGone)) return kExitDeviceSilent;
-  if (is(text, texts::kIncorrectVerify)) return kExitVerifyFailed;
-  if (is(text, texts::kImageTooShort)) return kExitImageInvalid;
-  if (is(text, texts::kCancelled)) return kExitCancelled;
-  return kExitFileError;
+  return kExitInternal;
 }
 
 }  // namespace voltrix::cli

@@ -1,15 +1,16 @@
 #pragma once
-// What a run's messages and boxes mean for the exit code and for the hint
-// the operator gets.
+// The exit code for each way a download can end without every segment
+// verified. Both mappings are exhaustive switches: a new kind of refusal or
+// failure does not build until it has its code.
 
-#include <cstdint>
+#include "engine/Refusal.h"
+#include "engine/RunFailure.h"
 
 namespace voltrix::cli {
 
-// The exit code for the text of a message box the download command showed.
-int exitCodeForBox(const char* text);
-// The exit code for a run that ended with message `id` carrying `text`
-// (UWM_ERROR or UWM_PORT_FAIL).
-int exitCodeForFailure(std::uint32_t id, const char* text);
+// The exit code when DOWNLOAD refused to start (or --list found no segment).
+int exitCodeFor(Refusal refusal);
+// The exit code when a run ended with `failure`.
+int exitCodeFor(RunFailure failure);
 
 }  // namespace voltrix::cli

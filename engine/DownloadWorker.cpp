@@ -1,10 +1,10 @@
 #include "engine/DownloadWorker.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
+#include "engine/FileIo.h"
 #include "engine/ImageFileOps.h"
+#include "engine/RunFailure.h"
 #include "engine/SystemTexts.h"
 
 namespace voltrix {
@@ -41,18 +41,18 @@ Ending runSegments(DownloadState& state, MessageSink& dialog, LinkPhases& link) 
       case COMPARE_EQUAL:
         break;
       case COMPARE_DIFFERENT:
-        PostToDialog(dialog, textMessage(UWM_ERROR, texts::kIncorrectVerify));
+        PostToDialog(dialog, failureMessage(RunFailure::VerifyMismatch));
         return Ending::FailedWithSignal;
       default:
-        PostToDialog(dialog, textMessage(UWM_ERROR, texts::kFileOpeningError));
+        PostToDialog(dialog, failureMessage(RunFailure::FileOpening));
         return Ending::FailedWithSignal;
     }
     const std::uint32_t length = state.currentLength;
     PostToDialog(dialog, addressMessage(UWM_SEGMENT_OK, state.currentAddress + length, length));
     // A file another program holds open can still be unlinked here; a failed
     // delete leaves a stale file that the next run replaces, nothing more.
-    ::unlink(writeFile.c_str());
-    ::unlink(readBackFile.c_str());
+    removeFile(writeFile);
+    removeFile(readBackFile);
   }
   return Ending::AllVerified;
 }

@@ -1,13 +1,10 @@
 #include "engine/ImageFileOps.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <new>
 #include <vector>
 
 #include "engine/FileIo.h"
-#include "engine/SystemTexts.h"
 
 namespace voltrix {
 
@@ -34,30 +31,15 @@ bool encodeBiased24(std::int32_t value, std::uint8_t* bytes) {
   return true;
 }
 
-const char* loadRefusalText(std::int32_t loadResult) {
-  switch (loadResult) {
-    case LOAD_CANNOT_OPEN:
-      return texts::kSystemFileNotFound;
-    case 0:
-      return texts::kDownloadingFileNotFound;
-    case LOAD_TOO_MANY_SEGMENTS:
-      return texts::kTooManySegments;
-    case LOAD_READ_ERROR:
-      return texts::kSystemFileUnreadable;
-    default:
-      return nullptr;
-  }
-}
-
 std::int32_t ImageFileOps::loadSegmentTable(const std::string& fileName,
                                             SegmentColumn& segmentOffsets,
                                             SegmentColumn& segmentAddresses,
                                             SegmentColumn& segmentLengths) {
-  FileDescriptor file = openForReading(fileName);
+  File file = openForReading(fileName);
   if (!file) return LOAD_CANNOT_OPEN;
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0 || info.st_size < 0) return LOAD_READ_ERROR;
-  const std::uint64_t fileLength = static_cast<std::uint64_t>(info.st_size);
+  const std::optional<std::uint64_t> size = file.size();
+  if (!size) return LOAD_READ_ERROR;
+  const std::uint64_t fileLength = *size;
 
   std::vector<std::uint8_t> buffer;
   try {
@@ -65,10 +47,10 @@ std::int32_t ImageFileOps::loadSegmentTable(const std::string& fileName,
   } catch (const std::bad_alloc&) {
     return LOAD_READ_ERROR;
   }
-  const long long got = readFully(file.get(), buffer.data(), buffer.size());
+  const long long got = file.readFully(buffer.data(), buffer.size());
   if (got < 0) return LOAD_READ_ERROR;
   buffer.resize(static_cast<std::size_t>(got));
-  file.reset();
+  file.close();
 
   SegmentColumn offsets{}, addresses{}, lengths{};
   // A chain may lead backwards to a record not yet seen, but never to one

@@ -51,10 +51,6 @@ inline constexpr int COMPARE_EQUAL = 0;
 inline constexpr int COMPARE_DIFFERENT = 1;
 inline constexpr int COMPARE_CANNOT_OPEN = 2;
 
-// The system's text for a table load that gives nothing to download (no
-// file, no segment, too many, unreadable); null for a usable count.
-const char* loadRefusalText(std::int32_t loadResult);
-
 class ImageFileOps {
  public:
   virtual ~ImageFileOps() = default;

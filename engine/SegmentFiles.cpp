@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include <array>
 #include <new>
 #include <vector>
@@ -11,21 +9,21 @@ namespace voltrix {
 
 int ImageFileOps::extractSegment(const std::string& imageName, const std::string& writeFileName,
                                  std::uint32_t offset, std::uint32_t length) {
-  FileDescriptor image = openForReading(imageName);
+  File image = openForReading(imageName);
   if (!image) return EXTRACT_CANNOT_OPEN;
-  struct stat info {};
-  if (::fstat(image.get(), &info) != 0) return EXTRACT_CANNOT_OPEN;
+  const std::optional<std::uint64_t> imageLength = image.size();
+  if (!imageLength) return EXTRACT_CANNOT_OPEN;
 
   // Refuse a segment whose data the image does not hold in full: the device
   // must never be sent bytes the image did not supply.
   const std::uint64_t dataStart = std::uint64_t{offset} + RECORD_HEADER_SIZE;
-  const std::uint64_t imageLength = static_cast<std::uint64_t>(info.st_size);
   // A length no record can hold is a negative one: refused before it can
   // turn into a buffer of gigabytes, however large the image.
-  if (length > MAX_SEGMENT_LENGTH || dataStart > imageLength || length > imageLength - dataStart) {
+  if (length > MAX_SEGMENT_LENGTH || dataStart > *imageLength ||
+      length > *imageLength - dataStart) {
     return EXTRACT_IMAGE_TOO_SHORT;
   }
-  if (::lseek(image.get(), static_cast<off_t>(dataStart), SEEK_SET) < 0) return EXTRACT_CANNOT_OPEN;
+  if (!image.seek(dataStart)) return EXTRACT_CANNOT_OPEN;
 
   std::vector<std::uint8_t> segment;
   try {
@@ -33,32 +31,32 @@ int ImageFileOps::extractSegment(const std::string& imageName, const std::string
   } catch (const std::bad_alloc&) {
     return EXTRACT_CANNOT_OPEN;
   }
-  if (readFully(image.get(), segment.data(), length) != static_cast<long long>(length)) {
+  if (image.readFully(segment.data(), length) != static_cast<long long>(length)) {
     return EXTRACT_IMAGE_TOO_SHORT;
   }
   for (std::uint8_t& b : segment) b = transformByte(b);
 
-  FileDescriptor writeFile = createFreshFile(writeFileName);
+  File writeFile = createFreshFile(writeFileName);
   if (!writeFile) return EXTRACT_CANNOT_OPEN;
-  if (!writeFully(writeFile.get(), segment.data(), segment.size())) return EXTRACT_CANNOT_OPEN;
+  if (!writeFile.writeFully(segment.data(), segment.size())) return EXTRACT_CANNOT_OPEN;
   return EXTRACT_OK;
 }
 
 int ImageFileOps::compareSegmentFiles(const std::string& writeFileName,
                                       const std::string& readBackFileName) {
-  FileDescriptor first = openForReading(writeFileName);
+  File first = openForReading(writeFileName);
   if (!first) return COMPARE_CANNOT_OPEN;
-  FileDescriptor second = openForReading(readBackFileName);
+  File second = openForReading(readBackFileName);
   if (!second) return COMPARE_CANNOT_OPEN;
 
   // Both files are read in step, block by block; the write file's length
   // alone decides how far the comparison goes.
   std::array<std::uint8_t, 4096> a{}, b{};
   for (;;) {
-    const long long gotA = readFully(first.get(), a.data(), a.size());
+    const long long gotA = first.readFully(a.data(), a.size());
     if (gotA < 0) return COMPARE_CANNOT_OPEN;
     if (gotA == 0) return COMPARE_EQUAL;
-    const long long gotB = readFully(second.get(), b.data(), static_cast<std::size_t>(gotA));
+    const long long gotB = second.readFully(b.data(), static_cast<std::size_t>(gotA));
     if (gotB < 0) return COMPARE_CANNOT_OPEN;
     for (long long i = 0; i < gotA; ++i) {
       // A read-back file that ends early holds no byte to agree with.

@@ -21,7 +21,6 @@ inline constexpr const char kIncorrectVerify[] = "Incorrect in verifying the rea
 inline constexpr const char kDeviceSilent[] = "The device does not answer!";
 inline constexpr const char kPortGone[] = "The COM port has gone away!";
 inline constexpr const char kCancelled[] = "Download cancelled!";
-inline constexpr const char kShortReadBack[] = "The device sent less data than requested!";
 inline constexpr const char kFileWriteError[] = "File writing error!";
 
 // Message boxes of the DOWNLOAD command.

@@ -7,6 +7,8 @@
 
 namespace voltrix {
 
+enum class RunFailure : std::uint8_t;
+
 enum WorkerMessageId : std::uint32_t {
   UWM_ERROR = 1724,
   UWM_PORT_FAIL = 1725,
@@ -26,12 +28,14 @@ constexpr std::uint32_t kLastWorkerMessage = 1733;
 // One posted message. Text-carrying messages (1724, 1725, 1727, 1728) carry a
 // pointer to a string constant that lives for the whole program in `text`;
 // the others carry a device address in `wParam` and the segment length in
-// `lParam`.
+// `lParam`. The two failure messages (1724, 1725) also say what failed, in
+// `failure` (see RunFailure.h); they are made by failureMessage().
 struct WorkerMessage {
   std::uint32_t id = 0;
   std::uint32_t wParam = 0;
   std::uint32_t lParam = 0;
   const char* text = nullptr;
+  RunFailure failure{};
 
   friend bool operator==(const WorkerMessage&, const WorkerMessage&) = default;
 };

@@ -4,5 +4,5 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dir="$1"
 shift
-cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOLTRIX_WERROR=ON "$@" >/dev/null
 cmake --build "$dir"

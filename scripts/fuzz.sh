@@ -16,7 +16,7 @@ esac
 
 build="$root/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVOLTRIX_FUZZ=ON -DVOLTRIX_GUI=OFF -DVOLTRIX_TESTS=ON -DVOLTRIX_BENCH=OFF >/dev/null
+  -DVOLTRIX_FUZZ=ON -DVOLTRIX_WERROR=ON -DVOLTRIX_GUI=OFF -DVOLTRIX_TESTS=ON -DVOLTRIX_BENCH=OFF >/dev/null
 cmake --build "$build" --target image_fuzzer >/dev/null
 
 corpus="$build/fuzz-corpus"

@@ -2,8 +2,8 @@
 # Photographs the operator dialog after a successful run against the
 # simulated device, as a real X window on a private Xvfb display:
 #   bash scripts/screenshot.sh BUILD_DIR [OUTPUT.png]   (default docs/voltrix-dialog.png)
-# Builds nothing. Needs Xvfb, xwd, ImageMagick, xdotool and a CJK font; the
-# missing ones are installed with apt-get.
+# Builds nothing. Needs Xvfb, xwd, ImageMagick, xdotool, a CJK font and an
+# Arial-metric one; the missing ones are installed with apt-get.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:?usage: $0 BUILD_DIR [OUTPUT.png]}" && pwd)"
@@ -22,9 +22,15 @@ install_missing() {
     tool="${pair%%:*}" package="${pair#*:}"
     command -v "$tool" >/dev/null || missing+=("$package")
   done
-  case "$(fc-list : family 2>/dev/null)" in
+  local families
+  families="$(fc-list : family 2>/dev/null)"
+  case "$families" in
     *'WenQuanYi Zen Hei'*) ;;
     *) missing+=(fonts-wqy-zenhei) ;;
+  esac
+  case "$families" in
+    *'Liberation Sans'*) ;;
+    *) missing+=(fonts-liberation2) ;;
   esac
   [ "${#missing[@]}" -eq 0 ] && return
   echo "screenshot: installing ${missing[*]}"

@@ -8,8 +8,8 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev
   qt6-base-dev
-  clang libclang-rt-14-dev
-  fonts-wqy-zenhei
+  clang
+  fonts-wqy-zenhei fonts-liberation2 fonts-dejavu-core
 )
 
 missing=()
@@ -19,13 +19,46 @@ for package in "${packages[@]}"; do
   fi
 done
 
-if [ "${#missing[@]}" -eq 0 ]; then
+# The fuzzer and sanitizer runtimes of clang come in a package whose name
+# carries clang's version on some releases and not on others.
+clang_runtime_present() {
+  command -v clang >/dev/null 2>&1 || return 1
+  local resources
+  resources="$(clang -print-resource-dir 2>/dev/null)" || return 1
+  [ -n "$(find "$resources/lib" -name 'libclang_rt.fuzzer*.a' -print -quit 2>/dev/null)" ]
+}
+
+# The runtime package this release offers for its default clang.
+clang_runtime_package() {
+  local version candidate
+  version="$(apt-cache depends clang 2>/dev/null | sed -n 's/^ *Depends: clang-\([0-9][0-9]*\)$/\1/p' | head -n 1)"
+  for candidate in libclang-rt-dev ${version:+libclang-rt-$version-dev} \
+    ${version:+libclang-common-$version-dev}; do
+    if apt-cache show "$candidate" >/dev/null 2>&1; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
+need_clang_runtime=false
+if ! clang_runtime_present; then need_clang_runtime=true; fi
+
+if [ "${#missing[@]}" -eq 0 ] && [ "$need_clang_runtime" = false ]; then
   exit 0
 fi
 
-echo "setup: installing ${missing[*]}"
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
+if [ "$need_clang_runtime" = true ]; then
+  if ! runtime="$(clang_runtime_package)"; then
+    echo "setup: this release offers no package with clang's fuzzer runtime" >&2
+    exit 1
+  fi
+  missing+=("$runtime")
+fi
+echo "setup: installing ${missing[*]}"
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

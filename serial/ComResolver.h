@@ -3,10 +3,10 @@
 //
 // With VOLTRIX_DOSDEVICES set, that directory is the only source: COM<n>
 // (any case) in it is a symbolic link to the device node; an empty value
-// counts as unset. Without it, the machine's own ports are numbered in a
-// fixed order (see the README):
-// COM1..COM4 are the on-board UARTs /dev/ttyS0..3, COM5 and up the USB
-// virtual COM ports (/dev/ttyACM*, then /dev/ttyUSB*, each in number order).
+// counts as unset. Without it, the platform numbers the machine's own ports:
+// on Linux in a fixed order (see the README), COM1..COM4 the on-board UARTs
+// /dev/ttyS0..3, COM5 and up the USB virtual COM ports (/dev/ttyACM*, then
+// /dev/ttyUSB*, each in number order).
 
 #include <cstdint>
 #include <memory>
@@ -26,7 +26,8 @@ class ComResolver {
   virtual ComResolution resolve(std::uint32_t portNumber) const = 0;
 };
 
-// The resolver of this machine: the override directory or the default order.
+// The resolver of this machine: the override directory while
+// VOLTRIX_DOSDEVICES names one, the platform's own numbering otherwise.
 std::shared_ptr<const ComResolver> systemComResolver();
 
 // Every port number resolves to the same device node (voltrix-cli --port).
@@ -40,5 +41,10 @@ struct UsbComPort {
   std::string devicePath;
 };
 std::vector<UsbComPort> usbVirtualComPorts();
+
+// What each platform's ComResolver_<platform>.cpp provides: its own
+// numbering of the machine's ports, and the USB virtual COM ports under it.
+std::shared_ptr<const ComResolver> platformComResolver();
+std::vector<UsbComPort> platformUsbComPorts();
 
 }  // namespace voltrix

@@ -2,28 +2,27 @@
 
 #include <thread>
 
-#include "engine/SystemTexts.h"
+#include "engine/RunFailure.h"
 
 namespace voltrix {
 
-void OpenFailureRecord::record(OpenFailure failure, std::string detail) {
+void OpenFailureRecord::record(PortOpenFailure failure) {
   std::lock_guard lock(mutex_);
-  failure_ = failure;
-  detail_ = std::move(detail);
+  last_ = std::move(failure);
+}
+
+PortOpenFailure OpenFailureRecord::last() const {
+  std::lock_guard lock(mutex_);
+  return last_;
 }
 
 OpenFailure OpenFailureRecord::failure() const {
   std::lock_guard lock(mutex_);
-  return failure_;
-}
-
-std::string OpenFailureRecord::detail() const {
-  std::lock_guard lock(mutex_);
-  return detail_;
+  return last_.kind;
 }
 
 void OpenFailureRecord::clear() {
-  record(OpenFailure::None, {});
+  record({});
 }
 
 LinkSession::LinkSession(DownloadState& state, MessageSink& dialog, const LinkContext& context)
@@ -36,9 +35,9 @@ bool LinkSession::open() {
   const auto baud = static_cast<std::uint32_t>(state_.baudRate.load());
   if (port_.Open(port, baud)) return true;
   if (context_.openFailures) {
-    context_.openFailures->record(port_.LastOpenFailure(), port_.LastOpenDetail());
+    context_.openFailures->record(port_.LastOpenFailure());
   }
-  PostToDialog(dialog_, textMessage(UWM_PORT_FAIL, texts::kFailToOpenCom));
+  PostToDialog(dialog_, failureMessage(RunFailure::PortOpen));
   return false;
 }
 
@@ -80,16 +79,16 @@ bool LinkSession::pause(std::chrono::milliseconds pause) {
 }
 
 void LinkSession::postCancelled() {
-  PostToDialog(dialog_, textMessage(UWM_ERROR, texts::kCancelled));
+  PostToDialog(dialog_, failureMessage(RunFailure::Cancelled));
 }
 
 void LinkSession::postWaitFailure(WaitResult result) {
   switch (result) {
     case WaitResult::TimedOut:
-      PostToDialog(dialog_, textMessage(UWM_ERROR, texts::kDeviceSilent));
+      PostToDialog(dialog_, failureMessage(RunFailure::DeviceSilent));
       break;
     case WaitResult::PortGone:
-      PostToDialog(dialog_, textMessage(UWM_ERROR, texts::kPortGone));
+      PostToDialog(dialog_, failureMessage(RunFailure::PortGone));
       break;
     case WaitResult::Cancelled:
       postCancelled();

@@ -12,6 +12,7 @@
 #include "engine/DownloadState.h"
 #include "engine/WorkerMessages.h"
 #include "serial/ComResolver.h"
+#include "serial/PortOpenFailure.h"
 #include "serial/ProtocolConstants.h"
 #include "serial/SerialPort.h"
 
@@ -20,15 +21,15 @@ namespace voltrix {
 // What the front end may want to know after a run: why the port would not open.
 class OpenFailureRecord {
  public:
-  void record(OpenFailure failure, std::string detail);
+  void record(PortOpenFailure failure);
+  // The whole of the last failure, and its kind alone.
+  PortOpenFailure last() const;
   OpenFailure failure() const;
-  std::string detail() const;
   void clear();
 
  private:
   mutable std::mutex mutex_;
-  OpenFailure failure_ = OpenFailure::None;
-  std::string detail_;
+  PortOpenFailure last_;
 };
 
 struct LinkContext {

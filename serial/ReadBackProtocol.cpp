@@ -5,6 +5,7 @@
 #include <array>
 
 #include "engine/FileIo.h"
+#include "engine/RunFailure.h"
 #include "engine/SystemTexts.h"
 #include "serial/HeaderPackets.h"
 #include "serial/LinkSession.h"
@@ -14,12 +15,12 @@ namespace voltrix {
 namespace {
 
 int abortReadBack(LinkSession& link) {
-  PostToDialog(link.dialog(), textMessage(UWM_ERROR, texts::kVerifyingFails));
+  PostToDialog(link.dialog(), failureMessage(RunFailure::VerifyRefused));
   link.abortTransfer();
   return 1;
 }
 
-int receiveBlocks(LinkSession& link, int writeFile, int readBackFile) {
+int receiveBlocks(LinkSession& link, File& writeFile, File& readBackFile) {
   DownloadState& state = link.state();
   MessageSink& dialog = link.dialog();
   std::uint32_t address = state.currentAddress;
@@ -30,9 +31,9 @@ int receiveBlocks(LinkSession& link, int writeFile, int readBackFile) {
     const std::uint32_t wanted = blockRequest(index, state.currentLength);
     if (wanted == 0) break;
     // Only the count matters here: the device sends the data.
-    const long long got = readFully(writeFile, expected.data(), wanted);
+    const long long got = writeFile.readFully(expected.data(), wanted);
     if (got < 0) {
-      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kFileOpeningError));
+      PostToDialog(dialog, failureMessage(RunFailure::FileOpening));
       return 1;
     }
     const auto count = static_cast<std::uint32_t>(got);
@@ -48,27 +49,30 @@ int receiveBlocks(LinkSession& link, int writeFile, int readBackFile) {
     link.send(DATA_REQUEST);
     const std::uint32_t arrived = link.receiveBlock(received.data(), count);
     if (link.port().IsGone()) {
-      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kPortGone));
+      PostToDialog(dialog, failureMessage(RunFailure::PortGone));
       return 1;
     }
     if (link.cancelled()) {
       link.postCancelled();
       return 1;
     }
-    if (arrived == 0 && count > 0) {
-      // Not one byte within the bound: the device has stopped answering.
-      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kDeviceSilent));
-      return 1;
-    }
-    // Only bytes that came are stored: a short block leaves the read-back
-    // file short, and the comparison then finds the segment unverified.
-    if (!writeFully(readBackFile, received.data(), arrived)) {
-      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kFileWriteError));
+    // Only bytes that came are stored: a short or empty block leaves the
+    // read-back file short, and the comparison then finds the segment
+    // unverified (and the device is told so).
+    if (!readBackFile.writeFully(received.data(), arrived)) {
+      PostToDialog(dialog, failureMessage(RunFailure::FileWrite));
       return 1;
     }
     link.send(ACK);
     if (arrived < count) {
-      link.awaitReplyQuietly(reply);
+      // A block of which nothing came is no answer at all unless the device
+      // still answers the acknowledgement: then it is alive and merely sent
+      // an empty block; otherwise it has stopped answering.
+      if (arrived == 0) {
+        if (link.awaitReply(reply) != ReplyStatus::Received) return 1;
+      } else {
+        link.awaitReplyQuietly(reply);
+      }
       break;
     }
     if (link.awaitReply(reply) != ReplyStatus::Received) return 1;
@@ -87,16 +91,16 @@ int receiveBlocks(LinkSession& link, int writeFile, int readBackFile) {
 
 int readBackSegment(DownloadState& state, MessageSink& dialog, const std::string& writeFileName,
                     const std::string& readBackFileName, const LinkContext& context) {
-  FileDescriptor writeFile = openForReading(writeFileName);
-  FileDescriptor readBackFile = createFreshFile(readBackFileName);
+  File writeFile = openForReading(writeFileName);
+  File readBackFile = createFreshFile(readBackFileName);
   if (!writeFile || !readBackFile) {
-    PostToDialog(dialog, textMessage(UWM_ERROR, texts::kFileOpeningError));
+    PostToDialog(dialog, failureMessage(RunFailure::FileOpening));
     return 1;
   }
   LinkSession link(state, dialog, context);
   if (!link.open()) return 1;
   PostToDialog(dialog, textMessage(UWM_WAIT, texts::kRequestVerifying));
-  return receiveBlocks(link, writeFile.get(), readBackFile.get());
+  return receiveBlocks(link, writeFile, readBackFile);
 }
 
 }  // namespace voltrix

@@ -10,56 +10,23 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
-#include "engine/FileDescriptor.h"
 #include "serial/ComResolver.h"
+#include "serial/LineNotifications.h"
+#include "serial/PortOpenFailure.h"
 
 namespace voltrix {
 
-// Why an Open failed, for front ends that can tell the operator more than
-// "Fail to open the COM!".
-enum class OpenFailure {
-  None,
-  OutOfRange,           // port 0 or above 1024
-  NoSuchPort,           // no device node for the number, or it does not exist
-  PermissionDenied,     // the device node exists but may not be opened
-  PortBusy,             // another program (or this one) holds the port
-  NotASerialPort,       // the node is not a terminal device
-  ConfigurationFailed,  // the line settings could not be applied
-  MonitorFailed,        // the monitor thread could not be started
-};
-
 // Outcome of a bounded wait for one byte.
 enum class WaitResult { Byte, TimedOut, PortGone, Cancelled };
-
-// Receiver of the monitor's notifications; nothing in the download sets one.
-class SerialNotifySink {
- public:
-  virtual ~SerialNotifySink() = default;
-  virtual void notify(std::uint32_t message, std::uint32_t portNumber,
-                      std::uint32_t lParam) noexcept = 0;
-};
-
-// Notification numbers of the monitor.
-inline constexpr std::uint32_t UWM_COMM_RXCHAR = 1642;
-inline constexpr std::uint32_t UWM_COMM_CTS = 1643;
-inline constexpr std::uint32_t UWM_COMM_DSR = 1645;
-inline constexpr std::uint32_t UWM_COMM_RING = 1647;
-inline constexpr std::uint32_t UWM_COMM_RLSD = 1648;
-inline constexpr std::uint32_t UWM_COMM_BREAK = 1649;
-inline constexpr std::uint32_t UWM_COMM_TXEMPTY = 1650;
-inline constexpr std::uint32_t UWM_COMM_ERROR = 1651;
 
 class SerialPort {
  public:
   static constexpr std::uint32_t kBlocking = 0xFFFFFFFFu;
   static constexpr std::uint32_t kMaxPortNumber = 1024;
   static constexpr int kCountedPasses = 1000;
-  static constexpr std::size_t kQueueSize = 4096;
 
   SerialPort();  // resolves numbers with systemComResolver()
   explicit SerialPort(std::shared_ptr<const ComResolver> resolver);
@@ -102,9 +69,9 @@ class SerialPort {
   bool IsOpen() const;
   // True after the port has signalled hang-up or an I/O error.
   bool IsGone() const;
-  OpenFailure LastOpenFailure() const { return lastOpenFailure_; }
-  // The device node and, on failure, what the operator can do about it.
-  const std::string& LastOpenDetail() const { return lastOpenDetail_; }
+  // Why the last Open failed; after a successful one, kind None with the
+  // port's number and device node.
+  const PortOpenFailure& LastOpenFailure() const { return lastOpenFailure_; }
   std::uint32_t PortNumber() const { return portNumber_; }
   const std::string& DevicePath() const { return devicePath_; }
   bool MonitorRunning() const;
@@ -114,21 +81,15 @@ class SerialPort {
   void SetNotifySink(SerialNotifySink* sink) { notifySink_ = sink; }
 
  private:
-  // Implementation members are the port's own business; see SerialPort.cpp.
+  // The platform's handle and line state, in its SerialPort_<platform>.cpp.
   struct Impl;
   std::unique_ptr<Impl> impl_;
   std::shared_ptr<const ComResolver> resolver_;
   std::uint32_t portNumber_ = 0;
   std::string devicePath_;
-  OpenFailure lastOpenFailure_ = OpenFailure::None;
-  std::string lastOpenDetail_;
+  PortOpenFailure lastOpenFailure_;
   const std::atomic<bool>* cancel_ = nullptr;
   std::atomic<SerialNotifySink*> notifySink_{nullptr};
 };
-
-// A short English sentence for the failure, naming what to do where there is
-// something to do (join the group that owns the device, close the other
-// program).
-std::string describeOpenFailure(OpenFailure failure, const std::string& detail);
 
 }  // namespace voltrix

@@ -6,6 +6,7 @@
 
 #include "engine/FileIo.h"
 #include "engine/ImageFileOps.h"
+#include "engine/RunFailure.h"
 #include "engine/SystemTexts.h"
 #include "serial/HeaderPackets.h"
 #include "serial/LinkSession.h"
@@ -30,7 +31,7 @@ Handshake handshake(LinkSession& link) {
     }
     if (timings.handshakeLimit.count() > 0 &&
         std::chrono::steady_clock::now() - started >= timings.handshakeLimit) {
-      PostToDialog(link.dialog(), textMessage(UWM_ERROR, texts::kDeviceSilent));
+      PostToDialog(link.dialog(), failureMessage(RunFailure::DeviceSilent));
       return Handshake::Failed;
     }
     PostToDialog(link.dialog(), textMessage(UWM_WAIT, texts::kRequestDownloading));
@@ -48,7 +49,7 @@ Handshake handshake(LinkSession& link) {
       case WaitResult::TimedOut:
         break;
       case WaitResult::PortGone:
-        PostToDialog(link.dialog(), textMessage(UWM_ERROR, texts::kPortGone));
+        PostToDialog(link.dialog(), failureMessage(RunFailure::PortGone));
         return Handshake::Failed;
       case WaitResult::Cancelled:
         link.postCancelled();
@@ -57,7 +58,7 @@ Handshake handshake(LinkSession& link) {
   }
 }
 
-int sendBlocks(LinkSession& link, int writeFile) {
+int sendBlocks(LinkSession& link, File& writeFile) {
   DownloadState& state = link.state();
   MessageSink& dialog = link.dialog();
   const std::uint32_t length = state.currentLength;
@@ -70,9 +71,9 @@ int sendBlocks(LinkSession& link, int writeFile) {
       PostToDialog(dialog, addressMessage(UWM_WRITE_DONE, address, length));
       return 0;
     }
-    const long long got = readFully(writeFile, block.data(), wanted);
+    const long long got = writeFile.readFully(block.data(), wanted);
     if (got < 0) {
-      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kDownloadsFileOpeningError));
+      PostToDialog(dialog, failureMessage(RunFailure::DownloadsFileOpening));
       return 1;
     }
     const auto count = static_cast<std::uint32_t>(got);
@@ -85,14 +86,14 @@ int sendBlocks(LinkSession& link, int writeFile) {
     link.send(header.bytes.data(), header.size);
     if (link.awaitReply(reply) != ReplyStatus::Received) return 1;
     if (reply != ACK) {
-      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kDownloadingFails));
+      PostToDialog(dialog, failureMessage(RunFailure::DownloadRefused));
       link.abortTransfer();
       return 1;
     }
     link.send(block.data(), count);
     if (link.awaitReply(reply) != ReplyStatus::Received) return 1;
     if (reply != ACK) {
-      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kVerifyingFails));
+      PostToDialog(dialog, failureMessage(RunFailure::VerifyRefused));
       link.abortTransfer();
       return 1;
     }
@@ -118,15 +119,15 @@ int writeSegment(DownloadState& state, MessageSink& dialog, const std::string& w
     case EXTRACT_OK:
       break;
     case EXTRACT_IMAGE_TOO_SHORT:
-      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kImageTooShort));
+      PostToDialog(dialog, failureMessage(RunFailure::ImageTooShort));
       return 1;
     default:
-      PostToDialog(dialog, textMessage(UWM_ERROR, texts::kFileOpeningError));
+      PostToDialog(dialog, failureMessage(RunFailure::FileOpening));
       return 1;
   }
-  FileDescriptor writeFile = openForReading(writeFileName);
+  File writeFile = openForReading(writeFileName);
   if (!writeFile) {
-    PostToDialog(dialog, textMessage(UWM_ERROR, texts::kDownloadsFileOpeningError));
+    PostToDialog(dialog, failureMessage(RunFailure::DownloadsFileOpening));
     return 1;
   }
   LinkSession link(state, dialog, context);
@@ -137,7 +138,7 @@ int writeSegment(DownloadState& state, MessageSink& dialog, const std::string& w
     return 1;
   }
   PostToDialog(dialog, textMessage(UWM_CONNECTED, texts::kConnectedSpace));
-  return sendBlocks(link, writeFile.get());
+  return sendBlocks(link, writeFile);
 }
 
 }  // namespace voltrix

@@ -1,11 +1,8 @@
 #include "sim/ImageBuilder.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <fstream>
 #include <numeric>
 
-#include "engine/FileIo.h"
 #include "engine/ImageFileOps.h"
 
 namespace voltrix {
@@ -70,8 +67,13 @@ BuiltImage buildImage(const std::vector<ImageRecord>& records,
 }
 
 bool writeImageFile(const std::string& path, const BuiltImage& image) {
-  FileDescriptor file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  return file && writeFully(file.get(), image.bytes.data(), image.bytes.size());
+  // Truncated in place, not replaced: a test may overwrite an image that is
+  // being read.
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(image.bytes.data()),
+             static_cast<std::streamsize>(image.bytes.size()));
+  file.close();
+  return !file.fail();
 }
 
 BuiltImage sampleImage() {

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "serial/TermiosSpeed.h"
+#include "serial/TermiosSpeed_posix.h"
 
 namespace voltrix::sim {
 

@@ -13,7 +13,8 @@
 #include <system_error>
 #include <thread>
 
-#include "engine/FileDescriptor.h"
+#include "engine/FileDescriptor_posix.h"
+#include "serial/PosixTime_posix.h"
 #include "sim/LineClock.h"
 #include "sim/LoaderProtocol.h"
 #include "sim/PseudoTerminal.h"
@@ -33,13 +34,6 @@ constexpr std::size_t kMaxPendingFromHost = 4096;
 std::chrono::nanoseconds resyncGapFor(const SimConfig& config) {
   const LineClock line(config.baudRate, config.paced);
   return std::chrono::milliseconds(50) + 4 * line.byteTime();
-}
-
-timespec untilDeadline(Clock::time_point deadline) {
-  const auto left = std::max(Clock::duration::zero(), deadline - Clock::now());
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
-  const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds);
-  return timespec{static_cast<time_t>(seconds.count()), static_cast<long>(nanos.count())};
 }
 
 constexpr auto kEarlyWake = std::chrono::microseconds(60);
@@ -104,7 +98,7 @@ void ZetakSimulator::Impl::serve() {
     // Wake a little early and spin to the byte's time: waking from a sleep
     // costs tens of microseconds per reply, which would make every simulated
     // turnaround slower than the line it stands for.
-    if (deadline) timeout = untilDeadline(*deadline - kEarlyWake);
+    if (deadline) timeout = toTimespec(*deadline - kEarlyWake - Clock::now());
     const int ready = ::ppoll(watched, lineUp ? 2 : 1, deadline ? &timeout : nullptr, nullptr);
     if (ready < 0) {
       if (errno == EINTR) continue;

@@ -7,6 +7,7 @@
 #include "app/ThreadWorkerLauncher.h"
 #include "engine/MessageQueue.h"
 #include "engine/SystemTexts.h"
+#include "serial/ComNumber.h"
 #include "sim/ImageBuilder.h"
 #include "tests/support/TempDir.h"
 
@@ -93,11 +94,36 @@ TEST(PortNumber, TakesEveryDigitAfterCom) {
   EXPECT_EQ(portNumberFromValue("COM3"), 3);
   EXPECT_EQ(portNumberFromValue("COM12"), 12);
   EXPECT_EQ(portNumberFromValue("COM1024"), 1024);
+  // Beyond the ports, but a number all the same: the port refuses it.
+  EXPECT_EQ(portNumberFromValue("COM99999999"), 99999999);
+}
+
+TEST(PortNumber, WhatFollowsTheDigitsDoesNotCount) {
+  EXPECT_EQ(portNumberFromValue("COM3:"), 3);
+  EXPECT_EQ(portNumberFromValue("COM3A"), 3);
+  EXPECT_EQ(portNumberFromValue("COM12 (USB)"), 12);
+  EXPECT_EQ(portNumberFromValue("COM03"), 3);
+}
+
+TEST(PortNumber, ComInAnyCase) {
+  EXPECT_EQ(portNumberFromValue("com3"), 3);
+  EXPECT_EQ(portNumberFromValue("Com12"), 12);
+  EXPECT_EQ(portNumberFromValue("cOM7:"), 7);
+}
+
+TEST(PortNumber, WithoutDigitsAfterComOnlyTheFourthCharacterCounts) {
+  EXPECT_EQ(portNumberFromValue("COMX"), 'X' - '0');
+  EXPECT_EQ(portNumberFromValue("COM:3"), ':' - '0');
+  EXPECT_EQ(portNumberFromValue("COM 3"), ' ' - '0');
+  EXPECT_EQ(portNumberFromValue("LPT1"), 1);
+  EXPECT_EQ(portNumberFromValue(" COM3"), 'M' - '0');
+  EXPECT_EQ(portNumberFromValue("COM\xE9"), -23 - '0');  // a signed byte
+  // Too short to have a fourth character.
   EXPECT_EQ(portNumberFromValue("COM"), 0);
-  EXPECT_EQ(portNumberFromValue("COMX"), 0);
-  EXPECT_EQ(portNumberFromValue("COM3A"), 0);
-  EXPECT_EQ(portNumberFromValue("LPT1"), 0);
-  EXPECT_EQ(portNumberFromValue("COM99999999"), 0);
+  EXPECT_EQ(portNumberFromValue(""), 0);
+  // More than any port number can hold.
+  EXPECT_EQ(portNumberFromValue("COM4294967296"), 0);
+  EXPECT_EQ(portNumberFromValue("COM2147483648"), 0);
 }
 
 TEST_F(Command, StartsTheWorkerWithThePortFromTheMap) {
@@ -114,6 +140,14 @@ TEST_F(Command, StartsTheWorkerWithThePortFromTheMap) {
   launcher.held.front()();  // the run ends
   EXPECT_EQ(state.busy, BusyState::Idle);
   click();
+  EXPECT_EQ(state.comPort, 12);
+}
+
+TEST_F(Command, ReadsThePortFromAValueInAnyCaseWithASuffix) {
+  deviceMap.value.data = "com12:";
+  click();
+  EXPECT_TRUE(boxes.shown.empty());
+  EXPECT_EQ(command.registryPort(), 12);
   EXPECT_EQ(state.comPort, 12);
 }
 

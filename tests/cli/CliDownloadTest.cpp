@@ -97,6 +97,17 @@ TEST_F(CliDownload, ARefusedHeaderFailsWithTheDevicesReason) {
       << result.out;
 }
 
+TEST_F(CliDownload, DataThatDoNotComeBackFailVerification) {
+  // The fourth block read back is the one-byte segment's: it arrives empty.
+  sim::SimConfig config;
+  config.fault = {sim::FaultKind::ShortBlock, sim::SimStep::DataRequest, 4};
+  startDevice(config);
+  auto result = cli();
+  EXPECT_EQ(result.exitCode, 9) << result.out;
+  EXPECT_TRUE(contains(result.out, "Incorrect in verifying the read-write data!")) << result.out;
+  EXPECT_EQ(device->endOfRunByte(), std::optional<std::uint8_t>(0x45));
+}
+
 TEST_F(CliDownload, ASilentDeviceEndsWithinTheDocumentedBounds) {
   sim::SimConfig silentAtOnce;
   silentAtOnce.fault = {sim::FaultKind::Silence, sim::SimStep::Sync, 1};

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/FileIo.h"
+#include "engine/FileDescriptor_posix.h"
 #include "engine/ImageFileOps.h"
 #include "sim/ImageBuilder.h"
 #include "tests/support/TempDir.h"

@@ -61,17 +61,17 @@ const Scratch& scratch() {
 }
 
 void store(const std::string& path, const std::uint8_t* bytes, std::size_t size) {
-  FileDescriptor file = createFreshFile(path);
-  check(file && writeFully(file.get(), bytes, size), "a scratch file can be written");
+  File file = createFreshFile(path);
+  check(file && file.writeFully(bytes, size), "a scratch file can be written");
 }
 
 std::optional<Bytes> load(const std::string& path) {
-  FileDescriptor file = openForReading(path);
+  File file = openForReading(path);
   if (!file) return std::nullopt;
   Bytes bytes;
   std::uint8_t block[4096];
   for (;;) {
-    const long long got = readFully(file.get(), block, sizeof block);
+    const long long got = file.readFully(block, sizeof block);
     check(got >= 0, "a scratch file can be read");
     if (got == 0) return bytes;
     bytes.insert(bytes.end(), block, block + got);

@@ -98,9 +98,11 @@ TEST_F(WorkerMessagesTest, AStreamOfMessagesKeepsItsOrder) {
   }
 }
 
-// A receiver that counts what arrives, to see the sink itself.
+// A receiver that logs what arrives, to see the sink itself; the log may
+// outlive it.
 class CountingReceiver : public QObject {
  public:
+  explicit CountingReceiver(std::vector<WorkerMessage>& log) : received(log) {}
   bool event(QEvent* event) override {
     if (WorkerMessageEvent::isWorkerMessage(*event)) {
       received.push_back(static_cast<WorkerMessageEvent*>(event)->message());
@@ -108,21 +110,55 @@ class CountingReceiver : public QObject {
     }
     return QObject::event(event);
   }
-  std::vector<WorkerMessage> received;
+  std::vector<WorkerMessage>& received;
 };
 
+// Anything still to be delivered, to whichever object, is delivered by this.
+void deliverEverythingQueued() {
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
+}
+
 TEST(QtMessageSinkTest, EventsCarryTheMessageAndStopAfterDetach) {
-  CountingReceiver receiver;
+  std::vector<WorkerMessage> received;
+  CountingReceiver receiver(received);
   QtMessageSink sink(&receiver);
   sink.post(addressMessage(UWM_VERIFY_PROGRESS, 0x200, 0x400));
-  ASSERT_TRUE(test::processEventsUntil([&] { return receiver.received.size() == 1; }));
-  EXPECT_EQ(receiver.received[0], addressMessage(UWM_VERIFY_PROGRESS, 0x200, 0x400));
+  ASSERT_TRUE(test::processEventsUntil([&] { return received.size() == 1; }));
+  EXPECT_EQ(received[0], addressMessage(UWM_VERIFY_PROGRESS, 0x200, 0x400));
 
+  sink.post(textMessage(UWM_WAIT, texts::kRequestVerifying));
   sink.detach();
-  sink.post(textMessage(UWM_WAIT, texts::kRequestDownloading));
-  // Anything still to be delivered would be delivered by this.
-  QCoreApplication::sendPostedEvents(&receiver);
-  EXPECT_EQ(receiver.received.size(), 1u);
+  std::thread([&sink] { sink.post(textMessage(UWM_WAIT, texts::kRequestDownloading)); }).join();
+  deliverEverythingQueued();
+  EXPECT_EQ(received.size(), 1u);
+}
+
+TEST(QtMessageSinkTest, ADeliveryStillQueuedWhenTheSinkGoesBringsNothing) {
+  std::vector<WorkerMessage> received;
+  CountingReceiver receiver(received);
+  {
+    QtMessageSink sink(&receiver);
+    std::thread([&sink] { sink.post(textMessage(UWM_WAIT, texts::kRequestDownloading)); }).join();
+  }
+  deliverEverythingQueued();
+  EXPECT_TRUE(received.empty());
+}
+
+// Any receiver may go without detaching; the worker posts on regardless.
+TEST(QtMessageSinkTest, PostsAfterTheReceiverIsGoneAreDropped) {
+  std::vector<WorkerMessage> received;
+  auto receiver = std::make_unique<CountingReceiver>(received);
+  auto sink = std::make_shared<QtMessageSink>(receiver.get());
+  sink->post(textMessage(UWM_WAIT, texts::kRequestDownloading));
+  ASSERT_TRUE(test::processEventsUntil([&] { return received.size() == 1; }));
+  receiver.reset();
+  std::thread worker([sink] {
+    for (int i = 0; i < 100; ++i) sink->post(addressMessage(UWM_WRITE_PROGRESS, 0, 64));
+  });
+  worker.join();
+  deliverEverythingQueued();
+  EXPECT_EQ(received.size(), 1u);
 }
 
 TEST_F(WorkerMessagesTest, PostingAfterTheDialogIsGoneIsHarmless) {
@@ -135,8 +171,7 @@ TEST_F(WorkerMessagesTest, PostingAfterTheDialogIsGoneIsHarmless) {
     for (int i = 0; i < 100; ++i) sink->post(addressMessage(UWM_WRITE_PROGRESS, 0, 64));
   });
   worker.join();
-  QCoreApplication::sendPostedEvents();
-  QCoreApplication::processEvents();
+  deliverEverythingQueued();
   EXPECT_TRUE(shown.empty());
 }
 
@@ -151,8 +186,7 @@ TEST_F(WorkerMessagesTest, DestroyingTheDialogWhileTheWorkerPostsIsSafe) {
   stop = true;
   worker.join();
   const std::size_t before = shown.size();
-  QCoreApplication::sendPostedEvents();
-  QCoreApplication::processEvents();
+  deliverEverythingQueued();
   EXPECT_EQ(shown.size(), before);
 }
 
@@ -177,10 +211,10 @@ TEST_F(WorkerMessagesTest, ClosingDuringARunStopsItAndHearsNoMore) {
   EXPECT_LT(posted, 1'000'000);
 
   // What was queued before the close may still be shown; nothing after it.
-  QCoreApplication::sendPostedEvents(dialog.get());
+  deliverEverythingQueued();
   const std::size_t before = shown.size();
   sink->post(textMessage(UWM_PORT_FAIL, texts::kFailToOpenCom));
-  QCoreApplication::sendPostedEvents(dialog.get());
+  deliverEverythingQueued();
   EXPECT_EQ(shown.size(), before);
   EXPECT_NE(dialog->statusLabel()->text(), "Fail to open the COM!");
 }

@@ -1,6 +1,7 @@
 #include <thread>
 
 #include "engine/DownloadWorker.h"
+#include "engine/RunFailure.h"
 #include "tests/protocol/LinkFixture.h"
 
 namespace voltrix::test {
@@ -86,7 +87,7 @@ TEST_F(DownloadRun, AWrongByteOnReadBackFailsTheComparisonAndSignalsFailure) {
   EXPECT_EQ(runWorker(), 1u);
   auto posted = messages();
   ASSERT_FALSE(posted.empty());
-  EXPECT_EQ(posted.back(), errorMessage(texts::kIncorrectVerify));
+  EXPECT_EQ(posted.back(), failureMessage(RunFailure::VerifyMismatch));
   EXPECT_EQ(countOf(posted, UWM_SEGMENT_OK), 1 + 2);  // first verified; two writes with remainders
   EXPECT_EQ(device->endOfRunByte(), std::optional<std::uint8_t>(0x45));
   EXPECT_FALSE(test::fileExists("F_1_W_sysbin.bin"));
@@ -102,7 +103,7 @@ TEST_F(DownloadRun, ASilentDeviceMidSegmentEndsTheRunWithoutSignal) {
   EXPECT_EQ(runWorker(), 1u);
   auto posted = messages();
   ASSERT_FALSE(posted.empty());
-  EXPECT_EQ(posted.back(), errorMessage(texts::kDeviceSilent));
+  EXPECT_EQ(posted.back(), failureMessage(RunFailure::DeviceSilent));
   EXPECT_EQ(countOf(posted, UWM_ERROR), 1);
   EXPECT_FALSE(device->endOfRunByte().has_value());
   EXPECT_EQ(state.busy, BusyState::Idle);
@@ -115,7 +116,7 @@ TEST_F(DownloadRun, AnUnpluggedDeviceMidSegmentEndsTheRun) {
   EXPECT_EQ(runWorker(), 1u);
   auto posted = messages();
   ASSERT_FALSE(posted.empty());
-  EXPECT_EQ(posted.back(), errorMessage(texts::kPortGone));
+  EXPECT_EQ(posted.back(), failureMessage(RunFailure::PortGone));
   EXPECT_EQ(countOf(posted, UWM_ERROR), 1);
   EXPECT_EQ(state.busy, BusyState::Idle);
 }
@@ -135,11 +136,37 @@ TEST_F(DownloadRun, ACancelledHandshakeEndsCleanly) {
   worker.join();
   auto posted = messages();
   ASSERT_FALSE(posted.empty());
-  EXPECT_EQ(posted.back(), errorMessage(texts::kCancelled));
+  EXPECT_EQ(posted.back(), failureMessage(RunFailure::Cancelled));
   EXPECT_EQ(state.busy, BusyState::Idle);
   // The port is free again.
   SerialPort port(fixedDeviceResolver(device->devicePath()));
   EXPECT_TRUE(port.Open(1, 57600));
+}
+
+TEST_F(DownloadRun, AnEmptyReadBackBlockFailsVerificationLikeAShortOne) {
+  // Half of a one-byte block is nothing at all, but the device goes on
+  // answering: the segment is unverified and the device is told so.
+  for (const std::uint32_t length : {1u, 2u}) {
+    SCOPED_TRACE(length);
+    startDevice(faultAt(sim::FaultKind::ShortBlock, sim::SimStep::DataRequest, 1));
+    loadImage({{0, 0x100, Bytes(length, 9), {}, {}}});
+    EXPECT_EQ(runWorker(), 1u);
+    auto posted = messages();
+    ASSERT_FALSE(posted.empty());
+    EXPECT_EQ(posted.back(), failureMessage(RunFailure::VerifyMismatch));
+    EXPECT_EQ(countOf(posted, UWM_ERROR), 1);
+    EXPECT_EQ(device->endOfRunByte(), std::optional<std::uint8_t>(0x45));
+  }
+}
+
+TEST_F(DownloadRun, AnEmptyReadBackBlockFromASilentDeviceIsSilence) {
+  startDevice(faultAt(sim::FaultKind::Silence, sim::SimStep::DataRequest, 1));
+  loadImage({{0, 0x100, Bytes(1, 9), {}, {}}});
+  EXPECT_EQ(runWorker(), 1u);
+  auto posted = messages();
+  ASSERT_FALSE(posted.empty());
+  EXPECT_EQ(posted.back(), failureMessage(RunFailure::DeviceSilent));
+  EXPECT_FALSE(device->endOfRunByte().has_value());
 }
 
 class LateReplies : public DownloadRun, public ::testing::WithParamInterface<int> {};

@@ -113,9 +113,6 @@ inline sim::SimConfig answeringLate(std::chrono::milliseconds latency) {
 inline WorkerMessage waitMessage(const char* text) {
   return textMessage(UWM_WAIT, text);
 }
-inline WorkerMessage errorMessage(const char* text) {
-  return textMessage(UWM_ERROR, text);
-}
 inline WorkerMessage connected() {
   return textMessage(UWM_CONNECTED, texts::kConnectedSpace);
 }

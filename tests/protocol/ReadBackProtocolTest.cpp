@@ -1,3 +1,4 @@
+#include "engine/RunFailure.h"
 #include "tests/protocol/LinkFixture.h"
 
 namespace voltrix::test {
@@ -8,8 +9,11 @@ class ReadBackProtocol : public LinkFixture {
   // Writes one segment into the device, then reads it back; returns the
   // read-back result with only the read-back's bytes and messages kept.
   int writeThenReadBack(std::uint32_t length, std::uint32_t address) {
-    loadImage({{0, static_cast<std::int32_t>(address & 0xFFFFFF), imageBytesSendingCount(length),
-                {}, {}}});
+    loadImage({{0,
+                static_cast<std::int32_t>(address & 0xFFFFFF),
+                imageBytesSendingCount(length),
+                {},
+                {}}});
     selectSegment(0);
     state.currentAddress = address;
     if (link->writeSegment(state, queue, "F_1_W_sysbin.bin") != 0) return -1;
@@ -75,7 +79,7 @@ TEST_F(ReadBackProtocol, ARefusedRequestAbortsWithTheAbortPacket) {
   const Bytes sent = hostBytes();
   EXPECT_EQ(Bytes(sent.end() - 3, sent.end()), bytesOf({0x03, 0x45, 0x00}));
   EXPECT_EQ(messages(), withWait({addressMessage(UWM_VERIFY_PROGRESS, 0x2000, 100),
-                                  errorMessage(texts::kVerifyingFails)}));
+                                  failureMessage(RunFailure::VerifyRefused)}));
   EXPECT_EQ(test::readFileBytes("F_1_R_sysbin.bin").size(), 64u);
 }
 

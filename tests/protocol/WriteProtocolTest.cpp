@@ -1,3 +1,4 @@
+#include "engine/RunFailure.h"
 #include "serial/HeaderPackets.h"
 #include "tests/protocol/LinkFixture.h"
 
@@ -11,8 +12,11 @@ class WriteProtocol : public LinkFixture {
   // One segment at A whose write file holds 0, 1, 2, ...
   // The image can only hold 24-bit addresses; the top byte is set afterwards.
   int writeOne(std::uint32_t length, std::uint32_t address = A) {
-    loadImage({{0, static_cast<std::int32_t>(address & 0xFFFFFF), imageBytesSendingCount(length),
-                {}, {}}});
+    loadImage({{0,
+                static_cast<std::int32_t>(address & 0xFFFFFF),
+                imageBytesSendingCount(length),
+                {},
+                {}}});
     selectSegment(0);
     state.currentAddress = address;
     return link->writeSegment(state, queue, "F_1_W_sysbin.bin");
@@ -137,7 +141,7 @@ TEST_F(WriteProtocol, ARefusedHeaderAbortsTheTransfer) {
   EXPECT_EQ(Bytes(sent.end() - 3, sent.end()), bytesOf({0x03, 0x45, 0x00}));
   auto posted = messages();
   ASSERT_FALSE(posted.empty());
-  EXPECT_EQ(posted.back(), errorMessage(texts::kDownloadingFails));
+  EXPECT_EQ(posted.back(), failureMessage(RunFailure::DownloadRefused));
   EXPECT_TRUE(test::fileExists("F_1_W_sysbin.bin"));
 }
 
@@ -146,7 +150,7 @@ TEST_F(WriteProtocol, ARefusedBlockAbortsTheTransfer) {
   EXPECT_EQ(writeOne(40), 1);
   const Bytes sent = hostBytes();
   EXPECT_EQ(Bytes(sent.end() - 3, sent.end()), bytesOf({0x03, 0x45, 0x00}));
-  EXPECT_EQ(messages(), opening({errorMessage(texts::kVerifyingFails)}));
+  EXPECT_EQ(messages(), opening({failureMessage(RunFailure::VerifyRefused)}));
 }
 
 TEST_F(WriteProtocol, RefusedRequestsAreAskedAgain) {
@@ -164,7 +168,7 @@ TEST_F(WriteProtocol, AnImageTooShortForItsSegmentSendsNothing) {
   loadImage({lying});
   selectSegment(0);
   EXPECT_EQ(link->writeSegment(state, queue, "F_1_W_sysbin.bin"), 1);
-  EXPECT_EQ(messages(), std::vector<WorkerMessage>{errorMessage(texts::kImageTooShort)});
+  EXPECT_EQ(messages(), std::vector<WorkerMessage>{failureMessage(RunFailure::ImageTooShort)});
   EXPECT_TRUE(hostBytes().empty());
 }
 
@@ -173,8 +177,7 @@ TEST_F(WriteProtocol, APortThatWillNotOpenIsReportedOnce) {
   link = std::make_unique<SerialLinkPhases>(fixedDeviceResolver(dir.file("no-such-device")),
                                             testTimings());
   EXPECT_EQ(writeOne(40), 1);
-  EXPECT_EQ(messages(),
-            std::vector<WorkerMessage>{textMessage(UWM_PORT_FAIL, texts::kFailToOpenCom)});
+  EXPECT_EQ(messages(), std::vector<WorkerMessage>{failureMessage(RunFailure::PortOpen)});
   EXPECT_EQ(link->openFailures().failure(), OpenFailure::NoSuchPort);
 }
 

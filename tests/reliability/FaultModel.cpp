@@ -1,6 +1,6 @@
 #include "tests/reliability/FaultModel.h"
 
-#include "engine/SystemTexts.h"
+#include "engine/RunFailure.h"
 
 namespace voltrix::test {
 
@@ -31,13 +31,7 @@ bool isReadBack(SimStep step) {
          step == SimStep::DataRequest || step == SimStep::ReadAck;
 }
 
-// The length of the read-back block the n-th DataRequest of a segment asks for.
-std::uint32_t blockLength(std::uint32_t segmentLength, int blockIndex) {
-  const std::uint32_t start = static_cast<std::uint32_t>(blockIndex) * 64;
-  return std::min<std::uint32_t>(64, segmentLength - start);
-}
-
-ExpectedEnding failure(const char* error, bool signal = false) {
+ExpectedEnding failure(RunFailure error, bool signal = false) {
   ExpectedEnding ending;
   ending.verified = false;
   ending.error = error;
@@ -45,32 +39,30 @@ ExpectedEnding failure(const char* error, bool signal = false) {
   return ending;
 }
 
-// How the run ends when `kind` hits `step`, a DataRequest being for a block of
-// `block` bytes.
-ExpectedEnding endingAt(SimStep step, FaultKind kind, std::uint32_t block) {
+// How the run ends when `kind` hits `step`.
+ExpectedEnding endingAt(SimStep step, FaultKind kind) {
   const bool answerExamined =
       step == SimStep::WriteHeader || step == SimStep::WriteData || step == SimStep::ReadHeader;
-  const char* refusal =
-      step == SimStep::WriteHeader ? texts::kDownloadingFails : texts::kVerifyingFails;
+  const RunFailure refusal =
+      step == SimStep::WriteHeader ? RunFailure::DownloadRefused : RunFailure::VerifyRefused;
   switch (kind) {
     case FaultKind::None:
     case FaultKind::LateReply:
       return {};
     case FaultKind::HangUp:
-      return step == SimStep::EndOfRun ? ExpectedEnding{} : failure(texts::kPortGone);
+      return step == SimStep::EndOfRun ? ExpectedEnding{} : failure(RunFailure::PortGone);
     case FaultKind::Silence:
-      return step == SimStep::EndOfRun ? ExpectedEnding{} : failure(texts::kDeviceSilent);
+      return step == SimStep::EndOfRun ? ExpectedEnding{} : failure(RunFailure::DeviceSilent);
     case FaultKind::Refuse:
     case FaultKind::WrongByte:
-      if (step == SimStep::DataRequest) return failure(texts::kIncorrectVerify, true);
+      if (step == SimStep::DataRequest) return failure(RunFailure::VerifyMismatch, true);
       return answerExamined ? failure(refusal) : ExpectedEnding{};
     case FaultKind::ShortBlock:
-      // Half of the answer: a one-byte answer is lost altogether.
-      if (step == SimStep::DataRequest && block > 1) {
-        return failure(texts::kIncorrectVerify, true);
-      }
+      // Half of the answer: a one-byte answer is lost altogether. A data
+      // block of one byte arrives empty, and the device still answers.
+      if (step == SimStep::DataRequest) return failure(RunFailure::VerifyMismatch, true);
       if (step == SimStep::Sync || step == SimStep::EndOfRun) return {};
-      return failure(texts::kDeviceSilent);
+      return failure(RunFailure::DeviceSilent);
   }
   return {};
 }
@@ -85,13 +77,9 @@ ExpectedEnding expectedEnding(const std::vector<std::uint32_t>& lengths,
   const auto steps = stepsBySegment(lengths);
   int seen = 0;
   for (std::size_t segment = 0; segment < steps.size(); ++segment) {
-    int dataRequests = 0;
     for (SimStep step : steps[segment]) {
-      if (step == SimStep::DataRequest) ++dataRequests;
       if (step != fault.step || ++seen != fault.occurrence) continue;
-      ExpectedEnding ending = endingAt(
-          step, fault.kind,
-          step == SimStep::DataRequest ? blockLength(lengths[segment], dataRequests - 1) : 0);
+      ExpectedEnding ending = endingAt(step, fault.kind);
       if (!ending.verified) {
         ending.failingSegment = static_cast<int>(segment);
         ending.failsInReadBack = isReadBack(step);

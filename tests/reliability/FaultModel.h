@@ -7,16 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/RunFailure.h"
 #include "sim/ZetakSimulator.h"
 
 namespace voltrix::test {
 
 struct ExpectedEnding {
-  bool verified = true;          // every segment verified, 'Z' sent
-  const char* error = nullptr;   // the one UWM_ERROR text the run posts
-  bool endOfRunSignal = false;   // 'E' goes to the device after the failure
-  int failingSegment = -1;       // 0-based segment the fault hits
-  bool failsInReadBack = false;  // the read-back file exists too
+  bool verified = true;                 // every segment verified, 'Z' sent
+  RunFailure error = RunFailure::None;  // the one failure the run posts
+  bool endOfRunSignal = false;          // 'E' goes to the device after the failure
+  int failingSegment = -1;              // 0-based segment the fault hits
+  bool failsInReadBack = false;         // the read-back file exists too
 };
 
 // The steps a normal run over segments of these lengths takes, in order.

@@ -116,7 +116,7 @@ void runAndCheck(const RunCase& run, bool checkResources) {
     EXPECT_TRUE(errors.empty()) << ::testing::PrintToString(errors);
   } else {
     ASSERT_EQ(errors.size(), 1u) << ::testing::PrintToString(errors);
-    EXPECT_EQ(errors[0], textMessage(UWM_ERROR, expected.error));
+    EXPECT_EQ(errors[0], failureMessage(expected.error));
   }
 
   // The end-of-run byte goes out after a verified run or a failed

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <ctime>
 #include <mutex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -118,7 +119,7 @@ class BusyProbeChild {
       if (::read(go_[0], &signal, 1) != 1) ::_exit(3);
       SerialPort port(fixedDeviceResolver(path));
       const bool opened = port.Open(1, kBaud);
-      ::_exit(opened ? 1 : port.LastOpenFailure() == OpenFailure::PortBusy ? 0 : 2);
+      ::_exit(opened ? 1 : port.LastOpenFailure().kind == OpenFailure::PortBusy ? 0 : 2);
     }
     ::close(go_[0]);
   }
@@ -161,7 +162,7 @@ TEST_F(SerialPortTest, RefusesPortZeroAndAbove1024BeforeAnythingElse) {
   const int threads = test::threadCount();
   for (std::uint32_t number : {0u, 1025u, 0xFFFFFFFFu}) {
     EXPECT_FALSE(port.Open(number, kBaud)) << number;
-    EXPECT_EQ(port.LastOpenFailure(), OpenFailure::OutOfRange) << number;
+    EXPECT_EQ(port.LastOpenFailure().kind, OpenFailure::OutOfRange) << number;
     EXPECT_EQ(port.PortNumber(), 0u);
     EXPECT_FALSE(port.IsOpen());
     EXPECT_FALSE(port.MonitorRunning());
@@ -180,10 +181,10 @@ TEST_F(SerialPortTest, RefusesPortZeroAndAbove1024BeforeAnythingElse) {
 TEST_F(SerialPortTest, TriesPort1024) {
   auto recording = std::make_shared<RecordingResolver>(pty.devicePath());
   SerialPort port(recording);
-  ASSERT_TRUE(port.Open(1024, kBaud)) << port.LastOpenDetail();
+  ASSERT_TRUE(port.Open(1024, kBaud)) << describeOpenFailure(port.LastOpenFailure());
   EXPECT_EQ(port.PortNumber(), 1024u);
   EXPECT_EQ(recording->lastNumber.load(), 1024u);
-  EXPECT_EQ(port.LastOpenFailure(), OpenFailure::None);
+  EXPECT_EQ(port.LastOpenFailure().kind, OpenFailure::None);
 }
 
 TEST_F(SerialPortTest, FindsThePortThroughTheDosDevicesDirectory) {
@@ -191,22 +192,24 @@ TEST_F(SerialPortTest, FindsThePortThroughTheDosDevicesDirectory) {
   ASSERT_EQ(::symlink(pty.devicePath().c_str(), dir.file("com3").c_str()), 0);
   test::DosDevicesOverride override(dir.path());
   SerialPort port;
-  ASSERT_TRUE(port.Open(3, kBaud)) << port.LastOpenDetail();
+  ASSERT_TRUE(port.Open(3, kBaud)) << describeOpenFailure(port.LastOpenFailure());
   EXPECT_EQ(port.DevicePath(), pty.devicePath());
-  EXPECT_EQ(port.LastOpenDetail(), pty.devicePath());
+  EXPECT_EQ(port.LastOpenFailure().devicePath, pty.devicePath());
+  EXPECT_EQ(port.LastOpenFailure().portNumber, 3u);
   EXPECT_EQ(port.PortNumber(), 3u);
 
   SerialPort other;
   EXPECT_FALSE(other.Open(4, kBaud));
-  EXPECT_EQ(other.LastOpenFailure(), OpenFailure::NoSuchPort);
-  EXPECT_NE(other.LastOpenDetail().find("COM4"), std::string::npos) << other.LastOpenDetail();
+  EXPECT_EQ(other.LastOpenFailure().kind, OpenFailure::NoSuchPort);
+  EXPECT_NE(other.LastOpenFailure().unresolvedReason.find("COM4"), std::string::npos)
+      << describeOpenFailure(other.LastOpenFailure());
   EXPECT_TRUE(other.DevicePath().empty());
 }
 
 TEST_F(SerialPortTest, AppliesRaw8N1AtTheRequestedSpeed) {
   for (std::uint32_t baud : {57600u, 115200u, 9600u}) {
     SerialPort port(resolver());
-    ASSERT_TRUE(port.Open(1, baud)) << port.LastOpenDetail();
+    ASSERT_TRUE(port.Open(1, baud)) << describeOpenFailure(port.LastOpenFailure());
     const int probe = ::open(pty.devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (probe < 0) GTEST_SKIP() << "the device side cannot be opened a second time here";
     termios settings{};
@@ -229,14 +232,18 @@ TEST_F(SerialPortTest, RefusesAnUnsupportedBaudRateAndLeavesNothingOpen) {
   const int threads = test::threadCount();
   SerialPort port(resolver());
   EXPECT_FALSE(port.Open(1, 12345));
-  EXPECT_EQ(port.LastOpenFailure(), OpenFailure::ConfigurationFailed);
-  EXPECT_NE(port.LastOpenDetail().find("12345"), std::string::npos) << port.LastOpenDetail();
+  EXPECT_EQ(port.LastOpenFailure().kind, OpenFailure::ConfigurationFailed);
+  EXPECT_EQ(port.LastOpenFailure().settings, SettingsProblem::UnsupportedSpeed);
+  EXPECT_EQ(port.LastOpenFailure().baudRate, 12345u);
+  EXPECT_EQ(describeOpenFailure(port.LastOpenFailure()),
+            "The line settings could not be applied to " + pty.devicePath() +
+                " (unsupported baud rate 12345).");
   EXPECT_FALSE(port.IsOpen());
   EXPECT_FALSE(port.MonitorRunning());
   EXPECT_EQ(test::openDescriptorCount(), fds);
   EXPECT_EQ(settledThreadCount(threads), threads);
   SerialPort next(resolver());
-  EXPECT_TRUE(next.Open(1, kBaud)) << next.LastOpenDetail();
+  EXPECT_TRUE(next.Open(1, kBaud)) << describeOpenFailure(next.LastOpenFailure());
 }
 
 TEST_F(SerialPortTest, SecondOpenOfAHeldPortFailsAndLeavesNothingBehind) {
@@ -247,9 +254,9 @@ TEST_F(SerialPortTest, SecondOpenOfAHeldPortFailsAndLeavesNothingBehind) {
 
   SerialPort second(resolver());
   EXPECT_FALSE(second.Open(1, kBaud));
-  EXPECT_EQ(second.LastOpenFailure(), OpenFailure::PortBusy);
-  EXPECT_EQ(second.LastOpenDetail(), pty.devicePath());
-  EXPECT_EQ(describeOpenFailure(second.LastOpenFailure(), second.LastOpenDetail()),
+  EXPECT_EQ(second.LastOpenFailure().kind, OpenFailure::PortBusy);
+  EXPECT_EQ(second.LastOpenFailure().devicePath, pty.devicePath());
+  EXPECT_EQ(describeOpenFailure(second.LastOpenFailure()),
             "The port " + pty.devicePath() + " is held by another program.");
   EXPECT_FALSE(second.IsOpen());
   EXPECT_FALSE(second.MonitorRunning());
@@ -257,7 +264,7 @@ TEST_F(SerialPortTest, SecondOpenOfAHeldPortFailsAndLeavesNothingBehind) {
   EXPECT_EQ(settledThreadCount(threads), threads);
 
   first.Close();
-  EXPECT_TRUE(second.Open(1, kBaud)) << second.LastOpenDetail();
+  EXPECT_TRUE(second.Open(1, kBaud)) << describeOpenFailure(second.LastOpenFailure());
 }
 
 TEST_F(SerialPortTest, HeldPortIsBusyForAnotherProcess) {
@@ -288,19 +295,21 @@ TEST_F(SerialPortTest, ClearsTheExclusiveFlagWhenClosing) {
 TEST_F(SerialPortTest, MapsMissingNodesAndOtherFilesToTheirFailures) {
   SerialPort port(fixedDeviceResolver("/dev/voltrix-no-such-node"));
   EXPECT_FALSE(port.Open(1, kBaud));
-  EXPECT_EQ(port.LastOpenFailure(), OpenFailure::NoSuchPort);
-  EXPECT_EQ(port.LastOpenDetail(), "/dev/voltrix-no-such-node");
-  EXPECT_EQ(describeOpenFailure(port.LastOpenFailure(), port.LastOpenDetail()),
+  EXPECT_EQ(port.LastOpenFailure().kind, OpenFailure::NoSuchPort);
+  EXPECT_EQ(port.LastOpenFailure().devicePath, "/dev/voltrix-no-such-node");
+  EXPECT_EQ(describeOpenFailure(port.LastOpenFailure()),
             "The serial port /dev/voltrix-no-such-node does not exist: check that the device is "
             "connected.");
 
   SerialPort unmapped(std::make_shared<NoDeviceResolver>());
   EXPECT_FALSE(unmapped.Open(9, kBaud));
-  EXPECT_EQ(unmapped.LastOpenFailure(), OpenFailure::NoSuchPort);
-  EXPECT_EQ(unmapped.LastOpenDetail(), "COM9 is not linked in /nowhere (VOLTRIX_DOSDEVICES)");
-  EXPECT_NE(describeOpenFailure(OpenFailure::NoSuchPort, unmapped.LastOpenDetail())
-                .find("COM9 is not linked"),
-            std::string::npos);
+  EXPECT_EQ(unmapped.LastOpenFailure().kind, OpenFailure::NoSuchPort);
+  EXPECT_EQ(unmapped.LastOpenFailure().unresolvedReason,
+            "COM9 is not linked in /nowhere (VOLTRIX_DOSDEVICES)");
+  EXPECT_TRUE(unmapped.LastOpenFailure().devicePath.empty());
+  EXPECT_EQ(describeOpenFailure(unmapped.LastOpenFailure()),
+            "No serial port found: COM9 is not linked in /nowhere (VOLTRIX_DOSDEVICES). Check "
+            "that the device is connected.");
 
   test::TempDir dir;
   test::writeFileBytes(dir.file("plain"), "x");
@@ -308,9 +317,8 @@ TEST_F(SerialPortTest, MapsMissingNodesAndOtherFilesToTheirFailures) {
     const int fds = test::openDescriptorCount();
     SerialPort port(fixedDeviceResolver(path));
     EXPECT_FALSE(port.Open(1, kBaud));
-    EXPECT_EQ(port.LastOpenFailure(), OpenFailure::NotASerialPort) << path;
-    EXPECT_EQ(describeOpenFailure(port.LastOpenFailure(), port.LastOpenDetail()),
-              path + " is not a serial port.");
+    EXPECT_EQ(port.LastOpenFailure().kind, OpenFailure::NotASerialPort) << path;
+    EXPECT_EQ(describeOpenFailure(port.LastOpenFailure()), path + " is not a serial port.");
     EXPECT_EQ(test::openDescriptorCount(), fds);
   }
 }
@@ -328,8 +336,8 @@ TEST_F(SerialPortTest, MapsARefusedOpenToPermissionDenied) {
     ASSERT_EQ(::chmod(pty.devicePath().c_str(), 0), 0);
     SerialPort port(resolver());
     EXPECT_FALSE(port.Open(1, kBaud));
-    EXPECT_EQ(port.LastOpenFailure(), OpenFailure::PermissionDenied);
-    EXPECT_EQ(port.LastOpenDetail().rfind(pty.devicePath(), 0), 0u);
+    EXPECT_EQ(port.LastOpenFailure().kind, OpenFailure::PermissionDenied);
+    EXPECT_EQ(port.LastOpenFailure().devicePath, pty.devicePath());
     return;
   }
   // Root opens anything: give the node to a serial group and try as nobody.
@@ -349,8 +357,10 @@ TEST_F(SerialPortTest, MapsARefusedOpenToPermissionDenied) {
     if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) ::_exit(2);
     SerialPort port(resolver());
     const bool opened = port.Open(1, kBaud);
-    const std::string text =
-        std::to_string(static_cast<int>(port.LastOpenFailure())) + "\n" + port.LastOpenDetail();
+    const PortOpenFailure& failure = port.LastOpenFailure();
+    const std::string text = std::to_string(static_cast<int>(failure.kind)) + "\n" +
+                             failure.devicePath + "\n" + failure.group + "\n" +
+                             describeOpenFailure(failure);
     if (::write(report[1], text.data(), text.size()) < 0) ::_exit(3);
     ::_exit(opened ? 1 : 0);
   }
@@ -365,29 +375,17 @@ TEST_F(SerialPortTest, MapsARefusedOpenToPermissionDenied) {
   if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot drop privileges here";
   ASSERT_EQ(WEXITSTATUS(status), 0) << text;
 
-  const auto newline = text.find('\n');
-  ASSERT_NE(newline, std::string::npos);
-  EXPECT_EQ(std::stoi(text.substr(0, newline)), static_cast<int>(OpenFailure::PermissionDenied));
-  const std::string detail = text.substr(newline + 1);
-  EXPECT_EQ(detail, pty.devicePath() + " (group " + groupName + ")");
-  EXPECT_EQ(describeOpenFailure(OpenFailure::PermissionDenied, detail),
-            "Permission denied on " + pty.devicePath() + ": add your user to the '" + groupName +
-                "' group (sudo usermod -aG " + groupName + " $USER) and log in again.");
-}
-
-TEST(SerialPortDescribe, NamesTheNodeAndWhatToDo) {
-  EXPECT_EQ(describeOpenFailure(OpenFailure::ConfigurationFailed,
-                                "/dev/ttyUSB1 (unsupported baud rate 12345)"),
-            "The line settings could not be applied to /dev/ttyUSB1 (unsupported baud rate "
-            "12345).");
-  EXPECT_EQ(describeOpenFailure(OpenFailure::OutOfRange, "COM0"),
-            "The port number is out of range (COM0): COM ports are numbered 1 to 1024.");
-  // Without a group that grants access there is no group to join.
-  EXPECT_EQ(describeOpenFailure(OpenFailure::PermissionDenied, "/dev/ttyS0"),
-            "Permission denied on /dev/ttyS0: ask for read and write access to it.");
-  EXPECT_EQ(describeOpenFailure(OpenFailure::NoSuchPort, "/dev/pts/9 (Input/output error)"),
-            "The serial port /dev/pts/9 cannot be opened (Input/output error): check that the "
-            "device is connected.");
+  // Kind, node, group and sentence, one to a line.
+  std::vector<std::string> lines;
+  std::istringstream reported(text);
+  for (std::string line; std::getline(reported, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u) << text;
+  EXPECT_EQ(std::stoi(lines[0]), static_cast<int>(OpenFailure::PermissionDenied));
+  EXPECT_EQ(lines[1], pty.devicePath());
+  EXPECT_EQ(lines[2], groupName);
+  EXPECT_EQ(lines[3], "Permission denied on " + pty.devicePath() + ": add your user to the '" +
+                          groupName + "' group (sudo usermod -aG " + groupName +
+                          " $USER) and log in again.");
 }
 
 // ---------------------------------------------------------------- Transfer
@@ -694,7 +692,7 @@ TEST_F(SerialPortTest, CloseAndDestructionReleaseDescriptorLockAndThread) {
   EXPECT_EQ(settledThreadCount(threads), threads);
 
   SerialPort next(resolver());
-  EXPECT_TRUE(next.Open(1, kBaud)) << next.LastOpenDetail();
+  EXPECT_TRUE(next.Open(1, kBaud)) << describeOpenFailure(next.LastOpenFailure());
   next.Close();
   port.Close();
   EXPECT_EQ(test::openDescriptorCount(), fds);
@@ -707,7 +705,7 @@ TEST_F(SerialPortTest, CloseAndDestructionReleaseDescriptorLockAndThread) {
   }
   EXPECT_EQ(test::openDescriptorCount(), fds);
   EXPECT_EQ(settledThreadCount(threads), threads);
-  EXPECT_TRUE(next.Open(1, kBaud)) << next.LastOpenDetail();
+  EXPECT_TRUE(next.Open(1, kBaud)) << describeOpenFailure(next.LastOpenFailure());
 }
 
 TEST_F(SerialPortTest, OpeningAnOpenPortOpensItAnew) {
@@ -715,7 +713,7 @@ TEST_F(SerialPortTest, OpeningAnOpenPortOpensItAnew) {
   SerialPort port(resolver());
   ASSERT_TRUE(port.Open(1, kBaud));
   const int fds = test::openDescriptorCount();
-  ASSERT_TRUE(port.Open(2, kBaud)) << port.LastOpenDetail();
+  ASSERT_TRUE(port.Open(2, kBaud)) << describeOpenFailure(port.LastOpenFailure());
   EXPECT_EQ(port.PortNumber(), 2u);
   EXPECT_EQ(test::openDescriptorCount(), fds);
   EXPECT_EQ(settledThreadCount(threads + 1), threads + 1);

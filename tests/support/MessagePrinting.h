@@ -10,7 +10,9 @@ namespace voltrix {
 inline void PrintTo(const WorkerMessage& message, std::ostream* out) {
   *out << "{" << message.id;
   if (message.text != nullptr) {
-    *out << ", \"" << message.text << "\"}";
+    *out << ", \"" << message.text << "\"";
+    if (message.failure != RunFailure{}) *out << ", failure " << static_cast<int>(message.failure);
+    *out << "}";
   } else {
     *out << ", 0x" << std::hex << message.wParam << std::dec << ", " << message.lParam << "}";
   }

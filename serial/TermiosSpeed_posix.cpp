@@ -1,4 +1,4 @@
-#include "serial/TermiosSpeed.h"
+#include "serial/TermiosSpeed_posix.h"
 
 namespace voltrix {
 

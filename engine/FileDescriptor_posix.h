@@ -1,8 +1,11 @@
 #pragma once
-// Owns one POSIX file descriptor and closes it on every path.
+// Owns one POSIX file descriptor and closes it on every path; whole reads
+// and writes on a descriptor that survive EINTR and short transfers.
 
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <utility>
 
 namespace voltrix {
@@ -35,5 +38,10 @@ class FileDescriptor {
  private:
   int fd_ = -1;
 };
+
+// Reads until `length` bytes arrived or the end came; -1 on a read error.
+long long readFully(int fd, std::uint8_t* buffer, std::size_t length);
+// Writes all `length` bytes; false on any error.
+bool writeFully(int fd, const std::uint8_t* buffer, std::size_t length);
 
 }  // namespace voltrix

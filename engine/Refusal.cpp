@@ -1,0 +1,65 @@
+#include "engine/Refusal.h"
+
+#include "engine/ImageFileOps.h"
+#include "engine/SystemTexts.h"
+
+namespace voltrix {
+
+Refusal loadRefusal(std::int32_t loadResult) {
+  switch (loadResult) {
+    case LOAD_CANNOT_OPEN:
+      return Refusal::ImageMissing;
+    case 0:
+      return Refusal::ImageEmpty;
+    case LOAD_TOO_MANY_SEGMENTS:
+      return Refusal::TooManySegments;
+    case LOAD_READ_ERROR:
+      return Refusal::ImageUnreadable;
+    default:
+      return Refusal::None;
+  }
+}
+
+const char* refusalText(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::None:
+      return nullptr;
+    case Refusal::RegistryDamaged:
+      return texts::kRegistryDamaged;
+    case Refusal::DriverNotInstalled:
+      return texts::kDriverNotInstalled;
+    case Refusal::Busy:
+      return texts::kBeingInDownload;
+    case Refusal::ImageMissing:
+      return texts::kSystemFileNotFound;
+    case Refusal::ImageEmpty:
+      return texts::kDownloadingFileNotFound;
+    case Refusal::TooManySegments:
+      return texts::kTooManySegments;
+    case Refusal::ImageUnreadable:
+      return texts::kSystemFileUnreadable;
+    case Refusal::WorkerNotStarted:
+      return texts::kWorkerNotStarted;
+  }
+  return nullptr;
+}
+
+const char* refusalCaption(Refusal refusal) {
+  // The device-map errors carry the application's name, all others "INFO:".
+  switch (refusal) {
+    case Refusal::None:
+    case Refusal::RegistryDamaged:
+    case Refusal::DriverNotInstalled:
+      return nullptr;
+    case Refusal::Busy:
+    case Refusal::ImageMissing:
+    case Refusal::ImageEmpty:
+    case Refusal::TooManySegments:
+    case Refusal::ImageUnreadable:
+    case Refusal::WorkerNotStarted:
+      return texts::kInfoCaption;
+  }
+  return nullptr;
+}
+
+}  // namespace voltrix
