@@ -13,9 +13,13 @@ namespace {
 // A static icon control takes the size of a large icon, whatever its
 // template rectangle says.
 constexpr int kLargeIconPixels = 32;
+constexpr int kTemplateWidth = 235;
+constexpr int kTemplateHeight = 55;
 
 }  // namespace
 
+// Caption, system menu and close only: a modal frame offers nothing to
+// minimise or maximise.
 AboutDialog::AboutDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
@@ -23,10 +27,11 @@ AboutDialog::AboutDialog(QWidget* parent)
       version_(new QLabel(QStringLiteral("Voltrix V1.0"), this)),
       enter_(new QPushButton(QStringLiteral("Enter"), this)) {
   setWindowTitle(QStringLiteral("About Voltrix"));
-  setFont(templateFont());
+  // Shrinks with its font on a screen too small for it, as the main dialog does.
+  setFont(templateFontWithin(clientRoomOnScreen(*this), kTemplateWidth, kTemplateHeight));
   setWindowIcon(applicationIcon());
   const DialogUnits units(font());
-  setFixedSize(units.size(235, 55));
+  setFixedSize(units.size(kTemplateWidth, kTemplateHeight));
 
   icon_->setObjectName(QStringLiteral("aboutIcon"));
   icon_->setPixmap(applicationIcon().pixmap(kLargeIconPixels, kLargeIconPixels));

@@ -2,8 +2,11 @@
 
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QScreen>
 #include <QString>
 #include <QStringList>
+#include <QStyle>
+#include <QWidget>
 
 namespace voltrix {
 
@@ -38,6 +41,27 @@ QFont templateFont() {
                     QStringLiteral("Droid Sans Fallback")});
   font.setPointSize(9);
   return font;
+}
+
+QFont templateFontWithin(const QSize& room, int widthUnits, int heightUnits) {
+  QFont font = templateFont();
+  const auto fits = [&] {
+    const QSize size = DialogUnits(font).size(widthUnits, heightUnits);
+    return size.width() <= room.width() && size.height() <= room.height();
+  };
+  for (int pixels = QFontInfo(font).pixelSize() - 1;
+       !fits() && pixels >= kSmallestTemplatePixelSize; --pixels) {
+    font.setPixelSize(pixels);
+  }
+  return font;
+}
+
+QSize clientRoomOnScreen(const QWidget& window) {
+  const QScreen* screen = window.screen();
+  if (screen == nullptr) return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  const int border = window.style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+  const int titleBar = window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+  return screen->availableGeometry().size() - QSize(2 * border, titleBar + 2 * border);
 }
 
 DialogUnits::DialogUnits(const QFont& font) {

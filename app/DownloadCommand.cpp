@@ -1,7 +1,7 @@
 #include "app/DownloadCommand.h"
 
 #include "engine/DownloadWorker.h"
-#include "engine/ImageFileOps.h"
+#include "engine/RunPreparation.h"
 #include "engine/SystemTexts.h"
 #include "serial/ComNumber.h"
 
@@ -28,6 +28,7 @@ Refusal DownloadCommand::OnDownload() {
   const DeviceMapValue value = deviceMap_.queryValue(SERIALCOMM_KEY, VCP0_VALUE);
   if (value.status == DeviceMapStatus::KeyUnavailable) return refuse(Refusal::RegistryDamaged);
   if (value.status == DeviceMapStatus::ValueMissing) return refuse(Refusal::DriverNotInstalled);
+  registryValue_ = value.data;
   registryPort_ = portNumberFromValue(value.data);
 
   BusyState idle = BusyState::Idle;
@@ -35,12 +36,7 @@ Refusal DownloadCommand::OnDownload() {
     return refuse(Refusal::Busy);
   }
 
-  ImageFileOps files;
-  const std::int32_t count = files.loadSegmentTable(texts::kImageFileName, state_.segmentOffsets,
-                                                    state_.segmentAddresses, state_.segmentLengths);
-  state_.segmentCount = count;
-  state_.cursor = 0;
-  if (const Refusal refusal = loadRefusal(count); refusal != Refusal::None) {
+  if (const Refusal refusal = prepareRun(state_, texts::kImageFileName); refusal != Refusal::None) {
     state_.busy = BusyState::Idle;
     return refuse(refusal);
   }
@@ -53,6 +49,7 @@ Refusal DownloadCommand::OnDownload() {
   const bool started =
       launcher_.launch([&state, dialog, link] { DownloadWorker(state, *dialog, *link); });
   if (!started) {
+    discardRunFolder(state_);
     state_.busy = BusyState::Idle;
     return refuse(Refusal::WorkerNotStarted);
   }

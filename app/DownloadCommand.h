@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/DeviceMap.h"
 #include "engine/DownloadState.h"
@@ -41,6 +42,8 @@ class DownloadCommand {
 
   // The port number the last click read from the device map.
   int registryPort() const { return registryPort_; }
+  // The device-map value it was read from.
+  const std::string& registryValue() const { return registryValue_; }
 
  private:
   Refusal refuse(Refusal refusal);
@@ -52,6 +55,7 @@ class DownloadCommand {
   std::shared_ptr<MessageSink> dialog_;
   std::shared_ptr<LinkPhases> link_;
   int registryPort_ = 0;
+  std::string registryValue_;
 };
 
 }  // namespace voltrix

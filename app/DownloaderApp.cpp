@@ -20,11 +20,16 @@ int DownloaderApp::runMainDialog(DownloadSeams seams) {
   DownloadCommand command(state_, *seams.deviceMap, boxes, *seams.launcher, dialog.sink(),
                           seams.link);
   dialog.setDownloadHandler([&command] { command.OnDownload(); });
+  dialog.watchForTermination(std::move(seams.endRequested));
 
   dialog.exec();
 
-  // The dialog has already asked the run to stop and stopped listening;
-  // the launcher waits for the worker while everything it uses still exists.
+  // Every way of closing went through done(), which has already asked the
+  // run to stop and stopped listening; an exec() ended by the application
+  // quitting did not, hence once more here. The launcher then waits for the
+  // worker while everything it uses still exists: the state is ours, the
+  // sink and the link are shared with the worker, and the dialog, the boxes
+  // and the command it never touches go only after this.
   state_.cancelRequested = true;
   dialog.detachSink();
   seams.launcher.reset();

@@ -3,10 +3,12 @@
 // the main dialog modally and ends the program when it closes.
 
 #include <QApplication>
+#include <functional>
 #include <memory>
 
 #include "app/DeviceMap.h"
 #include "app/DownloadCommand.h"
+#include "app/ProcessSignals.h"
 #include "engine/DownloadState.h"
 #include "engine/LinkPhases.h"
 
@@ -19,6 +21,9 @@ struct DownloadSeams {
   std::shared_ptr<LinkPhases> link;
   // Owns the worker thread; destroying it cancels and joins a run.
   std::unique_ptr<WorkerLauncher> launcher;
+  // Whether the program has been asked to end (a signal); the dialog then
+  // closes itself as the operator would.
+  std::function<bool()> endRequested = &voltrix::terminationRequested;
 };
 
 class DownloaderApp final : public QApplication {
@@ -29,9 +34,10 @@ class DownloaderApp final : public QApplication {
 
   DownloadState& state() { return state_; }
 
-  // Runs the main dialog until the operator closes it; a run still under way
-  // is cancelled and waited for before this returns. The dialog's result is
-  // of no interest: the program simply ends.
+  // Runs the main dialog until the operator closes it or the program is
+  // asked to end; a run still under way is cancelled and waited for before
+  // this returns, however the dialog closed. The dialog's result is of no
+  // interest: the program simply ends.
   int runMainDialog(DownloadSeams seams);
 
  private:

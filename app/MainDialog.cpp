@@ -1,6 +1,7 @@
 #include "app/MainDialog.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -9,6 +10,8 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
+#include <chrono>
 #include <ctime>
 #include <utility>
 
@@ -24,6 +27,9 @@ namespace voltrix {
 namespace {
 
 constexpr int kProgressMax = 100;
+constexpr int kTemplateWidth = 265;
+constexpr int kTemplateHeight = 173;
+constexpr std::chrono::milliseconds kTerminationPollInterval{100};
 
 QLabel* sunkenLabel(const QString& text, Qt::Alignment alignment, QWidget* parent) {
   auto* label = new QLabel(text, parent);
@@ -56,16 +62,23 @@ QFont arialFont(int cellHeight, int width, int weight) {
 }  // namespace
 
 MainDialog::MainDialog(DownloadState& state, QWidget* parent)
+    // No maximise button: the window keeps the template's size.
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       state_(state),
       sink_(std::make_shared<QtMessageSink>(this)) {
   setWindowTitle(QStringLiteral("Pc platform COM download tool"));
-  setFont(templateFont());
+  // On a screen too small for the template (or scaled up too far) the whole
+  // layout shrinks with its font: cut to the screen instead, the window
+  // would lose the status line and the bar at its bottom.
+  setFont(templateFontWithin(clientRoomOnScreen(*this), kTemplateWidth, kTemplateHeight));
   setWindowIcon(applicationIcon());
-  resize(DialogUnits(font()).size(265, 173));
 
   createControls();
+  // A modal frame cannot be resized: every control sits where the template
+  // put it, and a smaller window would hide those at the bottom.
+  setFixedSize(DialogUnits(font()).size(kTemplateWidth, kTemplateHeight));
+  setSizeGripEnabled(false);
 
   // Linux window managers own the system menu, so the About entry lives in
   // the dialog's own context menu and on F1.
@@ -176,13 +189,50 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
     accept();
     return;
   }
+  if (modifiers == Qt::ShiftModifier && event->key() == Qt::Key_F10) {
+    // The keyboard's other way to the context menu. The Menu key needs
+    // nothing of ours: the window system turns it into a context menu event.
+    QWidget* anchor = focusWidget() != nullptr ? focusWidget() : this;
+    showContextMenu(anchor->mapToGlobal(anchor->rect().center()));
+    return;
+  }
   QDialog::keyPressEvent(event);
 }
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
+  showContextMenu(event->globalPos());
+}
+
+void MainDialog::showContextMenu(const QPoint& globalPos) {
   QMenu menu(this);
   menu.addAction(aboutAction_);
-  menu.exec(event->globalPos());
+  menu.exec(globalPos);
+}
+
+void MainDialog::watchForTermination(std::function<bool()> requested) {
+  terminationRequested_ = std::move(requested);
+  if (terminationWatch_ == nullptr) {
+    terminationWatch_ = new QTimer(this);
+    terminationWatch_->setInterval(kTerminationPollInterval);
+    connect(terminationWatch_, &QTimer::timeout, this, [this] {
+      if (!terminationRequested_ || !terminationRequested_()) return;
+      terminationWatch_->stop();
+      closeForTermination();
+    });
+  }
+  terminationWatch_->start();
+}
+
+void MainDialog::closeForTermination() {
+  // A menu or box over the dialog runs an event loop of its own inside the
+  // dialog's, and the dialog's loop can only end after it.
+  while (QWidget* popup = QApplication::activePopupWidget()) {
+    if (!popup->close()) break;
+  }
+  while (QWidget* modal = QApplication::activeModalWidget()) {
+    if (modal == this || !modal->close()) break;
+  }
+  close();
 }
 
 void MainDialog::done(int result) {

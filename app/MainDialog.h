@@ -16,6 +16,7 @@ class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace voltrix {
 
@@ -37,6 +38,11 @@ class MainDialog final : public QDialog {
 
   // Closing asks a run under way to stop and stops listening to the worker.
   void done(int result) override;
+
+  // From now on the dialog asks `requested` every tenth of a second whether
+  // the program is to end, and once it is, closes itself and whatever box or
+  // menu is open over it, as the operator would.
+  void watchForTermination(std::function<bool()> requested);
 
   // Opens the About box modally.
   void showAbout();
@@ -62,11 +68,14 @@ class MainDialog final : public QDialog {
   void createControls();
   void SetupFonts(int height, int width, int weight);
   void applyWorkerMessage(const WorkerMessage& message);
+  void showContextMenu(const QPoint& globalPos);
+  void closeForTermination();
 
   DownloadState& state_;
   StatusDisplay display_;
   std::shared_ptr<QtMessageSink> sink_;
   std::function<void()> onDownload_;
+  std::function<bool()> terminationRequested_;
 
   QLabel* title_ = nullptr;
   QPushButton* download_ = nullptr;
@@ -75,6 +84,7 @@ class MainDialog final : public QDialog {
   QProgressBar* progress_ = nullptr;
   QLabel* note_ = nullptr;
   QAction* aboutAction_ = nullptr;
+  QTimer* terminationWatch_ = nullptr;
 };
 
 }  // namespace voltrix

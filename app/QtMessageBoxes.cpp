@@ -20,6 +20,9 @@ void QtMessageBoxes::showMessageBox(const char* text, const char* caption) {
   box.setTextFormat(Qt::PlainText);
   box.setDefaultButton(QMessageBox::Ok);
   box.setEscapeButton(QMessageBox::Ok);
+  // Caption, system menu and close only, as a message box always had.
+  box.setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                     Qt::WindowCloseButtonHint);
   box.exec();
 }
 

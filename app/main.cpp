@@ -5,10 +5,15 @@
 
 #include "app/DeviceMap.h"
 #include "app/DownloaderApp.h"
+#include "app/ProcessSignals.h"
 #include "app/ThreadWorkerLauncher.h"
 #include "serial/SerialLinkPhases.h"
 
 int main(int argc, char** argv) {
+  voltrix::ensureStandardStreams();
+  // Ctrl+C, a polite kill or a closed terminal then close the dialog as the
+  // operator would, so a run under way ends cleanly.
+  voltrix::catchTerminationRequests();
   voltrix::DownloaderApp app(argc, argv);
   voltrix::DownloadSeams seams;
   seams.deviceMap = voltrix::systemDeviceMap();

@@ -12,6 +12,18 @@ ParsedOptions usageError(std::string error) {
   return {std::nullopt, std::move(error)};
 }
 
+// A number of seconds above 0 and at most `most`; empty for anything else.
+std::optional<double> secondsIn(const char* text, double most) {
+  errno = 0;
+  char* end = nullptr;
+  const double seconds = std::strtod(text, &end);
+  if (errno != 0 || end == text || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
+      seconds > most) {
+    return std::nullopt;
+  }
+  return seconds;
+}
+
 }  // namespace
 
 ParsedOptions parseOptions(int argc, const char* const* argv) {
@@ -31,15 +43,24 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
       options.port = argv[++i];
     } else if (arg == "--timeout") {
       if (!hasValue) return usageError("--timeout wants a number of seconds");
-      errno = 0;
-      char* end = nullptr;
-      const double seconds = std::strtod(argv[++i], &end);
-      if (errno != 0 || end == argv[i] || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
-          seconds > 86400) {
-        return usageError(std::string("--timeout wants seconds from 0 to 86400, not '") + argv[i] +
-                          "'");
+      options.timeoutSeconds = secondsIn(argv[++i], 86400);
+      if (!options.timeoutSeconds) {
+        return usageError(std::string("--timeout wants seconds above 0, at most 86400, not '") +
+                          argv[i] + "'");
       }
-      options.timeoutSeconds = seconds;
+    } else if (arg == "--reply-timeout") {
+      if (!hasValue) return usageError("--reply-timeout wants a number of seconds");
+      const auto seconds = secondsIn(argv[++i], 3600);
+      if (!seconds) {
+        return usageError(
+            std::string("--reply-timeout wants seconds above 0, at most 3600, not '") + argv[i] +
+            "'");
+      }
+      options.replyTimeoutSeconds = *seconds;
+    } else if (arg == "--quiet" || arg == "-q") {
+      options.output = CliOptions::Output::Quiet;
+    } else if (arg == "--json") {
+      options.output = CliOptions::Output::Json;
     } else {
       return usageError("unknown option '" + arg + "'");
     }
@@ -57,13 +78,20 @@ void printUsage(std::FILE* out) {
       "                     device map\n"
       "  --timeout SECONDS  give up when the device has not accepted the download\n"
       "                     within SECONDS (default: ask until it does or Ctrl+C)\n"
+      "  --reply-timeout SECONDS\n"
+      "                     the longest wait for any one answer of the device\n"
+      "                     (default 5; more for a device with slow flash)\n"
+      "  -q, --quiet        print only the summary line at the end\n"
+      "  --json             print only the summary, as one JSON object\n"
       "  --list [FILE]      list the segments of an image (default sysbin.bin)\n"
       "  --help             show this help\n"
       "  --version          show the version\n"
       "\n"
       "Without --port the device is looked up like the dialog does: the first USB\n"
       "virtual COM port (or the map in $VOLTRIX_SERIALCOMM). Ctrl+C cancels a run.\n"
-      "A device that stops answering ends the run after 5 seconds.\n"
+      "A device that stops answering ends the run after 5 seconds (--reply-timeout).\n"
+      "Every run ends with one summary line: the result, the port, the segments,\n"
+      "the bytes and the seconds taken.\n"
       "\n"
       "Exit status:\n"
       "   0  every segment written and verified\n"

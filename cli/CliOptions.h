@@ -12,6 +12,10 @@ struct CliOptions {
   std::string listFile = "sysbin.bin";
   std::optional<std::string> port;       // a device node instead of the device map
   std::optional<double> timeoutSeconds;  // bound on the handshake
+  double replyTimeoutSeconds = 5.0;      // bound on any one reply of the device
+  // What the run prints: the status texts and the summary line, only the
+  // summary line, or only the summary as one JSON object.
+  enum class Output { Normal, Quiet, Json } output = Output::Normal;
 };
 
 struct ParsedOptions {

@@ -1,10 +1,28 @@
 #include "cli/ConsoleDisplay.h"
 
+#include <algorithm>
+
 namespace voltrix::cli {
+
+std::string fitToColumns(const std::string& text, int columns) {
+  int used = 0;
+  std::size_t end = 0;
+  while (end < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[end]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    // Three bytes or more count as two columns (CJK): never too few.
+    const int width = length >= 3 ? 2 : 1;
+    if (used + width > columns || end + length > text.size()) break;
+    used += width;
+    end += length;
+  }
+  return text.substr(0, end);
+}
 
 void ConsoleDisplay::show(const WorkerMessage& message, DownloadState& state, std::time_t now) {
   display_.apply(message, state, now);
-  if (interactive_) {
+  if (out_ == nullptr) return;
+  if (columns_ > 0) {
     drawInteractive();
     return;
   }
@@ -16,24 +34,34 @@ void ConsoleDisplay::show(const WorkerMessage& message, DownloadState& state, st
 }
 
 void ConsoleDisplay::drawInteractive() {
-  constexpr int kWidth = 30;
-  const int filled = display_.progressPosition() * kWidth / 100;
-  std::string bar(static_cast<std::size_t>(filled), '#');
-  bar.append(static_cast<std::size_t>(kWidth - filled), '.');
+  // The last column stays free: some terminals wrap as soon as it is written.
+  const int room = columns_ - 1;
+  const int barWidth = std::clamp((room - 8) / 3, 0, 30);
+  std::string line;
+  if (barWidth >= 5) {
+    const int filled = display_.progressPosition() * barWidth / 100;
+    line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(barWidth - filled), '.') + "] ";
+  }
+  char percent[8];
+  std::snprintf(percent, sizeof percent, "%3d%%  ", display_.progressPosition());
+  line += percent;
+  line += display_.statusText();
   // Clear to the end of the line: the new text may be shorter than the old.
-  std::fprintf(out_, "\r[%s] %3d%%  %s\033[K", bar.c_str(), display_.progressPosition(),
-               display_.statusText().c_str());
+  std::fprintf(out_, "\r%s\033[K", fitToColumns(line, room).c_str());
   std::fflush(out_);
   lineOpen_ = true;
 }
 
 void ConsoleDisplay::finish() {
+  if (out_ == nullptr) return;
   if (lineOpen_) std::fputc('\n', out_);
   lineOpen_ = false;
   std::fflush(out_);
 }
 
 void ConsoleDisplay::note(const std::string& text) {
+  if (out_ == nullptr) return;
   finish();
   std::fprintf(out_, "%s\n", text.c_str());
   std::fflush(out_);

@@ -1,6 +1,7 @@
 #pragma once
 // Shows a run on the console with the dialog's own status texts: on a
-// terminal one line that is rewritten in place, with a progress bar; into a
+// terminal one line that is rewritten in place, with a progress bar, never
+// wider than the terminal (a wrapped line could not be rewritten); into a
 // pipe or file one plain line per change of the status text.
 
 #include <cstdio>
@@ -11,9 +12,15 @@
 
 namespace voltrix::cli {
 
+// The longest start of the UTF-8 `text` that fits `columns` terminal
+// columns, counting a CJK character as two.
+std::string fitToColumns(const std::string& text, int columns);
+
 class ConsoleDisplay {
  public:
-  ConsoleDisplay(std::FILE* out, bool interactive) : out_(out), interactive_(interactive) {}
+  // `columns`: the terminal's width when the line is redrawn in place, 0 for
+  // plain lines. A null `out` shows nothing and only follows the run.
+  ConsoleDisplay(std::FILE* out, int columns) : out_(out), columns_(columns) {}
   ~ConsoleDisplay() { finish(); }
 
   void show(const WorkerMessage& message, DownloadState& state, std::time_t now);
@@ -21,12 +28,14 @@ class ConsoleDisplay {
   void finish();
   // Prints a line of its own (a message box, a hint).
   void note(const std::string& text);
+  // The status text as the dialog would show it now.
+  const std::string& statusText() const { return display_.statusText(); }
 
  private:
   void drawInteractive();
 
   std::FILE* out_;
-  bool interactive_;
+  int columns_;
   StatusDisplay display_;
   std::string lastPrinted_;
   bool lineOpen_ = false;

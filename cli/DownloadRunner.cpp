@@ -1,16 +1,19 @@
 #include "cli/DownloadRunner.h"
 
 #include <chrono>
-#include <filesystem>
+#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "app/DownloadCommand.h"
+#include "app/ProcessSignals.h"
 #include "app/ThreadWorkerLauncher.h"
 #include "cli/ConsoleDisplay.h"
 #include "cli/ExitCodes.h"
+#include "cli/Hints.h"
 #include "cli/HostSystem.h"
 #include "cli/Outcome.h"
+#include "cli/RunSummary.h"
 #include "engine/MessageQueue.h"
 #include "serial/PortOpenFailure.h"
 #include "serial/SerialLinkPhases.h"
@@ -38,27 +41,6 @@ class ConsoleBoxes final : public MessageBoxPresenter {
   ConsoleDisplay& display_;
 };
 
-// A sentence the operator can act on, for the ways a run can fail to start.
-std::string hintForRefusal(Refusal refusal) {
-  switch (refusal) {
-    case Refusal::DriverNotInstalled:
-      return "No Zetak device found: no USB virtual COM port is attached. Plug the device in, "
-             "or name its port with --port DEVICE.";
-    case Refusal::RegistryDamaged:
-      return "The serial device map cannot be read (check $VOLTRIX_SERIALCOMM).";
-    case Refusal::ImageMissing:
-      return "sysbin.bin was not found in " + std::filesystem::current_path().string() + ".";
-    case Refusal::None:
-    case Refusal::Busy:
-    case Refusal::ImageEmpty:
-    case Refusal::TooManySegments:
-    case Refusal::ImageUnreadable:
-    case Refusal::WorkerNotStarted:
-      return {};
-  }
-  return {};
-}
-
 std::string hintForPort(const OpenFailureRecord& failures) {
   std::string hint = describeOpenFailure(failures.last());
   if (failures.failure() == OpenFailure::PortBusy && modemManagerRunning()) {
@@ -69,15 +51,34 @@ std::string hintForPort(const OpenFailureRecord& failures) {
   return hint;
 }
 
+// The device node a run used or would have used.
+std::string portOfRun(const CliOptions& options, const ComResolver& resolver, int portNumber) {
+  if (options.port) return *options.port;
+  if (portNumber < 1) return {};
+  return resolver.resolve(static_cast<std::uint32_t>(portNumber)).devicePath;
+}
+
+void printSummary(const CliOptions& options, const RunSummary& summary) {
+  const std::string line =
+      options.output == CliOptions::Output::Json ? summaryJson(summary) : summaryLine(summary);
+  std::fprintf(stdout, "%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int runDownload(const CliOptions& options) {
-  catchInterrupts();
-  ConsoleDisplay display(stdout, standardOutputIsTerminal());
+  catchTerminationRequests();
+  const auto started = std::chrono::steady_clock::now();
+  // Only the normal output shows the run as it goes.
+  ConsoleDisplay display(options.output == CliOptions::Output::Normal ? stdout : nullptr,
+                         redrawableTerminalColumns());
 
   DownloadState state;
   state.setDefaults();
   LinkTimings timings;
+  timings.replyBound =
+      std::chrono::milliseconds(static_cast<long long>(options.replyTimeoutSeconds * 1000.0 + 0.5));
   if (options.timeoutSeconds) {
     timings.handshakeLimit =
         std::chrono::milliseconds(static_cast<long long>(*options.timeoutSeconds * 1000.0 + 0.5));
@@ -91,20 +92,37 @@ int runDownload(const CliOptions& options) {
   ThreadWorkerLauncher launcher;
   DownloadCommand command(state, *deviceMap, boxes, launcher, queue, link);
 
+  RunSummary summary;
+  const auto finish = [&](int exitCode) {
+    display.finish();
+    summary.exitCode = exitCode;
+    summary.port = portOfRun(options, *resolver, command.registryPort());
+    summary.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    summary.status = display.statusText();
+    printSummary(options, summary);
+    return exitCode;
+  };
+
   if (const Refusal refusal = command.OnDownload(); refusal != Refusal::None) {
-    const std::string hint = hintForRefusal(refusal);
+    const std::string hint = hintForRefusal(refusal, state);
     if (!hint.empty()) display.note(hint);
-    return exitCodeFor(refusal);
+    summary.result = RunSummary::Result::Refused;
+    summary.failure = refusalText(refusal);
+    return finish(exitCodeFor(refusal));
   }
+  summary.segmentsInImage = state.segmentCount;
 
   // The first failure a run reports decides the exit code.
   RunFailure failure = RunFailure::None;
+  VerifiedSegments verified;
   auto handle = [&](const WorkerMessage& message) {
     display.show(message, state, std::time(nullptr));
+    verified.see(message);
     if (failure == RunFailure::None) failure = message.failure;
   };
   for (;;) {
-    if (interruptRequested()) state.cancelRequested = true;
+    if (terminationRequested()) state.cancelRequested = true;
     if (auto message = queue->next(std::chrono::milliseconds(100))) {
       handle(*message);
       continue;
@@ -116,11 +134,22 @@ int runDownload(const CliOptions& options) {
     }
   }
   launcher.joinAll();
-  if (failure == RunFailure::PortOpen) display.note(hintForPort(link->openFailures()));
+  if (failure == RunFailure::PortOpen) {
+    if (!options.port) {
+      display.note(describeDeviceMapValue(command.registryValue(), command.registryPort()));
+    }
+    display.note(hintForPort(link->openFailures()));
+  }
+  if (failure != RunFailure::None) {
+    if (const std::string kept = describeKeptFiles(state); !kept.empty()) display.note(kept);
+  }
   int exitCode = exitCodeFor(failure);
   if (exitCode == kExitOk && state.cursor != state.segmentCount) exitCode = kExitInternal;
-  display.finish();
-  return exitCode;
+  summary.result = exitCode == kExitOk ? RunSummary::Result::Verified : RunSummary::Result::Failed;
+  if (failure != RunFailure::None) summary.failure = failureText(failure);
+  summary.segments = verified.count();
+  summary.bytes = verified.bytes();
+  return finish(exitCode);
 }
 
 }  // namespace voltrix::cli

@@ -1,8 +1,9 @@
 #include <dirent.h>
-#include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -13,14 +14,6 @@ namespace voltrix::cli {
 
 namespace {
 
-// Only a lock-free atomic may be touched from a signal handler.
-std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-void onInterrupt(int) {
-  interrupted.store(true);
-}
-
 // Closes the directory on every path.
 struct DirectoryCloser {
   void operator()(DIR* directory) const { ::closedir(directory); }
@@ -28,20 +21,14 @@ struct DirectoryCloser {
 
 }  // namespace
 
-void catchInterrupts() {
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-}
-
-bool interruptRequested() {
-  return interrupted.load();
-}
-
-bool standardOutputIsTerminal() {
-  return ::isatty(STDOUT_FILENO) == 1;
+int redrawableTerminalColumns() {
+  if (::isatty(STDOUT_FILENO) != 1) return 0;
+  const char* terminal = std::getenv("TERM");
+  if (terminal == nullptr || *terminal == '\0' || std::strcmp(terminal, "dumb") == 0) return 0;
+  winsize size{};
+  // A terminal that does not tell its width is taken as the usual 80.
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+  return size.ws_col;
 }
 
 bool modemManagerRunning() {

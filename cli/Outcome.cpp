@@ -16,6 +16,7 @@ int exitCodeFor(Refusal refusal) {
       return kExitImageMissing;
     case Refusal::ImageEmpty:
     case Refusal::TooManySegments:
+    case Refusal::SegmentPastEnd:
       return kExitImageInvalid;
     case Refusal::Busy:
     case Refusal::WorkerNotStarted:

@@ -1,12 +1,15 @@
 #include <cstdio>
 
+#include "app/ProcessSignals.h"
 #include "cli/CliOptions.h"
 #include "cli/DownloadRunner.h"
 #include "cli/ExitCodes.h"
 #include "cli/ListCommand.h"
+#include "voltrix/Version.h"
 
 int main(int argc, char** argv) {
   using namespace voltrix::cli;
+  voltrix::ensureStandardStreams();
   const ParsedOptions parsed = parseOptions(argc, argv);
   if (!parsed.options) {
     std::fprintf(stderr, "voltrix-cli: %s\n", parsed.error.c_str());
@@ -19,7 +22,7 @@ int main(int argc, char** argv) {
       printUsage(stdout);
       return kExitOk;
     case CliOptions::Action::Version:
-      std::printf("voltrix-cli 1.0.0.1\n");
+      std::printf("voltrix-cli %s\n", voltrix::kVoltrixVersion);
       return kExitOk;
     case CliOptions::Action::List:
       return listSegments(options.listFile, stdout, stderr);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 namespace voltrix {
 
@@ -39,6 +40,17 @@ struct DownloadState {
   // Always one of the program's string constants, so a reader on another
   // thread never sees a half-written name.
   std::atomic<const char*> imageName{""};
+
+  // The run's private folder, empty for the working directory: the image's
+  // snapshot and the segment files live in it, so that runs side by side
+  // never share a file. Written before the run is handed to the worker,
+  // which clears it once it has removed a verified run's folder; read by the
+  // front end once the run has ended.
+  std::string runFolder;
+  // Where the file `name` of this run lives.
+  std::string inRunFolder(const std::string& name) const {
+    return runFolder.empty() ? name : runFolder + "/" + name;
+  }
 
   // Owned by the front end's thread alone.
   std::time_t startTime = 0;

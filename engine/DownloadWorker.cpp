@@ -5,6 +5,7 @@
 #include "engine/FileIo.h"
 #include "engine/ImageFileOps.h"
 #include "engine/RunFailure.h"
+#include "engine/RunPreparation.h"
 #include "engine/SystemTexts.h"
 
 namespace voltrix {
@@ -29,8 +30,10 @@ Ending runSegments(DownloadState& state, MessageSink& dialog, LinkPhases& link) 
     // The cursor names the next entry while this one is processed.
     state.cursor = index + 1;
 
-    const std::string writeFile = segmentFileName(index + 1, "W", state.imageName.load());
-    const std::string readBackFile = segmentFileName(index + 1, "R", state.imageName.load());
+    const std::string writeFile =
+        state.inRunFolder(segmentFileName(index + 1, "W", state.imageName.load()));
+    const std::string readBackFile =
+        state.inRunFolder(segmentFileName(index + 1, "R", state.imageName.load()));
 
     if (link.writeSegment(state, dialog, writeFile) != 0) return Ending::FailedWithoutSignal;
     if (link.readBackSegment(state, dialog, writeFile, readBackFile) != 0) {
@@ -61,6 +64,9 @@ Ending runSegments(DownloadState& state, MessageSink& dialog, LinkPhases& link) 
 
 std::uint32_t DownloadWorker(DownloadState& state, MessageSink& dialog, LinkPhases& link) {
   const Ending ending = runSegments(state, dialog, link);
+  // A failed run's files stay for inspection. The folder goes before the
+  // state is handed back: a new run may take it over at once.
+  if (ending == Ending::AllVerified) discardRunFolder(state);
   // The operator may start again while the device still answers the signal.
   state.busy = BusyState::Idle;
   switch (ending) {

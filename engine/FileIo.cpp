@@ -1,5 +1,7 @@
 #include "engine/FileIo.h"
 
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace voltrix {
@@ -16,6 +18,12 @@ File& File::operator=(File&& other) noexcept {
 
 bool File::isOpen() const {
   return handle_ != kNoHandle;
+}
+
+bool removeFolder(const std::string& name) {
+  std::error_code error;
+  std::filesystem::remove_all(name, error);
+  return !error;
 }
 
 }  // namespace voltrix

@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "engine/FileDescriptor_posix.h"
 #include "engine/FileIo.h"
@@ -67,6 +69,15 @@ File createFreshFile(const std::string& name) {
 
 bool removeFile(const std::string& name) {
   return ::unlink(name.c_str()) == 0 || errno == ENOENT;
+}
+
+std::optional<std::string> createPrivateFolder(const std::string& prefix) {
+  std::string pattern = prefix + "XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  // mkdtemp makes the folder with mode 0700 under a name no one else has.
+  if (::mkdtemp(name.data()) == nullptr) return std::nullopt;
+  return std::string(name.data());
 }
 
 long long readFully(int fd, std::uint8_t* buffer, std::size_t length) {

@@ -8,14 +8,6 @@
 
 namespace voltrix {
 
-namespace {
-
-// No header can start beyond the largest offset a biased 24-bit number
-// encodes, so nothing past this prefix of an image is ever parsed.
-constexpr std::uint64_t kParsedPrefix = 16u * 1024u * 1024u;
-
-}  // namespace
-
 std::int32_t decodeBiased24(const std::uint8_t* bytes) {
   const std::int32_t raw =
       (std::int32_t{bytes[0]} << 16) | (std::int32_t{bytes[1]} << 8) | bytes[2];
@@ -43,7 +35,7 @@ std::int32_t ImageFileOps::loadSegmentTable(const std::string& fileName,
 
   std::vector<std::uint8_t> buffer;
   try {
-    buffer.resize(static_cast<std::size_t>(std::min(fileLength, kParsedPrefix)));
+    buffer.resize(static_cast<std::size_t>(std::min(fileLength, PARSED_IMAGE_PREFIX)));
   } catch (const std::bad_alloc&) {
     return LOAD_READ_ERROR;
   }

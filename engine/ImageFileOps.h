@@ -31,6 +31,23 @@ bool encodeBiased24(std::int32_t value, std::uint8_t* bytes);
 // one read as unsigned.
 inline constexpr std::uint32_t MAX_SEGMENT_LENGTH = 0xFFFFFF - BIASED_24_BIAS;
 
+// Whether the `length` data bytes of the record at `offset` lie wholly inside
+// an image of `imageLength` bytes. A length no record can hold is a negative
+// one read as unsigned, and never fits.
+bool segmentFitsImage(std::uint32_t offset, std::uint32_t length, std::uint64_t imageLength);
+
+// The index of the first segment of the table whose data run past the end of
+// an image of `imageLength` bytes; -1 when every segment fits.
+std::int32_t firstSegmentPastEnd(std::uint64_t imageLength, const SegmentColumn& offsets,
+                                 const SegmentColumn& lengths, std::int32_t count);
+
+// No header can start beyond the largest offset a biased 24-bit number
+// encodes, so nothing past this prefix of an image is ever parsed, and no
+// segment's data reach past the prefix, one header and the longest segment.
+inline constexpr std::uint64_t PARSED_IMAGE_PREFIX = 16u * 1024u * 1024u;
+inline constexpr std::uint64_t USABLE_IMAGE_PREFIX =
+    PARSED_IMAGE_PREFIX + RECORD_HEADER_SIZE + MAX_SEGMENT_LENGTH;
+
 // The segment byte transform b -> (14 - b) mod 256; it is its own inverse.
 constexpr std::uint8_t transformByte(std::uint8_t b) {
   return static_cast<std::uint8_t>(14 - b);

@@ -38,6 +38,8 @@ const char* refusalText(Refusal refusal) {
       return texts::kTooManySegments;
     case Refusal::ImageUnreadable:
       return texts::kSystemFileUnreadable;
+    case Refusal::SegmentPastEnd:
+      return texts::kImageTooShort;
     case Refusal::WorkerNotStarted:
       return texts::kWorkerNotStarted;
   }
@@ -56,6 +58,7 @@ const char* refusalCaption(Refusal refusal) {
     case Refusal::ImageEmpty:
     case Refusal::TooManySegments:
     case Refusal::ImageUnreadable:
+    case Refusal::SegmentPastEnd:
     case Refusal::WorkerNotStarted:
       return texts::kInfoCaption;
   }

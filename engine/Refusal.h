@@ -15,6 +15,7 @@ enum class Refusal : std::uint8_t {
   ImageEmpty,          // sysbin.bin holds no segment
   TooManySegments,     // sysbin.bin holds more segments than the table has room for
   ImageUnreadable,     // sysbin.bin was opened but could not be read
+  SegmentPastEnd,      // a segment's data run past the end of sysbin.bin
   WorkerNotStarted,    // no thread could be started for the run
 };
 

@@ -7,6 +7,23 @@
 
 namespace voltrix {
 
+bool segmentFitsImage(std::uint32_t offset, std::uint32_t length, std::uint64_t imageLength) {
+  const std::uint64_t dataStart = std::uint64_t{offset} + RECORD_HEADER_SIZE;
+  return length <= MAX_SEGMENT_LENGTH && dataStart <= imageLength &&
+         length <= imageLength - dataStart;
+}
+
+std::int32_t firstSegmentPastEnd(std::uint64_t imageLength, const SegmentColumn& offsets,
+                                 const SegmentColumn& lengths, std::int32_t count) {
+  for (std::int32_t i = 0; i < count && i < MAX_SEGMENTS; ++i) {
+    if (!segmentFitsImage(static_cast<std::uint32_t>(offsets[i]),
+                          static_cast<std::uint32_t>(lengths[i]), imageLength)) {
+      return i;
+    }
+  }
+  return -1;
+}
+
 int ImageFileOps::extractSegment(const std::string& imageName, const std::string& writeFileName,
                                  std::uint32_t offset, std::uint32_t length) {
   File image = openForReading(imageName);
@@ -16,13 +33,8 @@ int ImageFileOps::extractSegment(const std::string& imageName, const std::string
 
   // Refuse a segment whose data the image does not hold in full: the device
   // must never be sent bytes the image did not supply.
+  if (!segmentFitsImage(offset, length, *imageLength)) return EXTRACT_IMAGE_TOO_SHORT;
   const std::uint64_t dataStart = std::uint64_t{offset} + RECORD_HEADER_SIZE;
-  // A length no record can hold is a negative one: refused before it can
-  // turn into a buffer of gigabytes, however large the image.
-  if (length > MAX_SEGMENT_LENGTH || dataStart > *imageLength ||
-      length > *imageLength - dataStart) {
-    return EXTRACT_IMAGE_TOO_SHORT;
-  }
   if (!image.seek(dataStart)) return EXTRACT_CANNOT_OPEN;
 
   std::vector<std::uint8_t> segment;

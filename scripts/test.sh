@@ -22,6 +22,7 @@ run_suite() {
 }
 
 run_suite build
+bash scripts/package.sh build  # packaging: the .deb files of this build, checked by lintian
 run_suite build-asan -DVOLTRIX_SANITIZE=address
 run_suite build-tsan -DVOLTRIX_SANITIZE=thread
 echo "== fuzz: bounded run"

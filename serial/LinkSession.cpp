@@ -1,8 +1,7 @@
 #include "serial/LinkSession.h"
 
+#include <algorithm>
 #include <thread>
-
-#include "engine/RunFailure.h"
 
 namespace voltrix {
 
@@ -25,8 +24,23 @@ void OpenFailureRecord::clear() {
   record({});
 }
 
+void RecentReplyLatency::observe(std::chrono::steady_clock::duration latency) {
+  std::lock_guard lock(mutex_);
+  samples_[next_] = latency;
+  next_ = (next_ + 1) % samples_.size();
+}
+
+std::chrono::steady_clock::duration RecentReplyLatency::longest() const {
+  std::lock_guard lock(mutex_);
+  return *std::max_element(samples_.begin(), samples_.end());
+}
+
 LinkSession::LinkSession(DownloadState& state, MessageSink& dialog, const LinkContext& context)
-    : state_(state), dialog_(dialog), context_(context), port_(context.resolver) {
+    : state_(state),
+      dialog_(dialog),
+      context_(context),
+      port_(context.resolver),
+      latency_(context.replyLatency ? *context.replyLatency : ownLatency_) {
   port_.SetCancelFlag(&state_.cancelRequested);
 }
 
@@ -42,23 +56,54 @@ bool LinkSession::open() {
 }
 
 void LinkSession::send(const std::uint8_t* bytes, std::uint32_t length) {
+  // Half a header would leave the device waiting for the rest of it.
+  port_.SetCancelFlag(nullptr);
   port_.Write(bytes, length);
+  if (!closing_) port_.SetCancelFlag(&state_.cancelRequested);
+  sentAt_ = Clock::now();
 }
 
 ReplyStatus LinkSession::awaitReply(std::uint8_t& reply) {
-  const WaitResult result = port_.ReadByte(reply, context_.timings.replyBound);
+  const WaitResult result = waitForReply(reply);
   if (result == WaitResult::Byte) return ReplyStatus::Received;
   postWaitFailure(result);
   return ReplyStatus::Failed;
 }
 
 bool LinkSession::awaitReplyQuietly(std::uint8_t& reply) {
-  return port_.ReadByte(reply, context_.timings.replyBound) == WaitResult::Byte;
+  return waitForReply(reply) == WaitResult::Byte;
+}
+
+WaitResult LinkSession::waitForReply(std::uint8_t& reply) {
+  if (!closing_) {
+    const WaitResult result = port_.ReadByte(reply, context_.timings.replyBound);
+    if (result == WaitResult::Byte) observeLatency(Clock::now() - sentAt_);
+    if (result != WaitResult::Cancelled) return result;
+  }
+  return awaitDueByte(reply, sentAt_);
+}
+
+WaitResult LinkSession::awaitDueByte(std::uint8_t& byte, Clock::time_point sentAt) {
+  beginClosing();
+  const auto left = sentAt + closingAllowance() - Clock::now();
+  if (left <= Clock::duration::zero()) return WaitResult::TimedOut;
+  return port_.ReadByte(byte, std::chrono::ceil<std::chrono::milliseconds>(left));
 }
 
 std::uint32_t LinkSession::receiveBlock(std::uint8_t* buffer, std::uint32_t length) {
-  return port_.ReadCounted(buffer, static_cast<std::int32_t>(length), READ_BLOCK_TIMEOUT_MS,
-                           context_.timings.replyBound);
+  std::uint32_t arrived = 0;
+  if (!closing_) {
+    arrived = static_cast<std::uint32_t>(port_.ReadCounted(
+        buffer, static_cast<std::int32_t>(length), READ_BLOCK_TIMEOUT_MS, timings().replyBound));
+    if (arrived == length) observeLatency(Clock::now() - sentAt_);
+    if (arrived == length || !cancelled() || port_.IsGone()) return arrived;
+    beginClosing();
+  }
+  const auto left = sentAt_ + closingAllowance() - Clock::now();
+  if (left <= Clock::duration::zero()) return arrived;
+  return arrived + static_cast<std::uint32_t>(port_.ReadCounted(
+                       buffer + arrived, static_cast<std::int32_t>(length - arrived),
+                       READ_BLOCK_TIMEOUT_MS, std::chrono::ceil<std::chrono::milliseconds>(left)));
 }
 
 void LinkSession::abortTransfer() {
@@ -67,13 +112,19 @@ void LinkSession::abortTransfer() {
   awaitReplyQuietly(ignored);
 }
 
+int LinkSession::endCancelledTransfer() {
+  abortTransfer();
+  postCancelled();
+  return 1;
+}
+
 bool LinkSession::pause(std::chrono::milliseconds pause) {
-  const auto until = std::chrono::steady_clock::now() + pause;
+  const auto until = Clock::now() + pause;
   while (!cancelled()) {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = Clock::now();
     if (now >= until) return true;
     std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(until - now, std::chrono::milliseconds(20)));
+        std::min<Clock::duration>(until - now, std::chrono::milliseconds(20)));
   }
   return false;
 }
@@ -82,13 +133,31 @@ void LinkSession::postCancelled() {
   PostToDialog(dialog_, failureMessage(RunFailure::Cancelled));
 }
 
+void LinkSession::postFailure(RunFailure failure) {
+  PostToDialog(dialog_, failureMessage(closing_ || cancelled() ? RunFailure::Cancelled : failure));
+}
+
+LinkSession::Clock::duration LinkSession::closingAllowance() const {
+  const Clock::duration allowance = 2 * latency_.longest() + timings().closingAllowance;
+  return std::min<Clock::duration>(allowance, timings().replyBound);
+}
+
+void LinkSession::observeLatency(Clock::duration latency) {
+  latency_.observe(latency);
+}
+
+void LinkSession::beginClosing() {
+  closing_ = true;
+  port_.SetCancelFlag(nullptr);
+}
+
 void LinkSession::postWaitFailure(WaitResult result) {
   switch (result) {
     case WaitResult::TimedOut:
-      PostToDialog(dialog_, failureMessage(RunFailure::DeviceSilent));
+      postFailure(RunFailure::DeviceSilent);
       break;
     case WaitResult::PortGone:
-      PostToDialog(dialog_, failureMessage(RunFailure::PortGone));
+      postFailure(RunFailure::PortGone);
       break;
     case WaitResult::Cancelled:
       postCancelled();

@@ -2,14 +2,48 @@
 // One protocol phase's use of the port: opens it for the state's COM number,
 // waits for replies within the link's bounds and turns every way a wait can
 // go wrong into the one message the phase posts.
+//
+// A cancel (the state's cancelRequested) never leaves the device's loader in
+// the middle of a block: the loader takes every byte as the next part of the
+// step it expects, so a host that walked away after 'W' would have the next
+// run's 'S' taken as a header length. What the host does, per step:
+//   - handshake ('S' sent, answer awaited; also while the late answers are
+//     drained): 'S' is a whole command, the loader is at its command state
+//     whatever it answers. Nothing more is sent; the answers still due are
+//     awaited, or the next run would take them for the answers to its own.
+//   - start of a phase, or a segment that has just been written or read back
+//     completely: the loader is at its command state with nothing pending.
+//     Nothing is sent.
+//   - inside a write block (after 'W', after its header, after its data) or
+//     a read-back block (after 'R', after its header, after 0xBB while the
+//     data come, after the closing ACK): the block is carried to its end as
+//     usual (header, data; or header, 0xBB, data, ACK), then the abort packet
+//     03 45 00 goes out and its one reply is awaited, as after a refused
+//     block, so that the loader drops the transfer and waits for a command.
+//     A header or block refused on the way ends the block there and is
+//     followed by the abort packet just the same.
+// Once the cancel has come, every reply is awaited only within a closing
+// allowance counted from its request: twice the recent reply latency plus
+// LinkTimings::closingAllowance, never more than the reply bound. A reply
+// that does not come within it means the device is silent, and nothing more
+// is sent (every further byte would only be taken as part of a step the
+// device never finished), so a silent device lets the run end at once. Only
+// the ACK that closes a read-back block goes out however much of the block
+// came: the device awaits it once it has sent its data.
+// The end-of-run byte is no part of a block: once the segments are settled
+// it goes out even after a cancel, which only shortens the wait for its
+// answer to the closing allowance.
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "engine/DownloadState.h"
+#include "engine/RunFailure.h"
 #include "engine/WorkerMessages.h"
 #include "serial/ComResolver.h"
 #include "serial/PortOpenFailure.h"
@@ -32,36 +66,71 @@ class OpenFailureRecord {
   PortOpenFailure last_;
 };
 
+// How long the device has lately taken to answer, carried from one phase to
+// the next so that a phase knows its device before its first reply.
+class RecentReplyLatency {
+ public:
+  void observe(std::chrono::steady_clock::duration latency);
+  // The longest of the last few replies; zero before the first.
+  std::chrono::steady_clock::duration longest() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::array<std::chrono::steady_clock::duration, 8> samples_{};
+  std::size_t next_ = 0;
+};
+
 struct LinkContext {
   std::shared_ptr<const ComResolver> resolver;
   LinkTimings timings;
   std::shared_ptr<OpenFailureRecord> openFailures;
+  std::shared_ptr<RecentReplyLatency> replyLatency;
 };
 
 enum class ReplyStatus { Received, Failed };
 
 class LinkSession {
  public:
+  using Clock = std::chrono::steady_clock;
+
   LinkSession(DownloadState& state, MessageSink& dialog, const LinkContext& context);
 
   // Opens the port; on failure posts "Fail to open the COM!" and records why.
   bool open();
+  // Hands the bytes to the port whole: a cancel never cuts a request short.
   void send(const std::uint8_t* bytes, std::uint32_t length);
   void send(std::uint8_t byte) { send(&byte, 1); }
   // Waits for the one-byte reply to what was just sent. On silence, a lost
   // port or a cancel, posts the message that says so and returns Failed.
+  // After a cancel the wait goes on within the closing allowance.
   ReplyStatus awaitReply(std::uint8_t& reply);
   // The same, without a message: for replies whose loss changes nothing.
   bool awaitReplyQuietly(std::uint8_t& reply);
+  // The wait itself, posting nothing.
+  WaitResult waitForReply(std::uint8_t& reply);
+  // After a cancel: waits, within the closing allowance, for a byte due in
+  // answer to a request sent at `sentAt`.
+  WaitResult awaitDueByte(std::uint8_t& byte, Clock::time_point sentAt);
   // Collects `length` bytes of a read-back block; returns how many came.
+  // After a cancel the rest is collected within the closing allowance.
   std::uint32_t receiveBlock(std::uint8_t* buffer, std::uint32_t length);
   // Tells a device that refused a header or a block to drop the transfer;
   // its answer changes nothing.
   void abortTransfer();
+  // At a block boundary after a cancel: the abort packet, then "Download
+  // cancelled!". Returns the phase's failure result.
+  int endCancelledTransfer();
   // Waits `pause`, waking early on a cancel. False when cancelled.
   bool pause(std::chrono::milliseconds pause);
   bool cancelled() const { return state_.cancelRequested.load(); }
   void postCancelled();
+  // Posts the failure, or "Download cancelled!" once the run is cancelled:
+  // the operator's cancel came first.
+  void postFailure(RunFailure failure);
+  // How long a reply to a request sent now may take before the exchange is
+  // given up after a cancel.
+  Clock::duration closingAllowance() const;
+  void observeLatency(Clock::duration latency);
 
   SerialPort& port() { return port_; }
   DownloadState& state() { return state_; }
@@ -69,12 +138,19 @@ class LinkSession {
   const LinkTimings& timings() const { return context_.timings; }
 
  private:
+  // From here on no wait of the port is cut by the cancel flag: the session
+  // bounds its waits by the closing allowance instead.
+  void beginClosing();
   void postWaitFailure(WaitResult result);
 
   DownloadState& state_;
   MessageSink& dialog_;
   const LinkContext& context_;
   SerialPort port_;
+  RecentReplyLatency ownLatency_;  // when the context carries none
+  RecentReplyLatency& latency_;
+  bool closing_ = false;
+  Clock::time_point sentAt_{};
 };
 
 // The three phases.
@@ -82,6 +158,8 @@ int writeSegment(DownloadState& state, MessageSink& dialog, const std::string& w
                  const LinkContext& context);
 int readBackSegment(DownloadState& state, MessageSink& dialog, const std::string& writeFileName,
                     const std::string& readBackFileName, const LinkContext& context);
+// 0 once the byte went out, whether or not its answer came; 1 when it could
+// not go out at all (the port will not open, or is gone), which is posted.
 int sendEndOfRun(DownloadState& state, MessageSink& dialog, int success,
                  const LinkContext& context);
 

@@ -32,6 +32,11 @@ struct LinkTimings {
   std::chrono::milliseconds retryPause{100};
   // After the device accepted, before the first block.
   std::chrono::milliseconds settlePause{10};
+  // Once a run is cancelled, how much longer than twice the recent reply
+  // latency a reply may take while the block under way is carried to its
+  // end: room for a step the loader takes longer over (a flash erase), yet a
+  // silent device is given up long before the reply bound.
+  std::chrono::milliseconds closingAllowance{500};
   // Zero: the handshake retries until the device accepts or the run is
   // cancelled. Otherwise it gives up after this long.
   std::chrono::milliseconds handshakeLimit{0};

@@ -15,7 +15,7 @@ namespace voltrix {
 namespace {
 
 int abortReadBack(LinkSession& link) {
-  PostToDialog(link.dialog(), failureMessage(RunFailure::VerifyRefused));
+  link.postFailure(RunFailure::VerifyRefused);
   link.abortTransfer();
   return 1;
 }
@@ -30,6 +30,12 @@ int receiveBlocks(LinkSession& link, File& writeFile, File& readBackFile) {
     // The length is taken afresh before every block.
     const std::uint32_t wanted = blockRequest(index, state.currentLength);
     if (wanted == 0) break;
+    // A cancel is taken between blocks, never inside one (see LinkSession.h).
+    if (link.cancelled()) {
+      if (index > 0) return link.endCancelledTransfer();
+      link.postCancelled();
+      return 1;
+    }
     // Only the count matters here: the device sends the data.
     const long long got = writeFile.readFully(expected.data(), wanted);
     if (got < 0) {
@@ -49,11 +55,7 @@ int receiveBlocks(LinkSession& link, File& writeFile, File& readBackFile) {
     link.send(DATA_REQUEST);
     const std::uint32_t arrived = link.receiveBlock(received.data(), count);
     if (link.port().IsGone()) {
-      PostToDialog(dialog, failureMessage(RunFailure::PortGone));
-      return 1;
-    }
-    if (link.cancelled()) {
-      link.postCancelled();
+      link.postFailure(RunFailure::PortGone);
       return 1;
     }
     // Only bytes that came are stored: a short or empty block leaves the
@@ -72,6 +74,11 @@ int receiveBlocks(LinkSession& link, File& writeFile, File& readBackFile) {
         if (link.awaitReply(reply) != ReplyStatus::Received) return 1;
       } else {
         link.awaitReplyQuietly(reply);
+      }
+      // Cut short by a cancel, the block says nothing about the device.
+      if (link.cancelled()) {
+        link.postCancelled();
+        return 1;
       }
       break;
     }
@@ -95,6 +102,11 @@ int readBackSegment(DownloadState& state, MessageSink& dialog, const std::string
   File readBackFile = createFreshFile(readBackFileName);
   if (!writeFile || !readBackFile) {
     PostToDialog(dialog, failureMessage(RunFailure::FileOpening));
+    return 1;
+  }
+  // The write has left the device at its command state: nothing to end.
+  if (state.cancelRequested) {
+    PostToDialog(dialog, failureMessage(RunFailure::Cancelled));
     return 1;
   }
   LinkSession link(state, dialog, context);

@@ -2,7 +2,9 @@
 // attention with 'S', then send the file in 64-byte blocks, each announced by
 // 'W' and a header with its checksum, each acknowledged.
 
+#include <algorithm>
 #include <array>
+#include <deque>
 
 #include "engine/FileIo.h"
 #include "engine/ImageFileOps.h"
@@ -17,43 +19,102 @@ namespace {
 
 enum class Handshake { Accepted, Failed };
 
-// Asks with 'S' until the device answers ACK. An attempt listens through its
-// pause as well, so an answer that arrives late still counts for the request
-// it answers; stale input is dropped before every new request, so an old
-// answer is never taken for a new one.
-Handshake handshake(LinkSession& link) {
+using Clock = std::chrono::steady_clock;
+// When each 'S' the device has not answered yet went out, oldest first.
+using UnansweredRequests = std::deque<Clock::time_point>;
+
+// A cancel during the handshake sends nothing more: 'S' is a whole command.
+// But the answers to the requests already sent would reach the next run as
+// answers to its own, so they are awaited as long as a device that has not
+// fallen silent may take.
+Handshake cancelHandshake(LinkSession& link, UnansweredRequests& unanswered) {
+  while (!unanswered.empty()) {
+    std::uint8_t late = 0;
+    if (link.awaitDueByte(late, unanswered.back()) != WaitResult::Byte) break;
+    unanswered.pop_front();
+  }
+  link.postCancelled();
+  return Handshake::Failed;
+}
+
+// The device has accepted, but the answers to the requests sent after the one
+// it answered are still on their way: taken later, they would pass for the
+// replies to 'W', its header and its data. They come about as long after
+// their requests as the accepting answer came after its own, so they are
+// awaited until then, with room for jitter. A request the device never heard
+// has no answer, which is why the wait is bounded, and never by more than
+// the reply bound. Once the count comes out even the line must still stay
+// quiet for a moment: an answer left over from an earlier run may have been
+// counted as one of ours.
+Handshake drainLateAnswers(LinkSession& link, UnansweredRequests& unanswered,
+                           Clock::duration latency) {
   const LinkTimings& timings = link.timings();
-  const auto started = std::chrono::steady_clock::now();
+  if (unanswered.empty()) {
+    link.observeLatency(latency);
+    return Handshake::Accepted;
+  }
+  const Clock::duration slack = latency / 2 + timings.handshakeWindow;
+  const Clock::time_point until =
+      std::min(unanswered.back() + latency + slack, Clock::now() + timings.replyBound);
+  Clock::time_point lastByte = Clock::now();
   for (;;) {
-    if (link.cancelled()) {
-      link.postCancelled();
+    const Clock::time_point end = unanswered.empty() ? lastByte + timings.handshakeWindow : until;
+    const Clock::duration left = end - Clock::now();
+    if (left <= Clock::duration::zero()) break;
+    std::uint8_t late = 0;
+    const WaitResult result =
+        link.port().ReadByte(late, std::chrono::ceil<std::chrono::milliseconds>(left));
+    if (result == WaitResult::TimedOut) break;
+    if (result == WaitResult::PortGone) {
+      PostToDialog(link.dialog(), failureMessage(RunFailure::PortGone));
       return Handshake::Failed;
     }
-    if (timings.handshakeLimit.count() > 0 &&
-        std::chrono::steady_clock::now() - started >= timings.handshakeLimit) {
+    if (result == WaitResult::Cancelled) return cancelHandshake(link, unanswered);
+    if (!unanswered.empty()) unanswered.pop_front();
+    lastByte = Clock::now();
+  }
+  // Only a count that came out even vouches for the latency.
+  if (unanswered.empty()) link.observeLatency(latency);
+  return Handshake::Accepted;
+}
+
+// Asks with 'S' until the device answers ACK. A device busy before it answers
+// (erasing its flash, say) may answer after the next 'S' has gone out; it
+// answers requests in the order they came, so every byte that arrives is
+// taken as the answer to the oldest request still unanswered, whichever
+// attempt is listening, and the answers still due once it accepted are
+// drained.
+Handshake handshake(LinkSession& link) {
+  const LinkTimings& timings = link.timings();
+  const auto started = Clock::now();
+  UnansweredRequests unanswered;
+  // Whatever came before the first request answers none of ours.
+  link.port().PurgeInput();
+  for (;;) {
+    if (link.cancelled()) return cancelHandshake(link, unanswered);
+    if (timings.handshakeLimit.count() > 0 && Clock::now() - started >= timings.handshakeLimit) {
       PostToDialog(link.dialog(), failureMessage(RunFailure::DeviceSilent));
       return Handshake::Failed;
     }
     PostToDialog(link.dialog(), textMessage(UWM_WAIT, texts::kRequestDownloading));
-    link.port().PurgeInput();
     link.send(CMD_SYNC);
+    unanswered.push_back(Clock::now());
     std::uint8_t reply = 0;
     switch (link.port().ReadByte(reply, timings.handshakeWindow + timings.retryPause)) {
-      case WaitResult::Byte:
-        if (reply == ACK) return Handshake::Accepted;
-        if (!link.pause(timings.retryPause)) {
-          link.postCancelled();
-          return Handshake::Failed;
-        }
+      case WaitResult::Byte: {
+        const Clock::duration latency = Clock::now() - unanswered.front();
+        unanswered.pop_front();
+        if (reply == ACK) return drainLateAnswers(link, unanswered, latency);
+        if (!link.pause(timings.retryPause)) return cancelHandshake(link, unanswered);
         break;
+      }
       case WaitResult::TimedOut:
         break;
       case WaitResult::PortGone:
         PostToDialog(link.dialog(), failureMessage(RunFailure::PortGone));
         return Handshake::Failed;
       case WaitResult::Cancelled:
-        link.postCancelled();
-        return Handshake::Failed;
+        return cancelHandshake(link, unanswered);
     }
   }
 }
@@ -71,6 +132,12 @@ int sendBlocks(LinkSession& link, File& writeFile) {
       PostToDialog(dialog, addressMessage(UWM_WRITE_DONE, address, length));
       return 0;
     }
+    // A cancel is taken between blocks, never inside one (see LinkSession.h).
+    if (link.cancelled()) {
+      if (index > 0) return link.endCancelledTransfer();
+      link.postCancelled();
+      return 1;
+    }
     const long long got = writeFile.readFully(block.data(), wanted);
     if (got < 0) {
       PostToDialog(dialog, failureMessage(RunFailure::DownloadsFileOpening));
@@ -86,14 +153,14 @@ int sendBlocks(LinkSession& link, File& writeFile) {
     link.send(header.bytes.data(), header.size);
     if (link.awaitReply(reply) != ReplyStatus::Received) return 1;
     if (reply != ACK) {
-      PostToDialog(dialog, failureMessage(RunFailure::DownloadRefused));
+      link.postFailure(RunFailure::DownloadRefused);
       link.abortTransfer();
       return 1;
     }
     link.send(block.data(), count);
     if (link.awaitReply(reply) != ReplyStatus::Received) return 1;
     if (reply != ACK) {
-      PostToDialog(dialog, failureMessage(RunFailure::VerifyRefused));
+      link.postFailure(RunFailure::VerifyRefused);
       link.abortTransfer();
       return 1;
     }
@@ -114,8 +181,8 @@ int sendBlocks(LinkSession& link, File& writeFile) {
 int writeSegment(DownloadState& state, MessageSink& dialog, const std::string& writeFileName,
                  const LinkContext& context) {
   ImageFileOps files;
-  switch (files.extractSegment(state.imageName.load(), writeFileName, state.currentOffset,
-                               state.currentLength)) {
+  switch (files.extractSegment(state.inRunFolder(state.imageName.load()), writeFileName,
+                               state.currentOffset, state.currentLength)) {
     case EXTRACT_OK:
       break;
     case EXTRACT_IMAGE_TOO_SHORT:

@@ -25,13 +25,6 @@ constexpr std::uint8_t READ_FIRST = 0x07;
 constexpr std::uint8_t READ_FULL = 0x02;
 constexpr std::uint8_t READ_LAST = 0x04;
 
-bool knownHeaderLength(SimStep step, std::uint8_t length) {
-  if (step == SimStep::WriteHeader) {
-    return length == WRITE_FIRST || length == WRITE_FULL || length == WRITE_LAST;
-  }
-  return length == READ_FIRST || length == READ_FULL || length == READ_LAST;
-}
-
 std::uint32_t bigEndian(const std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t n) {
   std::uint32_t value = 0;
   for (std::size_t i = 0; i < n; ++i) value = (value << 8) | bytes[at + i];
@@ -48,12 +41,11 @@ std::vector<std::uint8_t> one(std::uint8_t byte) {
 
 }  // namespace
 
-LoaderProtocol::LoaderProtocol(const SimConfig& config, std::chrono::nanoseconds resyncGap)
-    : config_(config), resyncGap_(resyncGap) {
+LoaderProtocol::LoaderProtocol(const SimConfig& config) : config_(config) {
   packet_.reserve(BLOCK_SIZE);
 }
 
-LoaderAnswer LoaderProtocol::receive(std::uint8_t byte, TimePoint arrival) {
+LoaderAnswer LoaderProtocol::receive(std::uint8_t byte) {
   LoaderAnswer answer;
   switch (state_) {
     case State::Idle:
@@ -70,28 +62,17 @@ LoaderAnswer LoaderProtocol::receive(std::uint8_t byte, TimePoint arrival) {
       if (packet_.size() == pending_.count) answer = complete(SimStep::WriteData);
       break;
     case State::AwaitDataRequest:
-      if (byte == DATA_REQUEST) {
-        answer = complete(SimStep::DataRequest);
-      } else {
-        // The host has lost step: forget the request and take the byte afresh.
-        state_ = State::Idle;
-        answer = receiveIdle(byte);
-      }
+      if (byte == DATA_REQUEST) answer = complete(SimStep::DataRequest);
       break;
     case State::AwaitReadAck:
-      state_ = State::Idle;
-      answer = byte == kAck ? complete(SimStep::ReadAck) : receiveIdle(byte);
+      if (byte == kAck) answer = complete(SimStep::ReadAck);
       break;
     case State::Abort:
       answer = receiveAbortByte(byte);
       break;
-    case State::Discarding:
-      answer = receiveDiscarded(byte, arrival);
-      break;
     case State::Dead:
       break;
   }
-  lastArrival_ = arrival;
   return answer;
 }
 
@@ -128,31 +109,9 @@ LoaderAnswer LoaderProtocol::receiveAbortByte(std::uint8_t byte) {
   return receiveIdle(byte);
 }
 
-LoaderAnswer LoaderProtocol::receiveDiscarded(std::uint8_t byte, TimePoint arrival) {
-  if (arrival - lastArrival_ >= resyncGap_) {
-    // The rest of the bad header is long gone; this byte starts something new.
-    state_ = State::Idle;
-    return receiveIdle(byte);
-  }
-  packet_.push_back(byte);
-  if (packet_.size() > ABORT_PACKET.size()) packet_.erase(packet_.begin());
-  if (packet_.size() == ABORT_PACKET.size() &&
-      std::equal(packet_.begin(), packet_.end(), ABORT_PACKET.begin())) {
-    state_ = State::Idle;
-    return complete(SimStep::Abort);
-  }
-  return {};
-}
-
 LoaderAnswer LoaderProtocol::collectHeader(std::uint8_t byte, SimStep step) {
-  if (packet_.empty() && !knownHeaderLength(step, byte)) {
-    // Without a known length the end of this header cannot be found: refuse
-    // it at once and drop what follows until the host aborts or pauses.
-    state_ = State::Discarding;
-    packet_.clear();
-    packet_.push_back(byte);
-    return LoaderAnswer{one(kRefuse)};
-  }
+  // The first byte is the header's length, whatever it is; the header is
+  // judged once that many bytes are in.
   packet_.push_back(byte);
   if (packet_.size() < packet_.front()) return {};
   return complete(step);

@@ -4,6 +4,15 @@
 // answers comes out. It keeps the download state (sync accepted, where the
 // next block continues) and the device's memory, and applies the configured
 // fault when its step arrives.
+//
+// Like a real loader it has no clock and no way back but the bytes it is
+// sent: each byte is taken as the next part of the step it expects. After
+// 'W' or 'R' the next byte is a header's length and that many bytes are read
+// (an 'S' there is a length of 0x53); after an accepted write header as many
+// data bytes as it announced; after an accepted read header it waits for
+// 0xBB, after a read-back block for the host's ACK, and drops anything else.
+// A host that walks away in the middle of a step finds the device still in
+// the middle of it on its next run.
 
 #include <array>
 #include <chrono>
@@ -25,13 +34,9 @@ struct LoaderAnswer {
 
 class LoaderProtocol {
  public:
-  using TimePoint = std::chrono::steady_clock::time_point;
+  explicit LoaderProtocol(const SimConfig& config);
 
-  // `resyncGap`: after a header of unknown form the device drops bytes until
-  // an abort packet or a pause on the line at least this long.
-  LoaderProtocol(const SimConfig& config, std::chrono::nanoseconds resyncGap);
-
-  LoaderAnswer receive(std::uint8_t byte, TimePoint arrival);
+  LoaderAnswer receive(std::uint8_t byte);
 
   const DeviceMemory& memory() const { return memory_; }
   std::optional<std::uint8_t> endOfRunByte() const { return endOfRunByte_; }
@@ -43,10 +48,9 @@ class LoaderProtocol {
     WriteHeader,       // after 'W': collecting the header
     WriteData,         // after an accepted write header: collecting the block
     ReadHeader,        // after 'R': collecting the header
-    AwaitDataRequest,  // after an accepted read header
-    AwaitReadAck,      // after the block went out
+    AwaitDataRequest,  // after an accepted read header: only 0xBB counts
+    AwaitReadAck,      // after the block went out: only the host's ACK counts
     Abort,             // 0x03 seen, the rest of the abort packet expected
-    Discarding,        // after a header of unknown form
     Dead,              // silenced or hung up: nothing is interpreted any more
   };
 
@@ -58,7 +62,6 @@ class LoaderProtocol {
 
   LoaderAnswer receiveIdle(std::uint8_t byte);
   LoaderAnswer receiveAbortByte(std::uint8_t byte);
-  LoaderAnswer receiveDiscarded(std::uint8_t byte, TimePoint arrival);
   LoaderAnswer collectHeader(std::uint8_t byte, SimStep step);
 
   // Counts the step's arrival and applies the fault planned for it.
@@ -74,11 +77,9 @@ class LoaderProtocol {
   std::optional<Block> parseReadHeader() const;
 
   SimConfig config_;
-  std::chrono::nanoseconds resyncGap_;
   State state_ = State::Idle;
   std::vector<std::uint8_t> packet_;  // header or data block being collected
   std::size_t abortMatched_ = 0;
-  TimePoint lastArrival_{};
 
   bool downloadAccepted_ = false;
   std::optional<std::uint32_t> nextWriteAddress_;

@@ -65,6 +65,14 @@ std::vector<std::string> splitAtColons(const std::string& text) {
   }
 }
 
+bool takesValue(const std::string& name) {
+  for (const char* option :
+       {"--baud", "--latency-ms", "--refuse-syncs", "--fault", "--link-dir", "--com"}) {
+    if (name == option) return true;
+  }
+  return false;
+}
+
 SimOptionsResult failure(std::string error) {
   return {std::nullopt, std::move(error)};
 }
@@ -105,6 +113,9 @@ SimOptionsResult parseSimOptions(const std::vector<std::string>& arguments) {
       inlineValue = name.substr(equals + 1);
       name.resize(equals);
     }
+    // Every option begins with a dash; anything else is a stray word (the
+    // value of a flag that takes none, say), not an option missing its value.
+    if (name.empty() || name[0] != '-') return failure("unknown argument '" + name + "'");
     const bool flag = name == "--help" || name == "-h" || name == "--paced";
     if (flag) {
       if (inlineValue) return failure(name + " takes no value");
@@ -115,6 +126,7 @@ SimOptionsResult parseSimOptions(const std::vector<std::string>& arguments) {
       }
       continue;
     }
+    if (!takesValue(name)) return failure("unknown option '" + name + "'");
     std::string value;
     if (inlineValue) {
       value = *inlineValue;
@@ -143,12 +155,10 @@ SimOptionsResult parseSimOptions(const std::vector<std::string>& arguments) {
     } else if (name == "--link-dir") {
       if (value.empty()) return failure("--link-dir wants a directory");
       options.linkDirectory = value;
-    } else if (name == "--com") {
+    } else {  // --com, the last of takesValue's names
       const auto number = parseNumber(value, 1, kMaxComNumber);
       if (!number) return failure("--com wants a port number from 1 to 1024, not '" + value + "'");
       options.comNumber = *number;
-    } else {
-      return failure("unknown option '" + name + "'");
     }
   }
   if (!options.help && options.linkDirectory.empty() != !options.comNumber.has_value()) {

@@ -29,13 +29,6 @@ using Clock = std::chrono::steady_clock;
 // (paced) line; beyond this the host's writes wait in the kernel.
 constexpr std::size_t kMaxPendingFromHost = 4096;
 
-// How long the line must stay quiet before a device that is dropping the
-// rest of a bad header listens again.
-std::chrono::nanoseconds resyncGapFor(const SimConfig& config) {
-  const LineClock line(config.baudRate, config.paced);
-  return std::chrono::milliseconds(50) + 4 * line.byteTime();
-}
-
 constexpr auto kEarlyWake = std::chrono::microseconds(60);
 
 struct TimedByte {
@@ -46,8 +39,7 @@ struct TimedByte {
 }  // namespace
 
 struct ZetakSimulator::Impl {
-  explicit Impl(const SimConfig& simConfig)
-      : config(simConfig), protocol(simConfig, resyncGapFor(simConfig)) {}
+  explicit Impl(const SimConfig& simConfig) : config(simConfig), protocol(simConfig) {}
 
   void serve();
   bool deliverArrivedBytes();
@@ -137,7 +129,7 @@ bool ZetakSimulator::Impl::deliverArrivedBytes() {
     {
       std::lock_guard lock(mutex);
       transcript.push_back({true, arrived.byte});
-      answer = protocol.receive(arrived.byte, arrived.at);
+      answer = protocol.receive(arrived.byte);
       hungUp = hungUp || answer.hangUp;
     }
     if (answer.hangUp) {

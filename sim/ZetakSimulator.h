@@ -4,7 +4,10 @@
 // answers every step with exactly one byte (a read-back block with its data),
 // stores what it is sent in a memory keyed by device address with the byte
 // transform undone, and returns that memory on read-back, so a correct host
-// verifies. It keeps its state while the host closes and reopens the port.
+// verifies. It keeps its state while the host closes and reopens the port,
+// and like a real loader it takes every byte as the next part of the step it
+// expects, so a host that stops in the middle of a step, or sends a byte out
+// of turn, finds it confused afterwards.
 
 #include <chrono>
 #include <cstdint>

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ProcessSignals.h"
 #include "sim/DeviceLink.h"
 #include "sim/SimOptions.h"
 #include "sim/ZetakSimulator.h"
@@ -34,6 +35,7 @@ std::string summary(const ZetakSimulator& simulator) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  voltrix::ensureStandardStreams();
   const SimOptionsResult parsed = parseSimOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.options) {
     std::fprintf(stderr, "zetak-sim: %s\nTry 'zetak-sim --help'.\n", parsed.error.c_str());

@@ -1,72 +1,15 @@
 // voltrix-cli as a factory script runs it: a real child process, a simulated
 // device on a pseudo-terminal, and the exit code and output it leaves.
 
-#include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
-
-#include "sim/ImageBuilder.h"
-#include "sim/ZetakSimulator.h"
-#include "tests/support/Process.h"
-#include "tests/support/TempDir.h"
+#include "tests/cli/CliFixture.h"
 
 namespace voltrix {
 namespace {
 
 using test::runProcess;
-
-std::vector<ImageRecord> threeSegments() {
-  std::vector<ImageRecord> records;
-  std::uint8_t value = 3;
-  for (std::uint32_t length : {100u, 64u, 1u}) {
-    ImageRecord record{0, static_cast<std::int32_t>(0x4000 + length * 0x100), {}, {}, {}};
-    for (std::uint32_t i = 0; i < length; ++i) record.data.push_back(value += 37);
-    records.push_back(record);
-  }
-  return records;
-}
-
-class CliDownload : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(writeImageFile("sysbin.bin", buildImage(records)));
-    ASSERT_EQ(::mkdir("serialcomm", 0755), 0);
-    ASSERT_EQ(::mkdir("dosdevices", 0755), 0);
-  }
-  void startDevice(sim::SimConfig config = {}) {
-    device = std::make_unique<sim::ZetakSimulator>(config);
-    ASSERT_TRUE(device->start());
-    ASSERT_EQ(::symlink(device->devicePath().c_str(), "dosdevices/COM7"), 0);
-    test::writeFileBytes("serialcomm/VCP0", "COM7");
-  }
-  // The device map and COM resolution of this test's directory.
-  std::vector<std::string> environment() const {
-    return {"VOLTRIX_SERIALCOMM=" + dir.file("serialcomm"),
-            "VOLTRIX_DOSDEVICES=" + dir.file("dosdevices")};
-  }
-  test::ProcessResult cli(std::vector<std::string> args = {},
-                          std::chrono::milliseconds limit = std::chrono::seconds(60)) {
-    args.insert(args.begin(), VOLTRIX_CLI);
-    return runProcess(args, environment(), limit);
-  }
-  void expectDeviceHoldsImage() {
-    for (const ImageRecord& record : records) {
-      EXPECT_EQ(device->memoryRange(static_cast<std::uint32_t>(record.loadAddress),
-                                    static_cast<std::uint32_t>(record.data.size())),
-                record.data);
-    }
-  }
-  static bool contains(const std::string& out, const std::string& text) {
-    return out.find(text) != std::string::npos;
-  }
-
-  test::TempDir dir;
-  std::vector<ImageRecord> records = threeSegments();
-  std::unique_ptr<sim::ZetakSimulator> device;
-};
 
 TEST_F(CliDownload, DownloadsThroughTheDeviceMap) {
   startDevice();
@@ -143,7 +86,8 @@ TEST_F(CliDownload, NamesTheCausesAnOperatorCanActOn) {
   auto noDevice = cli();
   EXPECT_EQ(noDevice.exitCode, 5) << noDevice.out;
   EXPECT_TRUE(contains(noDevice.out, "错误：设备驱动未安装！")) << noDevice.out;
-  EXPECT_TRUE(contains(noDevice.out, "no USB virtual COM port is attached")) << noDevice.out;
+  EXPECT_TRUE(contains(noDevice.out, "No Zetak device found: the device map")) << noDevice.out;
+  EXPECT_TRUE(contains(noDevice.out, "($VOLTRIX_SERIALCOMM) holds no value VCP0")) << noDevice.out;
 
   startDevice();
   ::unlink("sysbin.bin");

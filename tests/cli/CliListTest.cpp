@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "sim/ImageBuilder.h"
 #include "tests/support/Process.h"
@@ -53,6 +55,50 @@ TEST(CliList, ListsCyclicAndTruncatedImages) {
   auto truncated = runProcess({VOLTRIX_CLI, "--list", "cut.bin"}, {}, std::chrono::seconds(20));
   EXPECT_EQ(truncated.exitCode, 0);
   EXPECT_EQ(truncated.out.find("0x00000080"), std::string::npos);
+}
+
+TEST(CliList, NamesTheFileAndWhatIsWrongWithIt) {
+  test::TempDir dir;
+  auto missing = runProcess({VOLTRIX_CLI, "--list", "absent.bin"});
+  EXPECT_EQ(missing.exitCode, 3);
+  EXPECT_NE(missing.out.find("absent.bin was not found."), std::string::npos) << missing.out;
+
+  ASSERT_EQ(::mkdir("folder.bin", 0755), 0);
+  auto folder = runProcess({VOLTRIX_CLI, "--list", "folder.bin"});
+  EXPECT_EQ(folder.exitCode, 3);
+  EXPECT_NE(folder.out.find("folder.bin is a directory, not a file."), std::string::npos)
+      << folder.out;
+
+  ASSERT_EQ(::mkfifo("pipe.bin", 0644), 0);
+  auto fifo = runProcess({VOLTRIX_CLI, "--list", "pipe.bin"}, {}, std::chrono::seconds(20));
+  EXPECT_EQ(fifo.exitCode, 3);
+  EXPECT_NE(fifo.out.find("pipe.bin is not a regular file."), std::string::npos) << fifo.out;
+
+  ASSERT_EQ(::symlink("loop.bin", "loop.bin"), 0);
+  auto loop = runProcess({VOLTRIX_CLI, "--list", "loop.bin"});
+  EXPECT_EQ(loop.exitCode, 3);
+  EXPECT_NE(loop.out.find("loop.bin is a symbolic link that cannot be followed"), std::string::npos)
+      << loop.out;
+
+  ASSERT_TRUE(writeImageFile("skipped.bin", buildImage({{1, 0, {1}, {}, {}}})));
+  auto empty = runProcess({VOLTRIX_CLI, "--list", "skipped.bin"});
+  EXPECT_EQ(empty.exitCode, 4);
+  EXPECT_NE(empty.out.find("skipped.bin: no segment can be downloaded."), std::string::npos)
+      << empty.out;
+}
+
+TEST(CliList, MarksImpossibleRecords) {
+  test::TempDir dir;
+  // A length of -65793 is three zero bytes in the record's length field.
+  ImageRecord negative{0, 0x40, {}, 0, {}};
+  auto image = buildImage({{0, 0x10, {1, 2}, {}, {}}, negative});
+  const std::size_t lengthField = image.recordOffsets[1] + 24;
+  image.bytes[lengthField] = image.bytes[lengthField + 1] = image.bytes[lengthField + 2] = 0;
+  ASSERT_TRUE(writeImageFile("odd.bin", image));
+  auto listed = runProcess({VOLTRIX_CLI, "--list", "odd.bin"});
+  EXPECT_EQ(listed.exitCode, 4);
+  EXPECT_NE(listed.out.find("-65793  damaged: a negative length"), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("odd.bin: 1 segment cannot be downloaded."), std::string::npos);
 }
 
 }  // namespace

@@ -23,6 +23,12 @@ TEST(AboutDialogTest, ShowsIconNameAndVersionAndAnEnterButton) {
   EXPECT_FALSE(about.windowIcon().isNull());
 }
 
+TEST(AboutDialogTest, HasACaptionASystemMenuAndCloseButNothingToMinimiseOrMaximise) {
+  AboutDialog about;
+  EXPECT_EQ(about.windowFlags(), Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                     Qt::WindowCloseButtonHint);
+}
+
 TEST(AboutDialogTest, IsLaidOutInDialogUnitsOfTheTemplateFont) {
   AboutDialog about;
   const DialogUnits units(about.font());

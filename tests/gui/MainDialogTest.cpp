@@ -11,6 +11,7 @@
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <string_view>
 #include <vector>
 
@@ -90,6 +91,20 @@ TEST_F(MainDialogTest, LayoutFollowsTheTemplateInDialogUnits) {
   EXPECT_EQ(dialog.statusLabel()->geometry(), units.rect(105, 129, 153, 20));
   EXPECT_EQ(dialog.progressBar()->geometry(), units.rect(7, 149, 251, 15));
   EXPECT_EQ(dialog.noteLabel()->geometry(), units.rect(14, 101, 240, 11));
+}
+
+TEST_F(MainDialogTest, KeepsTheTemplatesSizeWhateverIsAskedOfIt) {
+  const QSize templateSize = DialogUnits(dialog.font()).size(265, 173);
+  EXPECT_EQ(dialog.minimumSize(), templateSize);
+  EXPECT_EQ(dialog.maximumSize(), templateSize);
+  EXPECT_FALSE(dialog.isSizeGripEnabled());
+  EXPECT_FALSE(dialog.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(dialog.windowFlags() & Qt::WindowMinimizeButtonHint);
+  showActive();
+  for (const QSize asked : {templateSize / 2, templateSize * 2}) {
+    dialog.resize(asked);
+    EXPECT_EQ(dialog.size(), templateSize);
+  }
 }
 
 TEST(DialogUnitsTest, UnitsComeFromTheAverageLetterWidthAndTheEm) {
@@ -249,6 +264,35 @@ TEST_F(MainDialogTest, AboutEntryIsInTheContextMenuAndOpensTheAboutBox) {
   EXPECT_EQ(aboutCaption, "About Voltrix");
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_EQ(downloads, 0);
+}
+
+TEST_F(MainDialogTest, ShiftF10OpensTheContextMenuWithTheAboutEntry) {
+  QStringList menuTexts;
+  ModalCatcher menuCatcher(ModalCatcher::Kind::Popup, isA<QMenu>(), [&](QWidget* popup) {
+    for (QAction* action : qobject_cast<QMenu*>(popup)->actions()) menuTexts << action->text();
+    popup->close();
+  });
+  showActive();
+  QTest::keyClick(dialog.downloadButton(), Qt::Key_F10, Qt::ShiftModifier);
+  EXPECT_TRUE(menuCatcher.caught());
+  EXPECT_EQ(menuTexts, QStringList{"关于 Voltrix(&A)..."});
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(downloads, 0);
+}
+
+TEST_F(MainDialogTest, ATerminationRequestClosesTheDialogAndTheBoxOverIt) {
+  bool requested = false;
+  dialog.watchForTermination([&] { return requested; });
+  ModalCatcher aboutCatcher(ModalCatcher::Kind::Modal, isA<AboutDialog>(), [&](QWidget* box) {
+    requested = true;
+    // Should nothing close the box, the test must not hang in its loop.
+    QTimer::singleShot(test::kUiDeadline, box, [box] { box->close(); });
+  });
+  const int result = execWith([this] { dialog.showAbout(); });
+  EXPECT_TRUE(aboutCatcher.caught());
+  // Closed as by its close box, not by the watchdog.
+  EXPECT_EQ(result, QDialog::Rejected);
+  EXPECT_FALSE(dialog.isVisible());
 }
 
 TEST_F(MainDialogTest, F1OpensTheAboutBox) {

@@ -23,6 +23,7 @@ struct SeenBox {
   QList<QMessageBox::StandardButton> buttons;
   QWidget* parent = nullptr;
   bool modal = false;
+  Qt::WindowFlags flags;
 };
 
 // Shows one box through the presenter and closes it with `close` from inside
@@ -40,6 +41,7 @@ SeenBox showAndClose(QtMessageBoxes& boxes, const char* text, const char* captio
     for (QAbstractButton* button : box->buttons()) seen.buttons << box->standardButton(button);
     seen.parent = box->parentWidget();
     seen.modal = box->isModal();
+    seen.flags = box->windowFlags();
     close(box);
     closedByHandler = !box->isVisible();
     if (!closedByHandler) box->done(QMessageBox::Cancel);  // never leave the test hanging
@@ -79,6 +81,9 @@ TEST(QtMessageBoxesTest, ShowsEveryCommandTextExactlyWithOneOkAndNoIcon) {
     EXPECT_EQ(seen.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
     EXPECT_EQ(seen.parent, &owner);
     EXPECT_TRUE(seen.modal);
+    // A caption, a system menu and close; nothing to minimise or maximise.
+    EXPECT_EQ(seen.flags, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowCloseButtonHint);
   }
 }
 

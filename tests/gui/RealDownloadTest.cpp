@@ -4,7 +4,6 @@
 // and the run goes over the real serial link on the simulator's pty.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QLabel>
 #include <QProgressBar>
@@ -15,15 +14,12 @@
 #include <optional>
 #include <vector>
 
-#include "app/DeviceMap.h"
 #include "app/ThreadWorkerLauncher.h"
 #include "engine/ImageFileOps.h"
 #include "engine/SystemTexts.h"
-#include "serial/SerialLinkPhases.h"
 #include "sim/ImageBuilder.h"
-#include "sim/ZetakSimulator.h"
 #include "tests/gui/AppDialogScript.h"
-#include "tests/support/TempDir.h"
+#include "tests/gui/PluggedDevice.h"
 
 namespace voltrix {
 namespace {
@@ -41,26 +37,8 @@ std::vector<std::string> segmentFilesLeft(const std::string& directory) {
   return left;
 }
 
-class RealDownloadTest : public ::testing::Test {
+class RealDownloadTest : public test::PluggedDeviceTest {
  protected:
-  RealDownloadTest() { test::app().state().cancelRequested = false; }
-  ~RealDownloadTest() override {
-    ::unsetenv("VOLTRIX_SERIALCOMM");
-    ::unsetenv("VOLTRIX_DOSDEVICES");
-  }
-
-  // Starts the device and maps it as "\Device\VCP0" = COM7.
-  void plugIn(sim::SimConfig config = {}) {
-    device = std::make_unique<sim::ZetakSimulator>(config);
-    ASSERT_TRUE(device->start());
-    std::filesystem::create_directory(dir.file("serialcomm"));
-    std::filesystem::create_directory(dir.file("dosdevices"));
-    test::writeFileBytes(dir.file("serialcomm/VCP0"), "COM7");
-    ASSERT_EQ(::symlink(device->devicePath().c_str(), dir.file("dosdevices/COM7").c_str()), 0);
-    ::setenv("VOLTRIX_SERIALCOMM", dir.file("serialcomm").c_str(), 1);
-    ::setenv("VOLTRIX_DOSDEVICES", dir.file("dosdevices").c_str(), 1);
-  }
-
   // Segments of lengths that end mid-block and on a block boundary, and a
   // skipped record the device never gets.
   void writeImage() {
@@ -82,14 +60,10 @@ class RealDownloadTest : public ::testing::Test {
   // Clicks DOWNLOAD in the program's dialog, waits until the worker has
   // ended and the status line shows `lastLine`, and closes the dialog.
   void clickDownloadAndWait(const std::function<bool(const QString&)>& lastLine) {
-    DownloadSeams seams;
-    seams.deviceMap = systemDeviceMap();
-    seams.link = std::make_shared<SerialLinkPhases>();
     auto launcher = std::make_unique<ThreadWorkerLauncher>();
     ThreadWorkerLauncher* worker = launcher.get();
-    seams.launcher = std::move(launcher);
     test::runDialogScript(
-        std::move(seams),
+        programSeams(std::move(launcher)),
         [&](MainDialog& dialog) {
           QTest::mouseClick(dialog.downloadButton(), Qt::LeftButton);
           EXPECT_TRUE(test::processEventsUntil(
@@ -103,8 +77,6 @@ class RealDownloadTest : public ::testing::Test {
         2 * kRunDeadline);
   }
 
-  test::TempDir dir;
-  std::unique_ptr<sim::ZetakSimulator> device;
   std::vector<ImageRecord> segments;
   QString status;
   int progress = -1;

@@ -24,28 +24,7 @@ std::vector<ImageRecord> mixedSegments() {
   return records;
 }
 
-class DownloadRun : public LinkFixture {
- protected:
-  std::uint32_t runWorker() {
-    state.busy = BusyState::Downloading;
-    return DownloadWorker(state, queue, *link);
-  }
-  // Every counted segment is in the device exactly as the image holds it.
-  void expectDeviceHoldsImage(const std::vector<ImageRecord>& records) {
-    for (const ImageRecord& record : records) {
-      if (record.skipFlag == SKIP_RECORD) continue;
-      EXPECT_EQ(device->memoryRange(static_cast<std::uint32_t>(record.loadAddress),
-                                    static_cast<std::uint32_t>(record.data.size())),
-                record.data)
-          << "segment at " << record.loadAddress;
-    }
-  }
-  int countOf(const std::vector<WorkerMessage>& posted, std::uint32_t id) {
-    int n = 0;
-    for (const auto& m : posted) n += m.id == id;
-    return n;
-  }
-};
+class DownloadRun : public LinkFixture {};
 
 TEST_F(DownloadRun, AMultiSegmentImageEndsUpInTheDevice) {
   startDevice();

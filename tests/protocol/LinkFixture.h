@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/DownloadState.h"
+#include "engine/DownloadWorker.h"
 #include "engine/ImageFileOps.h"
 #include "engine/MessageQueue.h"
 #include "engine/SystemTexts.h"
@@ -55,8 +56,7 @@ class LinkFixture : public ::testing::Test {
   void startDevice(sim::SimConfig config = {}) {
     device = std::make_unique<sim::ZetakSimulator>(config);
     ASSERT_TRUE(device->start());
-    link = std::make_unique<SerialLinkPhases>(fixedDeviceResolver(device->devicePath()),
-                                              testTimings());
+    link = std::make_unique<SerialLinkPhases>(fixedDeviceResolver(device->devicePath()), timings);
   }
 
   // Writes an image of the given records and loads its table into the state.
@@ -80,8 +80,29 @@ class LinkFixture : public ::testing::Test {
   }
 
   Bytes hostBytes() const { return device->bytesFromHost(); }
+  std::uint32_t runWorker() {
+    state.busy = BusyState::Downloading;
+    return DownloadWorker(state, queue, *link);
+  }
+  static int countOf(const std::vector<WorkerMessage>& posted, std::uint32_t id) {
+    int n = 0;
+    for (const auto& m : posted) n += m.id == id;
+    return n;
+  }
+  // Every counted segment is in the device exactly as the image holds it.
+  void expectDeviceHoldsImage(const std::vector<ImageRecord>& records) {
+    for (const ImageRecord& record : records) {
+      if (record.skipFlag == SKIP_RECORD) continue;
+      EXPECT_EQ(device->memoryRange(static_cast<std::uint32_t>(record.loadAddress),
+                                    static_cast<std::uint32_t>(record.data.size())),
+                record.data)
+          << "segment at " << record.loadAddress;
+    }
+  }
   std::vector<WorkerMessage> messages() { return queue.drain(); }
 
+  // What startDevice gives the link; a test may change them before.
+  LinkTimings timings = testTimings();
   TempDir dir;
   DownloadState state;
   MessageQueue queue;

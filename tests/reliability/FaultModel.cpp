@@ -77,13 +77,18 @@ ExpectedEnding expectedEnding(const std::vector<std::uint32_t>& lengths,
   const auto steps = stepsBySegment(lengths);
   int seen = 0;
   for (std::size_t segment = 0; segment < steps.size(); ++segment) {
+    std::uint32_t headerIndex = 0;
     for (SimStep step : steps[segment]) {
+      const std::uint32_t block = step == SimStep::WriteHeader ? headerIndex++ : 0;
       if (step != fault.step || ++seen != fault.occurrence) continue;
       ExpectedEnding ending = endingAt(step, fault.kind);
       if (!ending.verified) {
         ending.failingSegment = static_cast<int>(segment);
         ending.failsInReadBack = isReadBack(step);
       }
+      ending.abortEndsAsFailSignal = fault.kind == FaultKind::WrongByte &&
+                                     step == SimStep::WriteHeader &&
+                                     block == lengths[segment] / 64 && lengths[segment] % 64 == 1;
       return ending;
     }
   }

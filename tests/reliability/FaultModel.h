@@ -18,6 +18,10 @@ struct ExpectedEnding {
   bool endOfRunSignal = false;          // 'E' goes to the device after the failure
   int failingSegment = -1;              // 0-based segment the fault hits
   bool failsInReadBack = false;         // the read-back file exists too
+  // The device accepted a one-byte block's header that the host saw refused:
+  // it takes the abort packet's first byte for the data, and its 0x45 ('E')
+  // for a command.
+  bool abortEndsAsFailSignal = false;
 };
 
 // The steps a normal run over segments of these lengths takes, in order.

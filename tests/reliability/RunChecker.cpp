@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "engine/DownloadWorker.h"
 #include "engine/ImageFileOps.h"
@@ -126,7 +127,7 @@ void runAndCheck(const RunCase& run, bool checkResources) {
     if (!(run.fault.step == sim::SimStep::EndOfRun && run.fault.kind == sim::FaultKind::HangUp)) {
       EXPECT_EQ(endByte, std::optional<std::uint8_t>('Z'));
     }
-  } else if (expected.endOfRunSignal) {
+  } else if (expected.endOfRunSignal || expected.abortEndsAsFailSignal) {
     EXPECT_EQ(endByte, std::optional<std::uint8_t>('E'));
   } else {
     EXPECT_FALSE(endByte.has_value());
@@ -169,6 +170,12 @@ void runAndCheck(const RunCase& run, bool checkResources) {
   devicePtr.reset();
   if (checkResources) {
     EXPECT_EQ(openDescriptors(), descriptorsBefore);
+    // A joined thread may still be listed for a moment while the kernel
+    // finishes its exit.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (threadCount() > threadsBefore && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
     EXPECT_EQ(threadCount(), threadsBefore);
   }
 

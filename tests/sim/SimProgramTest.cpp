@@ -93,6 +93,15 @@ TEST(SimOptionsParse, WrongCommandLinesAreRejectedWithAReason) {
   }
 }
 
+TEST(SimOptionsParse, AWordThatIsNoOptionIsNamedAsSuch) {
+  EXPECT_EQ(parseSimOptions({"--paced", "1"}).error, "unknown argument '1'");
+  EXPECT_EQ(parseSimOptions({"extra"}).error, "unknown argument 'extra'");
+  EXPECT_EQ(parseSimOptions({"--latency-ms", "5", "extra", "--paced"}).error,
+            "unknown argument 'extra'");
+  EXPECT_EQ(parseSimOptions({"--frobnicate"}).error, "unknown option '--frobnicate'");
+  EXPECT_EQ(parseSimOptions({"--baud"}).error, "--baud needs a value");
+}
+
 // zetak-sim started with its output on a pipe.
 class RunningSimulator {
  public:

@@ -111,27 +111,45 @@ TEST_F(SimRefusal, RefusedSyncsDoNotAcceptADownload) {
   EXPECT_EQ(line.ask(writeHeaderFirst(kAddress, {1})), kRefuse);
 }
 
-TEST_F(SimRefusal, HeaderOfUnknownFormIsRefusedOnceAndItsRestIgnored) {
+TEST_F(SimRefusal, AHeaderOfUnknownFormIsReadToItsLengthThenRefused) {
   syncAndAnnounceWrite();
-  // 0x09 is no header length; the rest is full of command bytes that must
-  // not be answered, up to the abort packet the host sends after a refusal.
-  const Bytes garbage = {0x09,           CMD_SYNC, CMD_WRITE, CMD_READ,        CMD_END_OK,
-                         CMD_END_FAIL,   0x03,     0x45,      ABORT_PACKET[0], ABORT_PACKET[1],
-                         ABORT_PACKET[2]};
-  host->send(garbage);
-  EXPECT_EQ(host->receive(2), (Bytes{kRefuse, kAbortReply}));
+  // 0x09 is no header length, yet it says how many bytes belong to the
+  // header: the command bytes among them are no commands.
+  const Bytes header = {0x09, CMD_SYNC, CMD_WRITE, CMD_READ, CMD_END_OK, CMD_END_FAIL, 0x03, 0x45};
+  host->send(header);
   EXPECT_EQ(host->receive(1, kQuietSpell), Bytes{});
+  EXPECT_EQ(host->ask({0x00}), kRefuse);
+  EXPECT_EQ(host->ask(ABORT_PACKET), kAbortReply);
   EXPECT_EQ(host->ask({CMD_SYNC}), kAck);
   EXPECT_FALSE(simulator.endOfRunByte().has_value());
   EXPECT_EQ(simulator.syncRequests(), 2);
 }
 
-TEST_F(SimRefusal, DeviceListensAgainAfterAPauseFollowingABadHeader) {
-  EXPECT_EQ(host->ask({CMD_READ}), kReadCommandReply);
-  EXPECT_EQ(host->ask({0x11, 0x22}), kRefuse);
-  // Longer than the device's resynchronisation pause: what comes next is new.
+TEST_F(SimRefusal, ASyncWhereAHeaderBelongsIsTakenAsItsLength) {
+  syncAndAnnounceWrite();
+  // A host that gave up after 'W' and starts again: 0x53 bytes of header.
+  host->send({CMD_SYNC});
+  host->send(Bytes(0x53 - 2, CMD_SYNC));
   EXPECT_EQ(host->receive(1, kQuietSpell), Bytes{});
+  EXPECT_EQ(host->ask({CMD_SYNC}), kRefuse);
+  EXPECT_EQ(simulator.syncRequests(), 1);
   EXPECT_EQ(host->ask({CMD_SYNC}), kAck);
+}
+
+TEST_F(SimRefusal, AReadBackWaitsForItsRequestAndItsAcknowledgement) {
+  EXPECT_EQ(host->ask({CMD_READ}), kReadCommandReply);
+  EXPECT_EQ(host->ask(readHeaderFirst(kAddress, 2)), kAck);
+  // Neither a new request nor an abort gets past the pending data request.
+  host->send({CMD_SYNC});
+  host->send(ABORT_PACKET);
+  EXPECT_EQ(host->receive(1, kQuietSpell), Bytes{});
+  host->send({DATA_REQUEST});
+  EXPECT_EQ(host->receive(2), (Bytes{kUnwrittenMemory, kUnwrittenMemory}));
+  host->send({CMD_SYNC});
+  EXPECT_EQ(host->receive(1, kQuietSpell), Bytes{});
+  EXPECT_EQ(host->ask({kAck}), kReadAckReply);
+  EXPECT_EQ(host->ask({CMD_SYNC}), kAck);
+  EXPECT_EQ(simulator.syncRequests(), 1);
 }
 
 TEST_F(SimRefusal, StrayBytesBetweenStepsGetNoAnswer) {

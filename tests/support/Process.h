@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -16,6 +17,18 @@ struct ProcessResult {
   std::string out;  // standard output and standard error, interleaved
 };
 
+// How the child's standard streams are set up.
+struct ChildStreams {
+  // Started with standard input, output and error closed, as a daemon is.
+  bool closed = false;
+  // Our end of its output is closed once this many bytes came (0: never), as
+  // `| head -c N` does.
+  std::size_t readAtMost = 0;
+  // Where the child's process id goes once it runs (for a test that signals
+  // a child that prints nothing).
+  std::atomic<pid_t>* pid = nullptr;
+};
+
 // Runs argv with the given extra environment ("NAME=value"), killing it when
 // it outlives `limit`.
 // `onOutput`, when given, sees the child's pid and everything printed so far
@@ -23,6 +36,7 @@ struct ProcessResult {
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment = {},
                          std::chrono::milliseconds limit = std::chrono::seconds(60),
-                         const std::function<void(pid_t, const std::string&)>& onOutput = {});
+                         const std::function<void(pid_t, const std::string&)>& onOutput = {},
+                         ChildStreams streams = {});
 
 }  // namespace voltrix::test

@@ -1,0 +1,48 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "app/ProcessSignals.h"
+
+namespace voltrix {
+
+namespace {
+
+// Only a lock-free atomic may be touched from a signal handler.
+std::atomic<bool> requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void onTerminationRequest(int) {
+  requested.store(true);
+}
+
+}  // namespace
+
+void ensureStandardStreams() {
+  for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+    if (::fcntl(stream, F_GETFD) != -1 || errno != EBADF) continue;
+    // open() hands out the lowest free number: this one.
+    const int opened = ::open("/dev/null", stream == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened != stream && opened >= 0) ::close(opened);
+  }
+}
+
+void catchTerminationRequests() {
+  struct sigaction action {};
+  action.sa_handler = onTerminationRequest;
+  sigemptyset(&action.sa_mask);
+  for (const int request : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(request, &action, nullptr);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+bool terminationRequested() {
+  return requested.load();
+}
+
+}  // namespace voltrix

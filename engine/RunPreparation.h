@@ -1,0 +1,27 @@
+#pragma once
+// What DOWNLOAD does to the image before a run may start. The run gets a
+// private folder and, in it, one snapshot of the image that the whole run
+// uses: a sysbin.bin replaced or rewritten during the run can neither mix
+// two images on the device nor pass the verification, and two runs in one
+// working directory never share a segment file. The segment table is loaded
+// from the snapshot, and every segment is checked against it before the
+// device is touched, so that no image is flashed in part.
+
+#include "engine/DownloadState.h"
+#include "engine/Refusal.h"
+
+namespace voltrix {
+
+// The prefix of every run folder's name.
+inline constexpr char RUN_FOLDER_PREFIX[] = "voltrix-run-";
+
+// Fills the state's table, count, cursor and run folder from `imageName`.
+// On a refusal nothing is left on disk and the run folder is empty. Where no
+// private folder can be made (a working directory without write access) the
+// run works on the image and in the folder themselves, as it always did.
+Refusal prepareRun(DownloadState& state, const char* imageName);
+
+// Removes the state's run folder with everything in it, and forgets it.
+void discardRunFolder(DownloadState& state);
+
+}  // namespace voltrix
