@@ -5,6 +5,7 @@
 
 #include "app/AppIcon.h"
 #include "app/DialogUnits.h"
+#include "voltrix/Version.h"
 
 namespace voltrix {
 
@@ -38,6 +39,8 @@ AboutDialog::AboutDialog(QWidget* parent)
   icon_->setGeometry(units.x(11), units.y(17), kLargeIconPixels, kLargeIconPixels);
 
   version_->setObjectName(QStringLiteral("aboutVersion"));
+  // The template's text stays; the build's own version is one hover away.
+  version_->setToolTip(QStringLiteral("Voltrix %1").arg(QLatin1StringView(kVoltrixVersion)));
   version_->setTextFormat(Qt::PlainText);
   version_->setGeometry(units.rect(41, 23, 100, 8));
 

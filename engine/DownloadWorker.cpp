@@ -71,8 +71,8 @@ std::uint32_t DownloadWorker(DownloadState& state, MessageSink& dialog, LinkPhas
   state.busy = BusyState::Idle;
   switch (ending) {
     case Ending::AllVerified:
-      link.sendEndOfRun(state, dialog, 1);
-      return 0;
+      // A run whose 'Z' could not go out is no success (the phase said why).
+      return link.sendEndOfRun(state, dialog, 1) == 0 ? 0 : 1;
     case Ending::FailedWithSignal:
       link.sendEndOfRun(state, dialog, 0);
       return 1;

@@ -58,10 +58,11 @@ class ScriptedLink : public LinkPhases {
     }
     return readResult.count(n) ? readResult[n] : 0;
   }
+  int endOfRunResult = 0;
   int sendEndOfRun(DownloadState& state, MessageSink&, int success) override {
     endOfRun.push_back(success);
     busyAtEndOfRun.push_back(state.busy);
-    return 0;
+    return endOfRunResult;
   }
 };
 
@@ -98,6 +99,14 @@ TEST_F(Worker, OneVerifiedSegmentPostsItsEndAndSignalsSuccess) {
   EXPECT_EQ(link.busyAtEndOfRun, std::vector<BusyState>{BusyState::Idle});
   EXPECT_EQ(state.cursor, 1);
   EXPECT_STREQ(state.imageName, "sysbin.bin");
+}
+
+TEST_F(Worker, AVerifiedRunWhoseSignalCannotGoOutIsNoSuccess) {
+  loadTable({{0x1000, 40}});
+  link.endOfRunResult = 1;
+  EXPECT_EQ(run(), 1u);
+  EXPECT_EQ(link.endOfRun, std::vector<int>{1});
+  EXPECT_EQ(state.cursor, 1);
 }
 
 TEST_F(Worker, ASecondSegmentFailingItsComparisonStopsTheRun) {

@@ -8,6 +8,7 @@
 #include "app/AboutDialog.h"
 #include "app/DialogUnits.h"
 #include "tests/gui/QtTestSupport.h"
+#include "voltrix/Version.h"
 
 namespace voltrix {
 namespace {
@@ -17,6 +18,8 @@ TEST(AboutDialogTest, ShowsIconNameAndVersionAndAnEnterButton) {
   EXPECT_EQ(about.windowTitle(), "About Voltrix");
   EXPECT_EQ(about.versionLabel()->text(), "Voltrix V1.0");
   EXPECT_EQ(about.versionLabel()->textFormat(), Qt::PlainText);
+  // The build's version, from the one place it is set.
+  EXPECT_EQ(about.versionLabel()->toolTip(), QString("Voltrix ") + kVoltrixVersion);
   EXPECT_EQ(about.enterButton()->text(), "Enter");
   EXPECT_TRUE(about.enterButton()->isDefault());
   EXPECT_FALSE(about.iconLabel()->pixmap().isNull());
