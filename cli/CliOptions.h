@@ -4,18 +4,31 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace voltrix::cli {
 
 struct CliOptions {
-  enum class Action { Download, List, Help, Version } action = Action::Download;
+  enum class Action { Download, List, Help, Version, Check } action = Action::Download;
   std::string listFile = "sysbin.bin";
-  std::optional<std::string> port;       // a device node instead of the device map
-  std::optional<double> timeoutSeconds;  // bound on the handshake
-  double replyTimeoutSeconds = 5.0;      // bound on any one reply of the device
+  std::optional<std::string> port;  // the device node of a run on one given device
+  std::vector<std::string> ports;   // every --port, in the order given
+  bool all = false;                 // every USB virtual COM port of the device map
+  bool watch = false;               // flash devices as they appear
+  std::optional<int> count;         // end after this many devices
+  std::vector<std::pair<std::string, std::string>> labels;  // slot or port -> operator's name
+  std::optional<std::string> logFile;                       // where each attempt is recorded
+  std::optional<std::string> station;                       // the station's name in the records
+  std::optional<double> timeoutSeconds;                     // bound on the handshake
+  double replyTimeoutSeconds = 5.0;                         // bound on any one reply of the device
   // What the run prints: the status texts and the summary line, only the
   // summary line, or only the summary as one JSON object.
   enum class Output { Normal, Quiet, Json } output = Output::Normal;
+
+  // Whether the run takes several devices side by side (or waits for them)
+  // instead of the one device the dialog would use.
+  bool stationRun() const { return ports.size() > 1 || all || watch; }
 };
 
 struct ParsedOptions {

@@ -2,19 +2,25 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "app/DownloadCommand.h"
 #include "app/ProcessSignals.h"
 #include "app/ThreadWorkerLauncher.h"
+#include "cli/AttemptLog.h"
 #include "cli/ConsoleDisplay.h"
 #include "cli/ExitCodes.h"
 #include "cli/Hints.h"
 #include "cli/HostSystem.h"
 #include "cli/Outcome.h"
+#include "cli/RunPieces.h"
 #include "cli/RunSummary.h"
+#include "cli/Sha256.h"
+#include "cli/SlotNames.h"
 #include "engine/MessageQueue.h"
+#include "engine/SystemTexts.h"
 #include "serial/PortOpenFailure.h"
 #include "serial/SerialLinkPhases.h"
 
@@ -41,16 +47,6 @@ class ConsoleBoxes final : public MessageBoxPresenter {
   ConsoleDisplay& display_;
 };
 
-std::string hintForPort(const OpenFailureRecord& failures) {
-  std::string hint = describeOpenFailure(failures.last());
-  if (failures.failure() == OpenFailure::PortBusy && modemManagerRunning()) {
-    hint +=
-        " ModemManager is running: it is known to grab USB modems' ports for a few seconds "
-        "after they appear; wait and try again, or stop it.";
-  }
-  return hint;
-}
-
 // The device node a run used or would have used.
 std::string portOfRun(const CliOptions& options, const ComResolver& resolver, int portNumber) {
   if (options.port) return *options.port;
@@ -69,20 +65,20 @@ void printSummary(const CliOptions& options, const RunSummary& summary) {
 
 int runDownload(const CliOptions& options) {
   catchTerminationRequests();
+  AttemptLog log;
+  if (std::string error; !log.open(options, error)) {
+    std::fprintf(stderr, "voltrix-cli: %s\n", error.c_str());
+    return kExitFileError;
+  }
   const auto started = std::chrono::steady_clock::now();
+  const auto startedAt = std::chrono::system_clock::now();
   // Only the normal output shows the run as it goes.
   ConsoleDisplay display(options.output == CliOptions::Output::Normal ? stdout : nullptr,
                          redrawableTerminalColumns());
 
   DownloadState state;
   state.setDefaults();
-  LinkTimings timings;
-  timings.replyBound =
-      std::chrono::milliseconds(static_cast<long long>(options.replyTimeoutSeconds * 1000.0 + 0.5));
-  if (options.timeoutSeconds) {
-    timings.handshakeLimit =
-        std::chrono::milliseconds(static_cast<long long>(*options.timeoutSeconds * 1000.0 + 0.5));
-  }
+  const LinkTimings timings = linkTimingsFor(options);
   auto resolver = options.port ? fixedDeviceResolver(*options.port) : systemComResolver();
   auto link = std::make_shared<SerialLinkPhases>(resolver, timings);
   auto queue = std::make_shared<MessageQueue>();
@@ -104,6 +100,12 @@ int runDownload(const CliOptions& options) {
     return exitCode;
   };
 
+  if (log.enabled()) {
+    std::error_code error;
+    const auto path = std::filesystem::absolute(texts::kImageFileName, error);
+    log.setImage(error ? texts::kImageFileName : path.string(),
+                 sha256OfFile(texts::kImageFileName));
+  }
   if (const Refusal refusal = command.OnDownload(); refusal != Refusal::None) {
     const std::string hint = hintForRefusal(refusal, state);
     if (!hint.empty()) display.note(hint);
@@ -143,13 +145,13 @@ int runDownload(const CliOptions& options) {
   if (failure != RunFailure::None) {
     if (const std::string kept = describeKeptFiles(state); !kept.empty()) display.note(kept);
   }
-  int exitCode = exitCodeFor(failure);
-  if (exitCode == kExitOk && state.cursor != state.segmentCount) exitCode = kExitInternal;
-  summary.result = exitCode == kExitOk ? RunSummary::Result::Verified : RunSummary::Result::Failed;
-  if (failure != RunFailure::None) summary.failure = failureText(failure);
-  summary.segments = verified.count();
-  summary.bytes = verified.bytes();
-  return finish(exitCode);
+  const int exitCode = exitCodeOfRun(failure, state);
+  summarizeRun(summary, exitCode, failure, verified);
+  finish(exitCode);
+  if (log.enabled()) {
+    log.record({usbSlotOf(summary.port), summary, startedAt, std::chrono::system_clock::now()});
+  }
+  return exitCode;
 }
 
 }  // namespace voltrix::cli

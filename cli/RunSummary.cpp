@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "cli/JsonText.h"
+
 namespace voltrix::cli {
 
 namespace {
@@ -18,26 +20,6 @@ std::string secondsText(double seconds) {
 
 std::string onPort(const std::string& port) {
   return port.empty() ? std::string("no port") : port;
-}
-
-// A JSON string: quotes, backslashes and control characters escaped; UTF-8
-// passes as it is.
-std::string jsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 const char* resultName(RunSummary::Result result) {

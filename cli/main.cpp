@@ -5,6 +5,9 @@
 #include "cli/DownloadRunner.h"
 #include "cli/ExitCodes.h"
 #include "cli/ListCommand.h"
+#include "cli/Preflight.h"
+#include "cli/StationRun.h"
+#include "cli/StationTargets.h"
 #include "voltrix/Version.h"
 
 int main(int argc, char** argv) {
@@ -26,8 +29,18 @@ int main(int argc, char** argv) {
       return kExitOk;
     case CliOptions::Action::List:
       return listSegments(options.listFile, stdout, stderr);
+    case CliOptions::Action::Check: {
+      std::vector<std::string> devices = options.ports;
+      if (devices.empty()) {
+        for (const DeviceTarget& target :
+             targetsOfMap(*voltrix::systemDeviceMap(), options.labels).targets) {
+          if (!target.port.empty()) devices.push_back(target.port);
+        }
+      }
+      return runPreflight(devices, stdout);
+    }
     case CliOptions::Action::Download:
-      return runDownload(options);
+      return options.stationRun() ? runStation(options) : runDownload(options);
   }
   return kExitUsage;
 }

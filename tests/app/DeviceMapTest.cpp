@@ -97,7 +97,7 @@ class AttachedOverLinkedPorts : public ::testing::Test {
   test::TempDir dir;
 };
 
-TEST_F(AttachedOverLinkedPorts, TheFirstUsbPortIsVcp0) {
+TEST_F(AttachedOverLinkedPorts, EachUsbPortIsAVcpValueInOrder) {
   test::writeFileBytes("ttyUSB0", "");
   test::writeFileBytes("ttyACM0", "");
   ASSERT_EQ(::symlink(dir.file("ttyUSB0").c_str(), "COM6"), 0);
@@ -106,9 +106,13 @@ TEST_F(AttachedOverLinkedPorts, TheFirstUsbPortIsVcp0) {
   const auto value = map->queryValue(SERIALCOMM_KEY, VCP0_VALUE);
   EXPECT_EQ(value.status, DeviceMapStatus::Ok);
   EXPECT_EQ(value.data, "COM9");
-  EXPECT_EQ(map->queryValue(SERIALCOMM_KEY, "\\Device\\VCP1").status,
-            DeviceMapStatus::ValueMissing);
-  EXPECT_EQ(map->values(SERIALCOMM_KEY), (std::vector<DeviceMapEntry>{{VCP0_VALUE, "COM9"}}));
+  EXPECT_EQ(map->queryValue(SERIALCOMM_KEY, "\\Device\\VCP1").data, "COM6");
+  for (const char* missing : {"\\Device\\VCP2", "\\Device\\VCP01", "\\Device\\VCP", "VCP1"}) {
+    EXPECT_EQ(map->queryValue(SERIALCOMM_KEY, missing).status, DeviceMapStatus::ValueMissing)
+        << missing;
+  }
+  EXPECT_EQ(map->values(SERIALCOMM_KEY),
+            (std::vector<DeviceMapEntry>{{VCP0_VALUE, "COM9"}, {"\\Device\\VCP1", "COM6"}}));
   EXPECT_TRUE(map->values("HARDWARE\\OTHER\\").empty());
 }
 

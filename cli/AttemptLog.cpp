@@ -1,0 +1,41 @@
+#include "cli/AttemptLog.h"
+
+#include <cstdio>
+
+namespace voltrix::cli {
+
+bool AttemptLog::open(const CliOptions& options, std::string& error) {
+  if (!options.logFile) return true;
+  log_ = TraceLog::open(*options.logFile, error);
+  station_ = options.station ? *options.station : defaultStationName();
+  return log_ != nullptr;
+}
+
+void AttemptLog::setImage(const std::string& path, const std::string& sha256) {
+  imagePath_ = path;
+  imageSha256_ = sha256;
+}
+
+void AttemptLog::record(const Attempt& attempt) {
+  if (!log_) return;
+  AttemptRecord record;
+  record.station = station_;
+  record.slot = attempt.slot;
+  record.port = attempt.summary.port;
+  record.imagePath = imagePath_;
+  record.imageSha256 = imageSha256_;
+  record.result = summaryLine(attempt.summary);
+  if (!record.port.empty()) record.usb = usbIdentityOf(record.port);
+  record.started = attempt.started;
+  record.ended = attempt.ended;
+  record.segments = attempt.summary.segments;
+  record.bytes = attempt.summary.bytes;
+  record.seconds = attempt.summary.seconds;
+  record.exitCode = attempt.summary.exitCode;
+  if (std::string error; !log_->append(record, &error)) {
+    std::fprintf(stderr, "voltrix-cli: the log record of %s was not written: %s\n",
+                 record.port.c_str(), error.c_str());
+  }
+}
+
+}  // namespace voltrix::cli

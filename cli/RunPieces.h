@@ -1,0 +1,33 @@
+#pragma once
+// What a run on one device and a station's runs on many have in common: the
+// link's timings from the command line, the operator's hint for a port that
+// would not open, and how a finished run's end becomes an exit code and a
+// summary.
+
+#include <string>
+
+#include "cli/CliOptions.h"
+#include "cli/RunSummary.h"
+#include "engine/DownloadState.h"
+#include "engine/RunFailure.h"
+#include "serial/LinkSession.h"
+#include "serial/ProtocolConstants.h"
+
+namespace voltrix::cli {
+
+LinkTimings linkTimingsFor(const CliOptions& options);
+
+// Why the port would not open and what to do, with a word on ModemManager
+// when it may be the program holding it.
+std::string hintForPort(const OpenFailureRecord& failures);
+
+// The exit code of a run the worker has ended; `failure` is the first one it
+// reported. A run that reported nothing but left segments undone is no
+// success.
+int exitCodeOfRun(RunFailure failure, const DownloadState& state);
+
+// Fills result, failure, segments and bytes of `summary` for a finished run.
+void summarizeRun(RunSummary& summary, int exitCode, RunFailure failure,
+                  const VerifiedSegments& verified);
+
+}  // namespace voltrix::cli

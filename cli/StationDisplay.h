@@ -1,0 +1,45 @@
+#pragma once
+// Shows a station run as it goes. On a terminal: one line per device (slot,
+// port, segment, bar, bytes, status), the block redrawn in place, each line
+// cut to the terminal's width so that none wraps; a note scrolls up above the
+// block. Into a pipe or file: one line per change of a device's status text,
+// prefixed with its port, so the lines of devices side by side can be told
+// apart and filtered.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/StationDevice.h"
+
+namespace voltrix::cli {
+
+class StationDisplay {
+ public:
+  // `columns`: the terminal's width to redraw in place, 0 for plain lines.
+  // A null `out` shows nothing.
+  StationDisplay(std::FILE* out, int columns) : out_(out), columns_(columns) {}
+
+  // Shows the devices as they are now.
+  void show(const std::vector<const StationDevice*>& devices);
+  // A line of its own about one device (a hint, the kept files).
+  void note(const StationDevice& device, const std::string& text);
+  // A line of its own about the station.
+  void note(const std::string& text);
+  bool redrawsInPlace() const { return out_ != nullptr && columns_ > 0; }
+  // Leaves the block where it stands, so what follows comes below it.
+  void finish() { linesDrawn_ = 0; }
+
+ private:
+  void clearBlock();
+  std::string lineOf(const StationDevice& device, std::size_t nameWidth,
+                     std::size_t portWidth) const;
+
+  std::FILE* out_;
+  int columns_;
+  int linesDrawn_ = 0;
+  // The status text printed last for each line, by its place.
+  std::vector<std::string> lastPrinted_;
+};
+
+}  // namespace voltrix::cli

@@ -1,0 +1,78 @@
+#include "cli/StationImage.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "cli/Hints.h"
+#include "cli/Sha256.h"
+#include "engine/FileIo.h"
+#include "engine/RunPreparation.h"
+#include "engine/SystemTexts.h"
+
+namespace voltrix::cli {
+
+namespace {
+
+bool readWhole(const std::string& name, std::vector<std::uint8_t>& bytes) {
+  File file = openForReading(name);
+  if (!file) return false;
+  const std::optional<std::uint64_t> length = file.size();
+  if (!length) return false;
+  bytes.resize(static_cast<std::size_t>(*length));
+  return file.readFully(bytes.data(), bytes.size()) == static_cast<long long>(bytes.size());
+}
+
+}  // namespace
+
+StationImageLoad loadStationImage() {
+  StationImageLoad load;
+  DownloadState probe;
+  probe.setDefaults();
+  load.refusal = prepareRun(probe, texts::kImageFileName);
+  if (load.refusal != Refusal::None) {
+    load.hint = hintForRefusal(load.refusal, probe);
+    return load;
+  }
+  auto image = std::make_shared<StationImage>();
+  image->segmentCount = probe.segmentCount;
+  image->segmentOffsets = probe.segmentOffsets;
+  image->segmentAddresses = probe.segmentAddresses;
+  image->segmentLengths = probe.segmentLengths;
+  const bool read = readWhole(probe.inRunFolder(texts::kImageFileName), image->bytes);
+  discardRunFolder(probe);
+  if (!read) {
+    load.refusal = Refusal::ImageUnreadable;
+    load.hint = hintForRefusal(load.refusal, probe);
+    return load;
+  }
+  Sha256 digest;
+  digest.update(image->bytes.data(), image->bytes.size());
+  image->sha256 = Sha256::hex(digest.finish());
+  std::error_code error;
+  image->path = std::filesystem::absolute(texts::kImageFileName, error).string();
+  if (error) image->path = texts::kImageFileName;
+  load.image = std::move(image);
+  return load;
+}
+
+bool provisionRun(const StationImage& image, DownloadState& state) {
+  state.runFolder.clear();
+  const std::optional<std::string> folder = createPrivateFolder(RUN_FOLDER_PREFIX);
+  if (!folder) return false;
+  state.runFolder = *folder;
+  File copy = createFreshFile(state.inRunFolder(texts::kImageFileName));
+  if (!copy || !copy.writeFully(image.bytes.data(), image.bytes.size())) {
+    copy.close();
+    discardRunFolder(state);
+    return false;
+  }
+  copy.close();
+  state.segmentOffsets = image.segmentOffsets;
+  state.segmentAddresses = image.segmentAddresses;
+  state.segmentLengths = image.segmentLengths;
+  state.segmentCount = image.segmentCount;
+  state.cursor = 0;
+  return true;
+}
+
+}  // namespace voltrix::cli

@@ -1,0 +1,63 @@
+#include "cli/StationTargets.h"
+
+#include <algorithm>
+
+#include "cli/SlotNames.h"
+#include "serial/ComNumber.h"
+#include "serial/ComResolver.h"
+
+namespace voltrix::cli {
+
+namespace {
+
+constexpr char kVirtualComPrefix[] = "\\Device\\VCP";
+constexpr char kByPathFolder[] = "/dev/serial/by-path/";
+
+DeviceTarget targetOf(std::string port, std::uint32_t comNumber, const Labels& labels) {
+  DeviceTarget target{std::move(port), {}, {}, comNumber};
+  if (!target.port.empty()) target.slot = usbSlotOf(target.port);
+  target.name = slotName(target.slot, target.port, labels);
+  return target;
+}
+
+}  // namespace
+
+std::string slotName(const std::string& slot, const std::string& port, const Labels& labels) {
+  for (const auto& [path, name] : labels) {
+    const bool isSlot = !slot.empty() && (path == slot || path == kByPathFolder + slot);
+    if (isSlot || (!port.empty() && path == port)) return name;
+  }
+  return slot.empty() ? port : slot;
+}
+
+std::vector<DeviceTarget> targetsOfPorts(const std::vector<std::string>& ports,
+                                         const Labels& labels) {
+  std::vector<DeviceTarget> targets;
+  for (const std::string& port : ports) targets.push_back(targetOf(port, 0, labels));
+  return targets;
+}
+
+MapTargets targetsOfMap(const DeviceMap& deviceMap, const Labels& labels) {
+  MapTargets result;
+  // values() lists nothing for a key it cannot read; the query tells which.
+  if (deviceMap.queryValue(SERIALCOMM_KEY, VCP0_VALUE).status == DeviceMapStatus::KeyUnavailable) {
+    result.refusal = Refusal::RegistryDamaged;
+    return result;
+  }
+  const auto resolver = systemComResolver();
+  for (const auto& [name, data] : deviceMap.values(SERIALCOMM_KEY)) {
+    if (name.rfind(kVirtualComPrefix, 0) != 0) continue;
+    const int number = portNumberFromValue(data);
+    std::string port;
+    if (number >= 1) port = resolver->resolve(static_cast<std::uint32_t>(number)).devicePath;
+    DeviceTarget target =
+        targetOf(std::move(port), static_cast<std::uint32_t>(std::max(number, 0)), labels);
+    // A value that names no port is still a device the operator expects.
+    if (target.name.empty()) target.name = name;
+    result.targets.push_back(std::move(target));
+  }
+  if (result.targets.empty()) result.refusal = Refusal::DriverNotInstalled;
+  return result;
+}
+
+}  // namespace voltrix::cli

@@ -1,0 +1,171 @@
+// The station's parts on their own: which devices the map names and what
+// they are called, the table, the lines it shows, the image it shares, and
+// the watch on the folder map.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "app/DeviceMapWatch.h"
+#include "cli/StationDisplay.h"
+#include "cli/StationImage.h"
+#include "cli/StationTable.h"
+#include "cli/StationTargets.h"
+#include "engine/FileIo.h"
+#include "sim/ImageBuilder.h"
+#include "tests/support/TempDir.h"
+
+namespace voltrix::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(StationTargets, TheMapsVirtualComPortsInNameOrderUnderTheirNames) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkdir("map", 0755), 0);
+  ASSERT_EQ(::mkdir("dos", 0755), 0);
+  ASSERT_EQ(::symlink("/dev/null", "dos/COM12"), 0);
+  ASSERT_EQ(::symlink("/dev/zero", "dos/COM3"), 0);
+  test::writeFileBytes("map/VCP1", "COM3");
+  test::writeFileBytes("map/VCP0", "COM12");
+  test::writeFileBytes("map/Serial0", "COM1");  // an on-board UART: not a station's device
+  test::writeFileBytes("map/VCP2", "COM40");    // names no port
+  ::setenv("VOLTRIX_DOSDEVICES", dir.file("dos").c_str(), 1);
+  const auto listed = targetsOfMap(*directoryDeviceMap(dir.file("map")), {{"/dev/zero", "right"}});
+  ::unsetenv("VOLTRIX_DOSDEVICES");
+  EXPECT_EQ(listed.refusal, Refusal::None);
+  ASSERT_EQ(listed.targets.size(), 3u);
+  EXPECT_EQ(listed.targets[0].port, "/dev/null");
+  EXPECT_EQ(listed.targets[0].comNumber, 12u);
+  EXPECT_EQ(listed.targets[0].name, "/dev/null");
+  EXPECT_EQ(listed.targets[1].name, "right");
+  EXPECT_EQ(listed.targets[2].port, "");
+  EXPECT_EQ(listed.targets[2].name, "\\Device\\VCP2");
+
+  EXPECT_EQ(targetsOfMap(*directoryDeviceMap(dir.file("dos")), {}).refusal,
+            Refusal::DriverNotInstalled);
+  EXPECT_EQ(targetsOfMap(*directoryDeviceMap(dir.file("none")), {}).refusal,
+            Refusal::RegistryDamaged);
+}
+
+TEST(StationTargets, ALabelNamesASlotByItsPathOrItsPort) {
+  const Labels labels{{"pci-0000:00:14.0-usb-0:2:1.0", "left"},
+                      {"/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0", "middle"},
+                      {"/dev/ttyACM9", "right"}};
+  EXPECT_EQ(slotName("pci-0000:00:14.0-usb-0:2:1.0", "/dev/ttyACM0", labels), "left");
+  EXPECT_EQ(slotName("pci-0000:00:14.0-usb-0:3:1.0", "/dev/ttyACM1", labels), "middle");
+  EXPECT_EQ(slotName("", "/dev/ttyACM9", labels), "right");
+  EXPECT_EQ(slotName("pci-0000:00:14.0-usb-0:4:1.0", "/dev/ttyACM2", labels),
+            "pci-0000:00:14.0-usb-0:4:1.0");
+  EXPECT_EQ(slotName("", "/dev/ttyACM3", labels), "/dev/ttyACM3");
+}
+
+TEST(StationTable, OneRowPerDeviceWithItsResult) {
+  RunSummary verified;
+  verified.result = RunSummary::Result::Verified;
+  verified.port = "/dev/ttyACM0";
+  verified.segments = verified.segmentsInImage = 3;
+  verified.bytes = 165;
+  verified.seconds = 2.06;
+  RunSummary failed = verified;
+  failed.result = RunSummary::Result::Failed;
+  failed.port = "/dev/ttyACM1";
+  failed.segments = 1;
+  failed.bytes = 100;
+  failed.exitCode = 9;
+  failed.failure = "Incorrect in verifying the read-write data!  ";
+  EXPECT_EQ(stationTable({{"left", verified}, {"/dev/ttyACM1", failed}}),
+            "slot          port          segments      bytes  seconds  result\n"
+            "left          /dev/ttyACM0    3 of 3          165      2.1  verified\n"
+            "/dev/ttyACM1  /dev/ttyACM1    1 of 3          100      2.1  failed: Incorrect in "
+            "verifying the read-write data! (exit 9)\n");
+}
+
+TEST(StationImage, ReadOnceAndCopiedIntoEachRunsOwnFolder) {
+  test::TempDir dir;
+  EXPECT_EQ(loadStationImage().refusal, Refusal::ImageMissing);
+  const auto image = buildImage({{0, 0x4000, std::vector<std::uint8_t>(300, 7), {}, {}}});
+  ASSERT_TRUE(writeImageFile("sysbin.bin", image));
+  const StationImageLoad load = loadStationImage();
+  ASSERT_EQ(load.refusal, Refusal::None);
+  EXPECT_EQ(load.image->segmentCount, 1);
+  EXPECT_EQ(load.image->bytes, image.bytes);
+  EXPECT_EQ(load.image->sha256.size(), 64u);
+  // Nothing of the check is left behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
+
+  DownloadState first, second;
+  ASSERT_TRUE(provisionRun(*load.image, first));
+  ASSERT_TRUE(provisionRun(*load.image, second));
+  EXPECT_NE(first.runFolder, second.runFolder);
+  EXPECT_EQ(test::readFileBytes(first.inRunFolder("sysbin.bin")),
+            std::string(image.bytes.begin(), image.bytes.end()));
+  EXPECT_EQ(second.segmentLengths[0], 300);
+  removeFolder(first.runFolder);
+  removeFolder(second.runFolder);
+}
+
+TEST(StationDisplay, IntoAPipeEachChangeOnceUnderItsPort) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  Doorbell doorbell;
+  auto image = std::make_shared<StationImage>();
+  image->segmentCount = 1;
+  StationDevice a({"/dev/ttyA", "", "left", 0}, image, {}, doorbell);
+  StationDevice b({"/dev/ttyB", "", "/dev/ttyB", 0}, image, {}, doorbell);
+  StationDisplay display(out, 0);
+  display.show({&a, &b});  // nothing to say yet
+  display.note(b, "first\nsecond");
+  std::rewind(out);
+  char text[256] = {};
+  const std::size_t got = std::fread(text, 1, sizeof text - 1, out);
+  EXPECT_EQ(std::string(text, got), "/dev/ttyB: first\n/dev/ttyB: second\n");
+  std::fclose(out);
+}
+
+TEST(StationDisplay, OnATerminalTheBlockIsRedrawnInPlaceWithinItsWidth) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  Doorbell doorbell;
+  auto image = std::make_shared<StationImage>();
+  StationDevice a({"/dev/ttyA", "", "left", 0}, image, {}, doorbell);
+  StationDevice b({"/dev/ttyB", "", "right", 0}, image, {}, doorbell);
+  StationDisplay display(out, 30);
+  display.show({&a, &b});
+  display.show({&a, &b});
+  std::rewind(out);
+  char text[512] = {};
+  const std::string shown(text, std::fread(text, 1, sizeof text - 1, out));
+  std::fclose(out);
+  // 29 columns: the last one stays free.
+  const std::string line = "\rleft   /dev/ttyA    0/0   [..\033[K\n";
+  EXPECT_EQ(shown.substr(0, line.size()), line);
+  // The second drawing goes back up over the two lines of the first.
+  EXPECT_NE(shown.find("\033[2A\rleft "), std::string::npos) << shown;
+}
+
+TEST(DeviceMapWatch, AValueAddedToTheFolderMapIsAChange) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkdir("map", 0755), 0);
+  ::setenv("VOLTRIX_SERIALCOMM", dir.file("map").c_str(), 1);
+  const auto watch = watchDeviceMap();
+  ::unsetenv("VOLTRIX_SERIALCOMM");
+  watch->changed();  // whatever /dev did so far
+  test::writeFileBytes("map/VCP0", "COM3");
+  bool seen = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!(seen = watch->changed()) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(devicePresent(dir.file("map/VCP0")));
+  EXPECT_FALSE(devicePresent(dir.file("map/VCP1")));
+}
+
+}  // namespace
+}  // namespace voltrix::cli
