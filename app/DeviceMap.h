@@ -4,8 +4,9 @@
 //
 // With VOLTRIX_SERIALCOMM set, that directory is the key and each regular
 // file in it a value ("VCP0" is "\Device\VCP0", its content the data).
-// Without it, the platform's own map stands: on Linux the attached devices,
-// where the first USB virtual COM port is "\Device\VCP0".
+// Without it, the platform's own map stands: on Windows the registry's key
+// under HKEY_LOCAL_MACHINE; on Linux the attached devices, where the first USB
+// virtual COM port is "\Device\VCP0".
 
 #include <memory>
 #include <string>

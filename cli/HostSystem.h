@@ -1,9 +1,15 @@
 #pragma once
 // What the command-line front end needs of the operating system besides the
-// shared signal handling: telling a terminal from a pipe, and spotting a
-// program known to hold freshly attached serial ports.
+// shared signal handling: a console that shows our UTF-8 texts, telling a
+// terminal from a pipe, and spotting a program known to hold freshly attached
+// serial ports.
 
 namespace voltrix::cli {
+
+// Sets up standard output and error before anything is printed: a console
+// shows the UTF-8 texts (the Chinese ones included), and a file or pipe
+// gets the very bytes printed, line ends unchanged.
+void prepareStandardOutput();
 
 // The width in columns of the terminal on standard output when a line can be
 // redrawn in place there; 0 for a pipe, a file or a terminal that knows no

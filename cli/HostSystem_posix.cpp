@@ -21,6 +21,9 @@ struct DirectoryCloser {
 
 }  // namespace
 
+// A POSIX terminal takes the bytes as they are; its locale decides the rest.
+void prepareStandardOutput() {}
+
 int redrawableTerminalColumns() {
   if (::isatty(STDOUT_FILENO) != 1) return 0;
   const char* terminal = std::getenv("TERM");

@@ -4,6 +4,7 @@
 #include "cli/CliOptions.h"
 #include "cli/DownloadRunner.h"
 #include "cli/ExitCodes.h"
+#include "cli/HostSystem.h"
 #include "cli/ListCommand.h"
 #include "cli/Preflight.h"
 #include "cli/StationRun.h"
@@ -13,6 +14,7 @@
 int main(int argc, char** argv) {
   using namespace voltrix::cli;
   voltrix::ensureStandardStreams();
+  prepareStandardOutput();
   const ParsedOptions parsed = parseOptions(argc, argv);
   if (!parsed.options) {
     std::fprintf(stderr, "voltrix-cli: %s\n", parsed.error.c_str());

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the normal build,
-# then the same tests under AddressSanitizer + UndefinedBehaviorSanitizer and
-# under ThreadSanitizer, then a short bounded fuzz run of the image parser.
+# the Windows build's unit suites under Wine, then the same Linux tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer,
+# then a short bounded fuzz run of the image parser.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -23,6 +24,14 @@ run_suite() {
 
 run_suite build
 bash scripts/package.sh build  # packaging: the .deb files of this build, checked by lintian
+# The Windows build: cross-built with mingw-w64, its unit suites run under
+# Wine (a Wine prefix of the build folder's own).
+echo "== build-win: build"
+bash scripts/build-windows.sh build-win
+echo "== build-win: tests under Wine"
+ctest --test-dir build-win --output-on-failure --no-tests=error -j2
+echo "== build-win: voltrix-cli.exe under Wine against the simulated device"
+bash tests/wine/run-cli-e2e.sh build-win build
 run_suite build-asan -DVOLTRIX_SANITIZE=address
 run_suite build-tsan -DVOLTRIX_SANITIZE=thread
 echo "== fuzz: bounded run"

@@ -139,7 +139,8 @@ std::shared_ptr<const ComResolver> systemComResolver() {
 }
 
 std::shared_ptr<const ComResolver> fixedDeviceResolver(std::string devicePath) {
-  return std::make_shared<FixedDeviceResolver>(std::move(devicePath));
+  if (devicePath.empty()) return std::make_shared<FixedDeviceResolver>(std::string());
+  return std::make_shared<FixedDeviceResolver>(platformPortDevice(devicePath));
 }
 
 std::vector<UsbComPort> usbVirtualComPorts() {

@@ -6,7 +6,8 @@
 // counts as unset. Without it, the platform numbers the machine's own ports:
 // on Linux in a fixed order (see the README), COM1..COM4 the on-board UARTs
 // /dev/ttyS0..3, COM5 and up the USB virtual COM ports (/dev/ttyACM*, then
-// /dev/ttyUSB*, each in number order).
+// /dev/ttyUSB*, each in number order); on Windows COM<n> is the device
+// \\.\COM<n>, and the USB ones are those of the registry's "\Device\VCP<n>".
 
 #include <cstdint>
 #include <memory>
@@ -30,7 +31,8 @@ class ComResolver {
 // VOLTRIX_DOSDEVICES names one, the platform's own numbering otherwise.
 std::shared_ptr<const ComResolver> systemComResolver();
 
-// Every port number resolves to the same device node (voltrix-cli --port).
+// Every port number resolves to the same device node (voltrix-cli --port),
+// named as the operator names ports on this platform (platformPortDevice).
 std::shared_ptr<const ComResolver> fixedDeviceResolver(std::string devicePath);
 
 // The USB virtual COM ports of the default order, first one first, each with
@@ -46,5 +48,9 @@ std::vector<UsbComPort> usbVirtualComPorts();
 // numbering of the machine's ports, and the USB virtual COM ports under it.
 std::shared_ptr<const ComResolver> platformComResolver();
 std::vector<UsbComPort> platformUsbComPorts();
+// The device to open for a port the operator named: a device node as given
+// on Linux; on Windows "COM7" as well as "\\.\COM7" (the form that ports
+// 10 and up need).
+std::string platformPortDevice(const std::string& named);
 
 }  // namespace voltrix

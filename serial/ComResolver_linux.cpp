@@ -56,4 +56,8 @@ std::vector<UsbComPort> platformUsbComPorts() {
   return comorder::numberUsbPorts(paths);
 }
 
+std::string platformPortDevice(const std::string& named) {
+  return named;
+}
+
 }  // namespace voltrix

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <cstdio>
 #include <map>
 
 #include "app/DownloadCommand.h"
@@ -178,7 +178,7 @@ TEST_F(Command, DeviceMapMessagesComeBeforeTheBusyTest) {
 }
 
 TEST_F(Command, AMissingImageIsReportedAndTheNextClickTriesAgain) {
-  ::unlink("sysbin.bin");
+  std::remove("sysbin.bin");
   click();
   EXPECT_EQ(boxes.shown,
             (std::vector<Box>{{"             System file can't be found              ", "INFO:"}}));

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "engine/ImageFileOps.h"
 #include "sim/ImageBuilder.h"
@@ -108,7 +108,7 @@ TEST(SegmentTable, MissingFileOrDirectoryLeavesTheTableAlone) {
   table.offsets[0] = 77;
   EXPECT_EQ(table.load("nothing-here.bin"), LOAD_CANNOT_OPEN);
   EXPECT_EQ(table.offsets[0], 77);
-  ASSERT_EQ(::mkdir("folder.bin", 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory("folder.bin"));
   EXPECT_EQ(table.load("folder.bin"), LOAD_CANNOT_OPEN);
   EXPECT_EQ(table.offsets[0], 77);
 }

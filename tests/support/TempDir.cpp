@@ -1,29 +1,34 @@
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <vector>
+#include <optional>
+
+#include "engine/FileIo.h"
 
 namespace voltrix::test {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "voltrix-test-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (::mkdtemp(buffer.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-  path_ = buffer.data();
+  // The engine's own private folder, made in the system's temporary folder.
   previous_ = std::filesystem::current_path().string();
+  std::filesystem::current_path(std::filesystem::temp_directory_path());
+  const std::optional<std::string> made = createPrivateFolder("voltrix-test-");
+  if (!made) {
+    ADD_FAILURE() << "no temporary folder could be made";
+    std::filesystem::current_path(previous_);
+    return;
+  }
+  path_ = std::filesystem::absolute(*made).string();
   std::filesystem::current_path(path_);
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
   std::filesystem::current_path(previous_, ignored);
+  if (path_.empty()) return;
   // Permissions a test took away must not stop the clean-up.
   for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
     std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
