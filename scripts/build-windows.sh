@@ -10,8 +10,8 @@ if [ "$#" -gt 0 ]; then shift; fi
 
 # mingw-w64 brings the cross compilers (the posix thread flavour among
 # them), wine and wine64 run the programs, googletest is the test framework's
-# source, compiled here for Windows.
-packages=(cmake ninja-build mingw-w64 wine wine64 googletest util-linux)
+# source, compiled here for Windows; nsis makes the installer of the package.
+packages=(cmake ninja-build mingw-w64 wine wine64 googletest util-linux nsis)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
@@ -24,7 +24,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   "${sudo_cmd[@]}" apt-get update -qq
   echo "build-windows: installing ${missing[*]}"
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
 fi
 
 cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOLTRIX_WERROR=ON \

@@ -11,6 +11,7 @@ packages=(
   clang
   fonts-wqy-zenhei fonts-liberation2 fonts-dejavu-core
   dpkg-dev file lintian groff-base
+  xvfb xdotool x11-apps imagemagick
 )
 
 missing=()

@@ -32,6 +32,9 @@ echo "== build-win: tests under Wine"
 ctest --test-dir build-win --output-on-failure --no-tests=error -j2
 echo "== build-win: voltrix-cli.exe under Wine against the simulated device"
 bash tests/wine/run-cli-e2e.sh build-win build
+echo "== build-win: voltrix.exe under Wine on Xvfb, clicked"
+bash tests/wine/run-dialog-e2e.sh build-win build
+bash scripts/package-windows.sh build-win  # the ZIP (and installer) of the Windows build
 run_suite build-asan -DVOLTRIX_SANITIZE=address
 run_suite build-tsan -DVOLTRIX_SANITIZE=thread
 echo "== fuzz: bounded run"

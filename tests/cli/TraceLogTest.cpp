@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -79,16 +78,28 @@ class TraceLogTest : public ::testing::Test {
   std::string path = dir.file("station.jsonl");
 };
 
+// xxxxxxxx-xxxx-4xxx-[89ab]xxx-xxxxxxxxxxxx in lowercase hex. (std::regex is
+// avoided: GCC 12 warns falsely inside it at -O2 with the sanitizers.)
+bool isUuidVersion4(const std::string& id) {
+  if (id.size() != 36) return false;
+  for (std::size_t i = 0; i < id.size(); ++i) {
+    const char c = id[i];
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (c != '-') return false;
+    } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+      return false;
+    }
+  }
+  return id[14] == '4' && (id[19] == '8' || id[19] == '9' || id[19] == 'a' || id[19] == 'b');
+}
+
 TEST_F(TraceLogTest, RecordIsOneJsonLineWithEveryField) {
   const AttemptRecord record = sampleRecord();
   ASSERT_TRUE(openLog()->append(record));
   const auto lines = records();
   ASSERT_EQ(lines.size(), 1u);
   const JsonValue& line = lines[0];
-  EXPECT_TRUE(std::regex_match(
-      line["id"].text,
-      std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}")))
-      << line["id"].text;
+  EXPECT_TRUE(isUuidVersion4(line["id"].text)) << line["id"].text;
   EXPECT_EQ(line["station"].text, "line-3");
   EXPECT_EQ(line["version"].text, kVoltrixVersion);
   EXPECT_EQ(line["start"].text, "2026-12-08T16:04:05.123Z");

@@ -4,7 +4,8 @@
 # volatile HKLM\HARDWARE, and zetak-sim's pseudo-terminal appearing as COM7.
 #
 # Source it, set ZETAK_SIM, then:
-#   wine_env_init WORKDIR        fresh prefix, server, registry value
+#   wine_env_init WORKDIR        fresh prefix, server, registry value (on the X
+#                                display WINE_ENV_DISPLAY when that is set)
 #   sim_start [zetak-sim options] simulator up, dosdevices/com7 linked to it
 #   sim_stop                     SIM_END (Z, E or none), SIM_MEMORY (bytes)
 #   wine_env_cleanup             simulator and wineserver gone; call from a trap
@@ -24,6 +25,9 @@ wine_env_init() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
   # The registry is the device map under Wine; no override may stand in.
   unset VOLTRIX_SERIALCOMM VOLTRIX_DOSDEVICES DISPLAY WAYLAND_DISPLAY
+  # A session that shows windows names its display before the first Wine
+  # program runs: that program fixes the session's desktop for good.
+  if [ -n "${WINE_ENV_DISPLAY:-}" ]; then export DISPLAY="$WINE_ENV_DISPLAY"; fi
   mkdir -p "$WINE_WORK"
   SIM_COUNT=0
   SIM_PID=""

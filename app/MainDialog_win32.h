@@ -1,0 +1,32 @@
+#pragma once
+// The operator's dialog on Windows, built from the resource templates:
+// banner, DOWNLOAD, note, status line and progress bar. DOWNLOAD runs the
+// shared DOWNLOAD command; the worker's messages arrive as posted window
+// messages and are shown through the shared status display.
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+
+#include "app/DeviceMap.h"
+#include "app/DownloadCommand.h"
+#include "engine/LinkPhases.h"
+
+namespace voltrix {
+
+struct NativeDialogSeams {
+  std::unique_ptr<DeviceMap> deviceMap;
+  std::shared_ptr<LinkPhases> link;
+  // Owns the worker thread; destroying it waits for a run the dialog has
+  // asked to stop.
+  std::unique_ptr<WorkerLauncher> launcher;
+  // Whether the program has been asked to end; the dialog then closes as the
+  // operator would.
+  std::function<bool()> endRequested;
+};
+
+// Shows the dialog modally until the operator closes it.
+INT_PTR runNativeMainDialog(HINSTANCE instance, NativeDialogSeams seams);
+
+}  // namespace voltrix

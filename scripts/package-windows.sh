@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds the Windows package of a Windows build tree and checks what it ships:
+#   package-windows.sh [BUILD_DIR]        (default: build-win)
+# Makes BUILD_DIR/voltrix-VERSION-win64.zip (and the installer
+# voltrix-VERSION-win64.exe where Debian's nsis is installed), then checks
+# that the archive holds both programs, the README and the licence, and that
+# voltrix.exe carries its dialog, strings and version resource.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+dir="${1:-build-win}"
+if [ ! -f "$dir/CMakeCache.txt" ]; then bash "$root/scripts/build-windows.sh" "$dir"; fi
+dir="$(cd "$dir" && pwd)"
+cmake --build "$dir"
+
+echo "== $dir: Windows package"
+rm -f "$dir"/voltrix-*-win64.zip "$dir"/voltrix-*-win64.exe
+(cd "$dir" && cpack >/dev/null)
+zip="$(ls "$dir"/voltrix-*-win64.zip)"
+listing="$(cmake -E tar tf "$zip")"
+failures=0
+for member in bin/voltrix.exe bin/voltrix-cli.exe README.md LICENSE; do
+  if ! grep -q "^voltrix-[0-9.]*-win64/$member\$" <<<"$listing"; then
+    echo "package-windows: $member is missing from $zip" >&2
+    failures=$((failures + 1))
+  fi
+done
+
+# The resources hold their texts as UTF-16.
+resources="$(strings -el "$dir/app/voltrix.exe")"
+for text in 'Pc platform COM download tool' 'DOWNLOAD' 'Zetak V1.0' 'Voltrix.EXE' \
+  'Note: This downloading file is just limited to this Zetak!'; do
+  if ! grep -qxF "$text" <<<"$resources"; then
+    echo "package-windows: voltrix.exe lacks the resource text \"$text\"" >&2
+    failures=$((failures + 1))
+  fi
+done
+# String 101 is Chinese: look for its UTF-16 bytes.
+hex() { od -An -tx1 -v | tr -d ' \n'; }
+if ! hex <"$dir/app/voltrix.exe" | grep -q "$(printf '关于 Voltrix(&A)...' | iconv -f UTF-8 -t UTF-16LE | hex)"; then
+  echo "package-windows: voltrix.exe lacks string 101" >&2
+  failures=$((failures + 1))
+fi
+[ "$failures" -eq 0 ] || exit 1
+echo "package-windows: $(basename "$zip") holds both programs; voltrix.exe carries its resources"

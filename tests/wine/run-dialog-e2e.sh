@@ -1,0 +1,228 @@
+#!/usr/bin/env bash
+# voltrix.exe, the native dialog, under Wine on a private Xvfb display,
+# clicked as an operator would:
+#   run-dialog-e2e.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR [SCREENSHOT.png]
+# 1. DOWNLOAD with no sysbin.bin: a box captioned "INFO:" comes up and
+#    nothing reaches the device.
+# 2. DOWNLOAD with the sample image against the paced simulator on COM7
+#    ("\Device\VCP0" = COM7 in the registry), then DOWNLOAD again while the
+#    run is under way: the busy box ("INFO:") comes up; the run goes on to
+#    verification (its private run folder is removed) and the device
+#    receives 'Z'.
+# 3. Esc in the middle of a long write: the run is cancelled cleanly, the
+#    program ends, the device gets no end-of-run byte.
+# The dialog after the verified run is photographed into SCREENSHOT.png when
+# one is named. One line per case; exits 1 on any failure.
+set -uo pipefail
+
+if [ "$#" -lt 2 ] || [ "$#" -gt 3 ]; then
+  echo "usage: $0 WINDOWS_BUILD_DIR LINUX_BUILD_DIR [SCREENSHOT.png]" >&2
+  exit 2
+fi
+here="$(cd "$(dirname "$0")" && pwd)"
+dialog_exe="$(cd "$1" && pwd)/app/voltrix.exe"
+linux_build="$(cd "$2" && pwd)"
+ZETAK_SIM="$linux_build/sim/zetak-sim"
+sample_image="$linux_build/sim/zetak-sample-image"
+screenshot="${3:-}"
+for program in "$dialog_exe" "$ZETAK_SIM" "$sample_image"; do
+  if [ ! -f "$program" ]; then
+    echo "run-dialog-e2e: $program is missing: build it first" >&2
+    exit 2
+  fi
+done
+for tool in Xvfb xdotool xwd convert; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "run-dialog-e2e: $tool is missing (scripts/setup.sh installs it)" >&2
+    exit 2
+  fi
+done
+
+title='Pc platform COM download tool'
+# The dialog template's size in dialog units and the middle of DOWNLOAD.
+template_w=265 template_h=173
+button_x=131 button_y=71
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/voltrix-wine-dialog.XXXXXX")"
+# shellcheck source=tests/wine/wine-env.sh
+source "$here/wine-env.sh"
+failures=0 xvfb_pid="" app_pid=""
+finish() {
+  set +e
+  if [ -n "$app_pid" ]; then
+    kill "$app_pid" 2>/dev/null
+    wait "$app_pid" 2>/dev/null
+  fi
+  wine_env_cleanup
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
+  if [ "$failures" -eq 0 ]; then rm -rf "$work"; else echo "run-dialog-e2e: kept $work" >&2; fi
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+
+# Retries `$@` every 0.1 s until it succeeds or `seconds` have passed.
+wait_for() {
+  local seconds="$1"
+  shift
+  local end=$((SECONDS + seconds))
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.1
+  done
+}
+
+fail() {
+  failures=$((failures + 1))
+  echo "FAIL $*"
+}
+
+# Xvfb picks a free display itself and names it once it accepts clients.
+Xvfb -displayfd 3 -screen 0 800x600x24 -dpi 96 -nolisten tcp 3>"$work/display" \
+  >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+wait_for 10 test -s "$work/display" || { failures=1; cat "$work/xvfb.log" >&2; exit 1; }
+WINE_ENV_DISPLAY=":$(head -n 1 "$work/display")"
+wine_env_init "$work" || { failures=1; exit 1; }
+
+# The dialog's font (宋体 9) and the banner's Arial mapped to installed faces;
+# without them Chinese shows as boxes. A UTF-16 .reg file keeps the Chinese
+# name whatever the locale of this shell.
+printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+  '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+  '"宋体"="WenQuanYi Zen Hei"' '"SimSun"="WenQuanYi Zen Hei"' \
+  '"Arial"="Liberation Sans"' '"MS Shell Dlg"="WenQuanYi Zen Hei"' |
+  { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; } >"$work/fonts.reg"
+if ! wine regedit /S "$work/fonts.reg" >"$work/regedit.log" 2>&1 </dev/null; then
+  failures=1
+  echo "run-dialog-e2e: regedit failed (see $work/regedit.log)" >&2
+  exit 1
+fi
+
+wid=""
+find_window() { # NAME: the first visible window of that exact name
+  wid="$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1)"
+  [ -n "$wid" ]
+}
+info_box_shown() { find_window 'INFO:'; }
+info_box_gone() { ! find_window 'INFO:'; }
+dismiss_info_box() {
+  xdotool key --window "$wid" Return 2>/dev/null
+  wait_for 10 info_box_gone
+}
+
+start_dialog() { # FOLDER
+  (cd "$1" && exec wine "$dialog_exe" >"$1/voltrix.log" 2>&1 </dev/null) &
+  app_pid=$!
+  if ! wait_for 60 find_window "$title"; then
+    fail "the dialog did not come up (see $1/voltrix.log)"
+    return 1
+  fi
+  dialog="$wid"
+  eval "$(xdotool getwindowgeometry --shell "$dialog")" # X, Y, WIDTH, HEIGHT
+}
+click_download() {
+  xdotool mousemove --window "$dialog" $((WIDTH * button_x / template_w)) \
+    $((HEIGHT * button_y / template_h)) click 1
+}
+close_dialog() {
+  xdotool key --window "$dialog" Escape 2>/dev/null
+  local end=$((SECONDS + 20))
+  while kill -0 "$app_pid" 2>/dev/null && [ "$SECONDS" -lt "$end" ]; do sleep 0.1; done
+  if kill -0 "$app_pid" 2>/dev/null; then
+    fail "the dialog did not close on Esc"
+    kill "$app_pid" 2>/dev/null
+  fi
+  wait "$app_pid" 2>/dev/null
+  app_pid=""
+}
+
+# Case 1: no image in the working folder.
+mkdir -p "$work/no-image"
+sim_start || { failures=1; exit 1; }
+if start_dialog "$work/no-image"; then
+  click_download
+  if wait_for 20 info_box_shown; then
+    dismiss_info_box
+    echo "PASS missing-image    the box \"INFO:\" came up"
+  else
+    fail "missing-image: no box came up"
+  fi
+  close_dialog
+fi
+sim_stop
+if [ "$SIM_MEMORY" != 0 ] || [ "$SIM_END" != none ]; then
+  fail "missing-image: the device was written to (end $SIM_END, $SIM_MEMORY bytes)"
+fi
+
+# Case 2: a verified run, with a second click while it runs.
+mkdir -p "$work/run"
+"$sample_image" "$work/run/sysbin.bin" >/dev/null || { failures=1; exit 1; }
+run_folder_present() { compgen -G "$work/run/voltrix-run-*" >/dev/null; }
+run_folder_gone() { ! run_folder_present; }
+sim_start --paced || { failures=1; exit 1; }
+if start_dialog "$work/run"; then
+  click_download
+  if wait_for 20 run_folder_present; then
+    click_download
+    if wait_for 20 info_box_shown; then
+      dismiss_info_box
+      echo "PASS busy-click       the box \"INFO:\" came up while the run went on"
+    else
+      fail "busy-click: no box came up for a click during the run"
+    fi
+  else
+    fail "run: no run started (see $work/run/voltrix.log)"
+  fi
+  if wait_for 120 run_folder_gone; then
+    if [ -n "$screenshot" ]; then
+      mkdir -p "$(dirname "$screenshot")"
+      xwd -root -silent | convert xwd:- -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$screenshot"
+    fi
+  else
+    fail "run: the run folder stayed: the run did not verify"
+  fi
+  close_dialog
+fi
+sim_stop
+if [ "$SIM_END" = Z ] && [ "$SIM_MEMORY" -gt 0 ]; then
+  echo "PASS verified-run     the device received 'Z' after $SIM_MEMORY bytes"
+else
+  fail "verified-run: the device received end $SIM_END after $SIM_MEMORY bytes"
+fi
+
+# Case 3: the window closed (Esc) in the middle of a long write: the run is
+# cancelled at a block boundary, the program ends promptly, the device gets
+# no end-of-run byte and the run folder stays for a look.
+mkdir -p "$work/closed"
+write_image "$work/closed/sysbin.bin" 32768
+closed_run_present() { compgen -G "$work/closed/voltrix-run-*" >/dev/null; }
+# The segment's write file is made just before its write starts.
+closed_run_writing() { compgen -G "$work/closed/voltrix-run-*/F_1_W_*" >/dev/null; }
+sim_start --paced || { failures=1; exit 1; }
+if start_dialog "$work/closed"; then
+  click_download
+  if wait_for 20 closed_run_writing; then
+    close_started=$SECONDS
+    close_dialog
+    closed_in=$((SECONDS - close_started))
+  else
+    fail "closed-during-run: no run started (see $work/closed/voltrix.log)"
+    close_dialog
+  fi
+fi
+sim_stop
+if [ "$SIM_END" = none ] && [ "$SIM_MEMORY" -lt 32768 ] && closed_run_present; then
+  echo "PASS closed-during-run the program ended ${closed_in:-?} s after Esc, $SIM_MEMORY bytes written, no end-of-run byte"
+else
+  fail "closed-during-run: end $SIM_END after $SIM_MEMORY bytes; run folder kept: $(closed_run_present && echo yes || echo no)"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "run-dialog-e2e: $failures case(s) failed" >&2
+  exit 1
+fi
+if [ -n "$screenshot" ]; then echo "run-dialog-e2e: wrote $screenshot"; fi
+echo "run-dialog-e2e: all cases passed"
