@@ -41,6 +41,13 @@ class LoaderProtocol {
   const DeviceMemory& memory() const { return memory_; }
   std::optional<std::uint8_t> endOfRunByte() const { return endOfRunByte_; }
   int syncRequests() const { return syncRequests_; }
+  // How many of the next bytes are certain to be taken without an answer and
+  // without a fault: the data bytes of a block but its last. They need not
+  // be handed over at their exact time.
+  std::size_t quietBytesAhead() const {
+    if (state_ != State::WriteData || packet_.size() >= pending_.count) return 0;
+    return pending_.count - packet_.size() - 1;
+  }
 
  private:
   enum class State {
