@@ -3,7 +3,6 @@
 // database and rule folders for ModemManager.
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -20,6 +19,7 @@
 
 #include "cli/PreflightProbe.h"
 #include "engine/FileDescriptor_posix.h"
+#include "serial/PortOpening_posix.h"
 
 namespace voltrix::cli {
 
@@ -35,17 +35,6 @@ std::string firstLine(const fs::path& file) {
   std::string line;
   std::getline(in, line);
   return line;
-}
-
-std::string groupName(gid_t gid) {
-  std::vector<char> buffer(1024);
-  group entry{};
-  group* found = nullptr;
-  while (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
-         buffer.size() < 65536) {
-    buffer.resize(buffer.size() * 2);
-  }
-  return found != nullptr ? std::string(found->gr_name) : std::to_string(gid);
 }
 
 bool processInGroup(gid_t gid) {
@@ -200,6 +189,7 @@ DeviceFacts probeDevice(const std::string& path, const PreflightRoots& roots) {
     return facts;
   }
   facts.group = groupName(info.st_gid);
+  if (facts.group.empty()) facts.group = std::to_string(info.st_gid);
   facts.mode = modeText(info.st_mode);
   facts.groupMayReadWrite = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
   facts.inGroup = processInGroup(info.st_gid);

@@ -16,17 +16,6 @@ namespace voltrix {
 
 namespace {
 
-std::string groupName(gid_t gid) {
-  std::vector<char> buffer(1024);
-  group entry{};
-  group* found = nullptr;
-  while (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
-         buffer.size() < 65536) {
-    buffer.resize(buffer.size() * 2);
-  }
-  return found != nullptr ? std::string(found->gr_name) : std::string();
-}
-
 // The group whose members may read and write the node, so that joining it
 // is the way in; empty when there is none to join.
 std::string groupGrantingAccess(const std::string& path) {
@@ -135,6 +124,17 @@ bool applyRaw8N1(int fd, termios settings, speed_t speed, std::uint32_t baudRate
     return false;
   }
   return true;
+}
+
+std::string groupName(gid_t gid) {
+  std::vector<char> buffer(1024);
+  group entry{};
+  group* found = nullptr;
+  while (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+         buffer.size() < 65536) {
+    buffer.resize(buffer.size() * 2);
+  }
+  return found != nullptr ? std::string(found->gr_name) : std::string();
 }
 
 }  // namespace voltrix

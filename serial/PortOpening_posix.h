@@ -2,6 +2,7 @@
 // Taking a terminal device for a port: opening the node for exclusive use
 // and putting its line into raw 8N1, each failure told as a PortOpenFailure.
 
+#include <sys/types.h>
 #include <termios.h>
 
 #include <cstdint>
@@ -22,6 +23,9 @@ struct HeldNode {
 // Opens `path` as a terminal and keeps other openers out. On failure sets
 // the kind and what explains it in `failure`, and nothing stays open.
 bool openAndHoldNode(const std::string& path, HeldNode& node, PortOpenFailure& failure);
+
+// The name of the group `gid`; empty when the system knows none.
+std::string groupName(gid_t gid);
 
 // Gives up what openAndHoldNode took beyond the descriptor itself.
 void releaseNode(int fd, bool exclusive);
