@@ -53,7 +53,7 @@ wait_for() {
 }
 
 install_missing
-for file in "$build/app/voltrix" "$build/sim/zetak-sim" "$build/zetak-sample-image"; do
+for file in "$build/app/voltrix" "$build/sim/zetak-sim" "$build/sim/zetak-sample-image"; do
   [ -x "$file" ] || { echo "screenshot: $file is missing; build $build first" >&2; exit 1; }
 done
 
@@ -87,7 +87,7 @@ source "$root/scripts/demo-device.sh" "$build" --paced
 device_up=1
 
 cd "$work"
-"$build/zetak-sample-image" sysbin.bin
+"$build/sim/zetak-sample-image" sysbin.bin
 QT_QPA_PLATFORM=xcb "$build/app/voltrix" >"$work/voltrix.log" 2>&1 &
 app_pid=$!
 

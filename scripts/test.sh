@@ -22,7 +22,28 @@ run_suite() {
   ctest --test-dir "$dir" --output-on-failure --no-tests=error -j2
 }
 
+# The main job, as a user starts it: scripts/run.sh without a display, in a
+# fresh folder; it must end with a verified summary and the device's 'Z'.
+main_job() {
+  local work status=0
+  work="$(mktemp -d /tmp/voltrix-main-job.XXXXXX)"
+  echo "== main job: scripts/run.sh in $work"
+  env -u DISPLAY -u WAYLAND_DISPLAY VOLTRIX_DEMO_DIR="$work/demo" \
+    bash scripts/run.sh </dev/null >"$work/run.log" 2>&1 || status=$?
+  cat "$work/run.log"
+  if [ "$status" -ne 0 ] || ! grep -qE '^verified [0-9]+ segments' "$work/run.log" ||
+    ! grep -q "end-of-run byte 'Z'" "$work/run.log"; then
+    echo "test: the main job did not end with a verified run (exit $status)" >&2
+    exit 1
+  fi
+  echo "== main job: scripts/screenshot.sh"
+  bash scripts/screenshot.sh build "$work/dialog.png"
+  [ -s "$work/dialog.png" ] || { echo "test: screenshot.sh made no picture" >&2; exit 1; }
+  rm -rf "$work"
+}
+
 run_suite build
+main_job
 bash scripts/package.sh build  # packaging: the .deb files of this build, checked by lintian
 # The Windows build: cross-built with mingw-w64, its unit suites run under
 # Wine (a Wine prefix of the build folder's own).
