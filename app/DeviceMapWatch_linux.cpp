@@ -57,8 +57,19 @@ std::unique_ptr<DeviceMapWatch> watchDeviceMap() {
 }
 
 bool devicePresent(const std::string& devicePath) {
-  struct stat status {};
-  return !devicePath.empty() && ::stat(devicePath.c_str(), &status) == 0;
+  return deviceNodeIdentity(devicePath).has_value();
+}
+
+std::optional<DeviceNodeIdentity> deviceNodeIdentity(const std::string& devicePath) {
+  struct stat node {};
+  struct stat name {};
+  if (devicePath.empty() || ::stat(devicePath.c_str(), &node) != 0 ||
+      ::lstat(devicePath.c_str(), &name) != 0) {
+    return std::nullopt;
+  }
+  return DeviceNodeIdentity{static_cast<std::uint64_t>(node.st_rdev),
+                            static_cast<std::uint64_t>(node.st_ino),
+                            S_ISLNK(name.st_mode) ? static_cast<std::uint64_t>(name.st_ino) : 0};
 }
 
 }  // namespace voltrix

@@ -33,4 +33,10 @@ bool devicePresent(const std::string& devicePath) {
   return !devicePath.empty();
 }
 
+// Without a node to look at, an appearance is known from the map alone.
+std::optional<DeviceNodeIdentity> deviceNodeIdentity(const std::string& devicePath) {
+  if (devicePath.empty()) return std::nullopt;
+  return DeviceNodeIdentity{};
+}
+
 }  // namespace voltrix

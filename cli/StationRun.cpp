@@ -43,6 +43,10 @@ struct Slot {
   DeviceTarget target;
   std::unique_ptr<StationDevice> run;
   Clock::time_point appeared;
+  DeviceNodeIdentity identity;  // of the node when it appeared
+  // Seen away since it appeared (unplugged, or its run found the port gone):
+  // whatever comes next under its name is a new device.
+  bool gone = false;
   std::optional<Clock::time_point> retryAt;
   bool done() const { return run->finished() && !retryAt; }
 };
@@ -79,7 +83,8 @@ class Station {
   AttemptLog& log_;
   Doorbell doorbell_;
   std::vector<std::unique_ptr<Slot>> slots_;
-  // The ports flashed while watching; one leaves when it is unplugged.
+  // The ports flashed while watching; one leaves once it has been unplugged
+  // and its run is over, however short the gap before it came back.
   std::map<std::string, Slot*> watched_;
   std::unique_ptr<DeviceMapWatch> watch_;
   std::unique_ptr<DeviceMap> deviceMap_;
@@ -99,6 +104,7 @@ void Station::add(const DeviceTarget& target) {
   auto slot = std::make_unique<Slot>();
   slot->target = target;
   slot->appeared = Clock::now();
+  slot->identity = deviceNodeIdentity(target.port).value_or(DeviceNodeIdentity{});
   startAttempt(*slot);
   if (options_.watch) watched_[target.port] = slot.get();
   slots_.push_back(std::move(slot));
@@ -108,12 +114,21 @@ void Station::rescan() {
   lastScan_ = Clock::now();
   const MapTargets now = targetsOfMap(*deviceMap_, options_.labels);
   std::map<std::string, const DeviceTarget*> present;
+  std::map<std::string, DeviceNodeIdentity> identities;
   for (const DeviceTarget& target : now.targets) {
-    if (devicePresent(target.port)) present[target.port] = &target;
+    if (const auto identity = deviceNodeIdentity(target.port)) {
+      present[target.port] = &target;
+      identities[target.port] = *identity;
+    }
   }
-  // A flashed device that is gone may come back and be flashed again.
+  // A flashed device that is gone may come back and be flashed again: one
+  // missing now, or back as a node made anew since it appeared, was away.
+  for (auto& [port, slot] : watched_) {
+    const auto identity = identities.find(port);
+    if (identity == identities.end() || identity->second != slot->identity) slot->gone = true;
+  }
   for (auto it = watched_.begin(); it != watched_.end();) {
-    it = present.count(it->first) == 0 && it->second->done() ? watched_.erase(it) : std::next(it);
+    it = it->second->gone && it->second->done() ? watched_.erase(it) : std::next(it);
   }
   for (const auto& [port, target] : present) {
     if (watched_.count(port) == 0 && mayStartMore()) add(*target);
@@ -122,6 +137,7 @@ void Station::rescan() {
 
 void Station::settle(Slot& slot) {
   const StationDevice& device = *slot.run;
+  if (device.failure() == RunFailure::PortGone) slot.gone = true;
   log_.record({slot.target.name, device.summary(), device.startedAt(), device.endedAt()});
   const bool freshlyBusy = device.portWasBusy() && options_.watch && !cancelled_ &&
                            Clock::now() - slot.appeared < kBusyRetryWindow;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace voltrix::cli {
 
@@ -20,8 +21,8 @@ class TraceLogFile {
   // Unsynced: the record is whole in the file but may not be on the disk.
   enum class Append { Whole, NothingWritten, Torn, Unsynced };
 
-  TraceLogFile(Key, std::intptr_t handle, bool endsInsideLine)
-      : handle_(handle), endsInsideLine_(endsInsideLine) {}
+  TraceLogFile(Key, std::intptr_t handle, std::string path, bool endsInsideLine)
+      : handle_(handle), path_(std::move(path)), endsInsideLine_(endsInsideLine) {}
 
   ~TraceLogFile();
   TraceLogFile(const TraceLogFile&) = delete;
@@ -36,13 +37,16 @@ class TraceLogFile {
   // record that an earlier writer left torn.
   bool endsInsideLine() const { return endsInsideLine_; }
 
-  // Writes `bytes` at the end with one write, then syncs the data. Torn:
-  // some of it reached the file and the rest never will; the caller never
-  // writes the remainder, which would be a record's tail without its head.
+  // Writes `bytes` at the end with one write, then syncs the data. A write
+  // cut short (a full disk) is undone: the file is cut back to its length
+  // before it, and the result is NothingWritten. Torn: the piece could not be
+  // taken back (another writer appended after it); the caller never writes
+  // the remainder, which would be a record's tail without its head.
   Append append(const std::string& bytes, std::string& error);
 
  private:
   std::intptr_t handle_;
+  std::string path_;  // to cut back a short write where the handle cannot
   bool endsInsideLine_;
 };
 

@@ -31,6 +31,21 @@ bool lastByteIsNotLineBreak(int fd, off_t size) {
   return ::pread(fd, &last, 1, size - 1) == 1 && last != '\n';
 }
 
+// A record is whole in the log or absent: a strict JSON Lines reader fails
+// on the whole file for one torn line. The append left the offset just past
+// the piece it wrote; cut the file back to where the piece began, unless
+// another writer has appended since (its record must not be cut away).
+bool undoShortWrite(int fd, off_t written) {
+  const off_t end = ::lseek(fd, 0, SEEK_CUR);
+  struct stat info {};
+  if (end < written || ::fstat(fd, &info) != 0 || info.st_size != end) return false;
+  int result = -1;
+  do {
+    result = ::ftruncate(fd, end - written);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
 }  // namespace
 
 TraceLogFile::~TraceLogFile() {
@@ -62,7 +77,7 @@ std::unique_ptr<TraceLogFile> TraceLogFile::open(const std::string& path, std::s
   const FileDescriptor reader(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (reader) endsInsideLine = lastByteIsNotLineBreak(reader.get(), info.st_size);
   if (created) syncDirectoryOf(path);
-  return std::make_unique<TraceLogFile>(Key(), fd.release(), endsInsideLine);
+  return std::make_unique<TraceLogFile>(Key(), fd.release(), path, endsInsideLine);
 }
 
 TraceLogFile::Append TraceLogFile::append(const std::string& bytes, std::string& error) {
@@ -79,7 +94,8 @@ TraceLogFile::Append TraceLogFile::append(const std::string& bytes, std::string&
   if (static_cast<std::size_t>(written) != bytes.size()) {
     error = "the log took only " + std::to_string(written) + " of " + std::to_string(bytes.size()) +
             " bytes of a record (disk full?)";
-    return Append::Torn;
+    return undoShortWrite(fd, static_cast<off_t>(written)) ? Append::NothingWritten
+                                                           : Append::Torn;
   }
   if (::fdatasync(fd) != 0) {
     error = systemError("the log could not be written to the disk", errno);

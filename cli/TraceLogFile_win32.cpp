@@ -14,6 +14,23 @@ std::string systemError(const std::string& what) {
   return what + " (error " + std::to_string(::GetLastError()) + ")";
 }
 
+// A record is whole in the log or absent. The append-only handle cannot
+// set the file's end: a second handle cuts the file back to its length
+// before the short write, unless another writer has appended since.
+bool undoShortWrite(const std::string& path, HANDLE appender, LARGE_INTEGER before,
+                    DWORD written) {
+  LARGE_INTEGER after{};
+  if (!::GetFileSizeEx(appender, &after) || after.QuadPart != before.QuadPart + written) {
+    return false;
+  }
+  HANDLE cutter = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (cutter == INVALID_HANDLE_VALUE) return false;
+  const bool cut = ::SetFilePointerEx(cutter, before, nullptr, FILE_BEGIN) && ::SetEndOfFile(cutter);
+  ::CloseHandle(cutter);
+  return cut;
+}
+
 }  // namespace
 
 TraceLogFile::~TraceLogFile() {
@@ -46,21 +63,24 @@ std::unique_ptr<TraceLogFile> TraceLogFile::open(const std::string& path, std::s
     DWORD read = 0;
     endsInsideLine = ::ReadFile(file, &byte, 1, &read, &at) && read == 1 && byte != '\n';
   }
-  return std::make_unique<TraceLogFile>(Key(), reinterpret_cast<std::intptr_t>(file),
+  return std::make_unique<TraceLogFile>(Key(), reinterpret_cast<std::intptr_t>(file), path,
                                         endsInsideLine);
 }
 
 TraceLogFile::Append TraceLogFile::append(const std::string& bytes, std::string& error) {
+  LARGE_INTEGER before{};
+  const bool sized = ::GetFileSizeEx(handleOf(handle_), &before) != 0;
   DWORD written = 0;
-  if (!::WriteFile(handleOf(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                   nullptr)) {
-    error = systemError("cannot write to the log");
-    return written == 0 ? Append::NothingWritten : Append::Torn;
-  }
-  if (written != bytes.size()) {
-    error = "the log took only " + std::to_string(written) + " of " + std::to_string(bytes.size()) +
-            " bytes of a record (disk full?)";
-    return Append::Torn;
+  const bool wrote = ::WriteFile(handleOf(handle_), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                 &written, nullptr) != 0;
+  if (!wrote || written != bytes.size()) {
+    error = wrote ? "the log took only " + std::to_string(written) + " of " +
+                        std::to_string(bytes.size()) + " bytes of a record (disk full?)"
+                  : systemError("cannot write to the log");
+    if (written == 0) return Append::NothingWritten;
+    return sized && undoShortWrite(path_, handleOf(handle_), before, written)
+               ? Append::NothingWritten
+               : Append::Torn;
   }
   if (!::FlushFileBuffers(handleOf(handle_))) {
     error = systemError("the log could not be written to the disk");

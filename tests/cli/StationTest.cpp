@@ -164,6 +164,56 @@ TEST_F(Station, WatchFlashesEachDeviceThatAppearsOnce) {
   EXPECT_EQ(logRecords().size(), 3u);
 }
 
+// A device unplugged and plugged in again is a new device however short the
+// gap: after a run cut off by the unplug, and after a verified run.
+TEST_F(Station, AQuickReplugIsFlashedAgain) {
+  struct Case {
+    const char* name;
+    sim::FaultPlan fault;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"unplugged mid-flash", {sim::FaultKind::HangUp, sim::SimStep::WriteData, 2, {}}, 8},
+      {"replugged after a verified run", {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    devices.clear();
+    for (const char* stale : {"dosdevices/COM10", "serialcomm/VCP0", "station.jsonl"}) {
+      ::unlink(stale);
+    }
+    sim::SimConfig config;
+    config.fault = c.fault;
+    const bool hangsUp = c.fault.kind == sim::FaultKind::HangUp;
+    sim::ZetakSimulator& first = addDevice(config);
+    // The first device goes away (its run ended, or it hung up) and another
+    // takes its place under the same name at once.
+    std::thread replugging([&] {
+      const auto deadline = Clock::now() + std::chrono::seconds(20);
+      while (!(hangsUp ? first.hungUp() : first.endOfRunByte().has_value()) &&
+             Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      auto next = std::make_unique<sim::ZetakSimulator>();
+      EXPECT_TRUE(next->start());
+      const std::string port = next->devicePath();
+      devices.push_back(std::move(next));
+      EXPECT_EQ(::unlink("dosdevices/COM10"), 0);
+      EXPECT_EQ(::symlink(port.c_str(), "dosdevices/COM10"), 0);
+    });
+    const auto result = test::runProcess(
+        {VOLTRIX_CLI, "--watch", "--count", "2", "--log", dir.file("station.jsonl")},
+        environment(), std::chrono::seconds(30));
+    replugging.join();
+    EXPECT_FALSE(result.timedOut) << result.out;
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.out;
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_TRUE(holdsImage(*devices[1]));
+    EXPECT_EQ(devices[1]->endOfRunByte(), std::optional<std::uint8_t>(kVerified));
+    EXPECT_EQ(logRecords().size(), 2u);
+  }
+}
+
 TEST_F(Station, CtrlCWhileWatchingCancelsTheRunAndPrintsTheTable) {
   sim::SimConfig mute;
   mute.fault = {sim::FaultKind::Silence, sim::SimStep::Sync, 1, {}};
