@@ -119,7 +119,7 @@ TEST(StationDisplay, IntoAPipeEachChangeOnceUnderItsPort) {
   StationDevice a({"/dev/ttyA", "", "left", 0}, image, {}, doorbell);
   StationDevice b({"/dev/ttyB", "", "/dev/ttyB", 0}, image, {}, doorbell);
   StationDisplay display(out, 0);
-  display.show({&a, &b});  // nothing to say yet
+  display.show({&a, &b}, {});  // nothing to say yet
   display.note(b, "first\nsecond");
   std::rewind(out);
   char text[256] = {};
@@ -136,8 +136,8 @@ TEST(StationDisplay, OnATerminalTheBlockIsRedrawnInPlaceWithinItsWidth) {
   StationDevice a({"/dev/ttyA", "", "left", 0}, image, {}, doorbell);
   StationDevice b({"/dev/ttyB", "", "right", 0}, image, {}, doorbell);
   StationDisplay display(out, 30);
-  display.show({&a, &b});
-  display.show({&a, &b});
+  display.show({&a, &b}, {});
+  display.show({&a, &b}, {});
   std::rewind(out);
   char text[512] = {};
   const std::string shown(text, std::fread(text, 1, sizeof text - 1, out));

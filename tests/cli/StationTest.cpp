@@ -114,7 +114,10 @@ TEST_F(Station, OneBadReadBackAmongFourFailsThatDeviceAlone) {
       return line->rfind(device->devicePath() + ": ", 0) == 0;
     })) << *line;
   }
-  EXPECT_TRUE(contains(result.out, "Incorrect in verifying the read-write data! (exit 9)"));
+  EXPECT_TRUE(contains(result.out,
+                       "read-back differs from the image, segment 1 at 0x0000A400 "
+                       "(Incorrect in verifying the read-write data!) (exit 9)"))
+      << result.out;
   const auto records = logRecords();
   ASSERT_EQ(records.size(), 4u);
   const auto failed = std::count_if(records.begin(), records.end(), [](const std::string& record) {
@@ -174,7 +177,8 @@ TEST_F(Station, CtrlCWhileWatchingCancelsTheRunAndPrintsTheTable) {
                          if (contains(out, "Request for downloading")) ::kill(pid, SIGINT);
                        });
   EXPECT_EQ(result.exitCode, 11) << result.out;
-  EXPECT_TRUE(contains(result.out, "Download cancelled! (exit 11)")) << result.out;
+  EXPECT_TRUE(contains(result.out, "(Download cancelled!) (exit 11)")) << result.out;
+  EXPECT_TRUE(contains(result.out, "station cancelled by the operator")) << result.out;
 }
 
 TEST_F(Station, APortHeldRightAfterItAppearedIsTriedAgain) {
@@ -219,7 +223,9 @@ TEST_F(Station, WhatStopsTheWholeCallReadsAsWithOneDevice) {
   ASSERT_EQ(::unlink("sysbin.bin"), 0);
   result = cli(portArguments());
   EXPECT_EQ(result.exitCode, 3) << result.out;
-  EXPECT_TRUE(contains(result.out, "refused: System file can't be found (exit 3), nothing sent"))
+  EXPECT_TRUE(contains(result.out,
+                       "refused: the image cannot be opened (System file can't be found) (exit 3), "
+                       "nothing sent"))
       << result.out;
   for (const auto& device : devices) EXPECT_TRUE(device->bytesFromHost().empty());
 }
