@@ -95,7 +95,7 @@ class Station {
   std::unique_ptr<DeviceMap> deviceMap_;
   Clock::time_point lastScan_{};
   Clock::time_point lastDrawn_{};
-  bool redrawDue_ = false;
+  bool redrawDue_ = true;  // a watching station says at once that it waits
   bool cancelled_ = false;
   Clock::time_point traceOrigin_;
 };
@@ -141,17 +141,22 @@ void Station::rescan() {
 
 void Station::settle(Slot& slot) {
   StationDevice& device = *slot.run;
-  const bool freshlyBusy = device.portWasBusy() && options_.watch && !cancelled_ &&
-                           Clock::now() - slot.appeared < kBusyRetryWindow;
+  const bool freshlyBusy =
+      device.portWasBusy() && options_.watch && Clock::now() - slot.appeared < kBusyRetryWindow;
   if (freshlyBusy) {
     // Not an attempt of its own: no record, and no run folder left behind.
     device.dropRunFolder();
-    slot.retryAt = Clock::now() + kBusyRetryPause;
-    const std::string note =
-        "port busy, trying again (attempt " + std::to_string(slot.attempts + 1) + ")";
-    device.setWaitingNote(note);
-    if (!display_.redrawsInPlace()) display_.note(device, note);
-    return;
+    if (cancelled_) {
+      // The retry the cancel stopped: the attempt ends as cancelled.
+      device.endAsCancelled();
+    } else {
+      slot.retryAt = Clock::now() + kBusyRetryPause;
+      const std::string note =
+          "port busy, trying again (attempt " + std::to_string(slot.attempts + 1) + ")";
+      device.setWaitingNote(note);
+      if (!display_.redrawsInPlace()) display_.note(device, note);
+      return;
+    }
   }
   log_.record({slot.target.slot, device.summary(), device.startedAt(), device.endedAt()});
   if (!device.hints().empty()) display_.note(device, device.hints());
