@@ -65,7 +65,10 @@ TEST_F(Station, OneBadReadBackAmongFourFailsThatDeviceAlone) {
   const auto records = logRecords();
   ASSERT_EQ(records.size(), 4u);
   const auto failed = std::count_if(records.begin(), records.end(), [](const std::string& record) {
-    return contains(record, "\"result\":\"failed on ") && contains(record, "\"exit_code\":9");
+    return contains(record, "\"result\":\"failed on ") && contains(record, "\"exit_code\":9") &&
+           contains(record, "\"failure_kind\":\"read_back_mismatch\"") &&
+           contains(record, "\"failed_segment\":1,\"failed_address\":\"0x0000A400\"") &&
+           contains(record, "/voltrix-run-");
   });
   EXPECT_EQ(failed, 1);
 }
