@@ -33,7 +33,6 @@ class ConsoleDisplay {
   void note(const std::string& text);
   // The status text as the dialog would show it now.
   const std::string& statusText() const { return display_.statusText(); }
-  const RunProgress& progress() const { return progress_; }
 
  private:
   void drawInteractive();
