@@ -32,6 +32,17 @@ void AttemptLog::record(const Attempt& attempt) {
   record.bytes = attempt.summary.bytes;
   record.seconds = attempt.summary.seconds;
   record.exitCode = attempt.summary.exitCode;
+  record.label = attempt.summary.label;
+  record.failureKind = attempt.summary.failureKind;
+  record.failedSegment = attempt.summary.failedSegment;
+  if (record.failedSegment > 0) {
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%08X",
+                  static_cast<unsigned>(attempt.summary.failedAddress));
+    record.failedAddress = address;
+  }
+  record.hint = attempt.summary.hint;
+  record.runFolder = attempt.summary.runFolder;
   if (std::string error; !log_->append(record, &error)) {
     std::fprintf(stderr, "voltrix-cli: the log record of %s was not written: %s\n",
                  record.port.c_str(), error.c_str());

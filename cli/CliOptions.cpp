@@ -107,6 +107,8 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
       options.output = CliOptions::Output::Quiet;
     } else if (arg == "--json") {
       options.output = CliOptions::Output::Json;
+    } else if (arg == "--verbose" || arg == "-v") {
+      options.verbose = true;
     } else {
       return usageError("unknown option '" + arg + "'");
     }
@@ -152,6 +154,7 @@ void printUsage(std::FILE* out) {
       "                     (default 5; more for a device with slow flash)\n"
       "  -q, --quiet        print only the summary line at the end\n"
       "  --json             print only the summary, as one JSON object\n"
+      "  -v, --verbose      trace every byte sent and received on standard error\n"
       "  --list [FILE]      list the segments of an image (default sysbin.bin)\n"
       "  --help             show this help\n"
       "  --version          show the version\n"

@@ -25,6 +25,7 @@ struct CliOptions {
   // What the run prints: the status texts and the summary line, only the
   // summary line, or only the summary as one JSON object.
   enum class Output { Normal, Quiet, Json } output = Output::Normal;
+  bool verbose = false;  // a protocol trace on standard error
 
   // Whether the run takes several devices side by side (or waits for them)
   // instead of the one device the dialog would use.

@@ -21,6 +21,7 @@ std::string fitToColumns(const std::string& text, int columns) {
 
 void ConsoleDisplay::show(const WorkerMessage& message, DownloadState& state, std::time_t now) {
   display_.apply(message, state, now);
+  progress_.see(message, state);
   if (out_ == nullptr) return;
   if (columns_ > 0) {
     drawInteractive();
@@ -39,7 +40,7 @@ void ConsoleDisplay::drawInteractive() {
   const int barWidth = std::clamp((room - 8) / 3, 0, 30);
   std::string line;
   if (barWidth >= 5) {
-    const int filled = display_.progressPosition() * barWidth / 100;
+    const int filled = progress_.percent() * barWidth / 100;
     // Appended piece by piece: GCC 12 at -O3 warns falsely about a chain of
     // string additions.
     line.append(1, '[');
@@ -47,9 +48,14 @@ void ConsoleDisplay::drawInteractive() {
     line.append(static_cast<std::size_t>(barWidth - filled), '.');
     line.append("] ");
   }
-  char percent[8];
-  std::snprintf(percent, sizeof percent, "%3d%%  ", display_.progressPosition());
-  line += percent;
+  char figures[64];
+  std::snprintf(figures, sizeof figures, "%3d%%  ", progress_.percent());
+  line += figures;
+  if (progress_.segment() > 0) {
+    std::snprintf(figures, sizeof figures, "%d/%d 0x%08X  ", progress_.segment(),
+                  progress_.segmentCount(), static_cast<unsigned>(progress_.address()));
+    line += figures;
+  }
   line += display_.statusText();
   // Clear to the end of the line: the new text may be shorter than the old.
   std::fprintf(out_, "\r%s\033[K", fitToColumns(line, room).c_str());

@@ -1,14 +1,17 @@
 #pragma once
 // Shows a run on the console with the dialog's own status texts: on a
-// terminal one line that is rewritten in place, with a progress bar, never
-// wider than the terminal (a wrapped line could not be rewritten); into a
-// pipe or file one plain line per change of the status text.
+// terminal one line that is rewritten in place, with one progress bar over
+// the whole image, the overall percentage, the segment under way and its
+// address, never wider than the terminal (a wrapped line could not be
+// rewritten); into a pipe or file one plain line per change of the status
+// text.
 
 #include <cstdio>
 #include <ctime>
 #include <string>
 
 #include "app/StatusDisplay.h"
+#include "cli/RunProgress.h"
 
 namespace voltrix::cli {
 
@@ -37,6 +40,7 @@ class ConsoleDisplay {
   std::FILE* out_;
   int columns_;
   StatusDisplay display_;
+  RunProgress progress_;
   std::string lastPrinted_;
   bool lineOpen_ = false;
 };

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "app/ThreadWorkerLauncher.h"
 #include "cli/AttemptLog.h"
 #include "cli/ConsoleDisplay.h"
+#include "cli/ConsoleTrace.h"
 #include "cli/ExitCodes.h"
 #include "cli/Hints.h"
 #include "cli/HostSystem.h"
@@ -36,15 +38,16 @@ class PortOptionDeviceMap final : public DeviceMap {
   }
 };
 
+// A message box's text is an error text: it goes where the notes go.
 class ConsoleBoxes final : public MessageBoxPresenter {
  public:
-  explicit ConsoleBoxes(ConsoleDisplay& display) : display_(display) {}
+  explicit ConsoleBoxes(std::function<void(const std::string&)> note) : note_(std::move(note)) {}
   void showMessageBox(const char* text, const char* caption) override {
-    display_.note(std::string(caption != nullptr ? caption : "voltrix-cli") + " " + text);
+    note_(std::string(caption != nullptr ? caption : "voltrix-cli") + " " + text);
   }
 
  private:
-  ConsoleDisplay& display_;
+  std::function<void(const std::string&)> note_;
 };
 
 // The device node a run used or would have used.
@@ -72,19 +75,34 @@ int runDownload(const CliOptions& options) {
   }
   const auto started = std::chrono::steady_clock::now();
   const auto startedAt = std::chrono::system_clock::now();
-  // Only the normal output shows the run as it goes.
-  ConsoleDisplay display(options.output == CliOptions::Output::Normal ? stdout : nullptr,
-                         redrawableTerminalColumns());
+  // Results go to standard output, everything else to standard error. Only
+  // the normal output shows the run as it goes; a trace's lines would tear
+  // a line redrawn in place, so with one the run is shown in plain lines.
+  const bool normal = options.output == CliOptions::Output::Normal;
+  ConsoleDisplay display(normal ? stderr : nullptr,
+                         options.verbose ? 0 : redrawableTerminalColumns());
+  // Error texts and hints: on standard error unless only the summary line
+  // is wanted.
+  const auto note = [&](const std::string& text) {
+    if (text.empty()) return;
+    if (normal) {
+      display.note(text);
+    } else if (options.output == CliOptions::Output::Json) {
+      std::fprintf(stderr, "%s\n", text.c_str());
+      std::fflush(stderr);
+    }
+  };
 
   DownloadState state;
   state.setDefaults();
   const LinkTimings timings = linkTimingsFor(options);
   auto resolver = options.port ? fixedDeviceResolver(*options.port) : systemComResolver();
   auto link = std::make_shared<SerialLinkPhases>(resolver, timings);
+  if (options.verbose) link->setTrace(std::make_shared<ConsoleTrace>(stderr, std::string()));
   auto queue = std::make_shared<MessageQueue>();
   std::unique_ptr<DeviceMap> deviceMap =
       options.port ? std::make_unique<PortOptionDeviceMap>() : systemDeviceMap();
-  ConsoleBoxes boxes(display);
+  ConsoleBoxes boxes(note);
   ThreadWorkerLauncher launcher;
   DownloadCommand command(state, *deviceMap, boxes, launcher, queue, link);
 
@@ -108,10 +126,10 @@ int runDownload(const CliOptions& options) {
   }
   if (const Refusal refusal = command.OnDownload(); refusal != Refusal::None) {
     const std::string hint = hintForRefusal(refusal, state);
-    if (!hint.empty()) display.note(hint);
-    summary.result = RunSummary::Result::Refused;
-    summary.failure = refusalText(refusal);
-    return finish(exitCodeFor(refusal));
+    note(hint);
+    summarizeRefusal(summary, refusal);
+    addHint(summary, hint);
+    return finish(summary.exitCode);
   }
   summary.segmentsInImage = state.segmentCount;
 
@@ -137,16 +155,19 @@ int runDownload(const CliOptions& options) {
   }
   launcher.joinAll();
   if (failure == RunFailure::PortOpen) {
+    std::string mapValue;
     if (!options.port) {
-      display.note(describeDeviceMapValue(command.registryValue(), command.registryPort()));
+      mapValue = describeDeviceMapValue(command.registryValue(), command.registryPort());
     }
-    display.note(hintForPort(link->openFailures()));
+    const std::string hint = hintForPort(link->openFailures());
+    note(mapValue);
+    note(hint);
+    addHint(summary, mapValue);
+    addHint(summary, hint);
   }
-  if (failure != RunFailure::None) {
-    if (const std::string kept = describeKeptFiles(state); !kept.empty()) display.note(kept);
-  }
+  if (failure != RunFailure::None) note(describeKeptFiles(state));
   const int exitCode = exitCodeOfRun(failure, state);
-  summarizeRun(summary, exitCode, failure, verified);
+  summarizeRun(summary, exitCode, failure, verified, state, link->openFailures().failure());
   finish(exitCode);
   if (log.enabled()) {
     log.record({usbSlotOf(summary.port), summary, startedAt, std::chrono::system_clock::now()});

@@ -11,7 +11,8 @@ namespace voltrix::cli {
 // gets the very bytes printed, line ends unchanged.
 void prepareStandardOutput();
 
-// The width in columns of the terminal on standard output when a line can be
+// The width in columns of the terminal on standard error (where a run is
+// shown as it goes) when a line can be
 // redrawn in place there; 0 for a pipe, a file or a terminal that knows no
 // escape sequences (TERM=dumb or unset).
 int redrawableTerminalColumns();

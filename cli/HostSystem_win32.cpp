@@ -13,9 +13,10 @@ namespace voltrix::cli {
 
 namespace {
 
-// The console behind standard output; null for a pipe, a file or none.
-HANDLE outputConsole() {
-  const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+// The console behind standard output or error; null for a pipe, a file or
+// none.
+HANDLE consoleOf(DWORD stream) {
+  const HANDLE output = ::GetStdHandle(stream);
   DWORD mode = 0;
   if (output == nullptr || output == INVALID_HANDLE_VALUE || !::GetConsoleMode(output, &mode)) {
     return nullptr;
@@ -77,7 +78,9 @@ class ConsoleSettings {
 void prepareStandardOutput() {
   // The texts are UTF-8 whatever the console's own code page; a file gets
   // them unchanged whatever the console shows.
-  if (outputConsole() != nullptr) ConsoleSettings::ofThisProgram().showUtf8();
+  if (consoleOf(STD_OUTPUT_HANDLE) != nullptr || consoleOf(STD_ERROR_HANDLE) != nullptr) {
+    ConsoleSettings::ofThisProgram().showUtf8();
+  }
   // Text mode would add a CR before every LF written to a file or a pipe.
   std::fflush(stdout);
   std::fflush(stderr);
@@ -86,7 +89,8 @@ void prepareStandardOutput() {
 }
 
 int redrawableTerminalColumns() {
-  const HANDLE console = outputConsole();
+  // The run is shown on standard error; standard output holds the results.
+  const HANDLE console = consoleOf(STD_ERROR_HANDLE);
   if (console == nullptr) return 0;
   // The line is redrawn with an erase-to-end sequence: a console that cannot
   // take escape sequences (before Windows 10) gets plain lines instead.

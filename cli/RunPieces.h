@@ -9,6 +9,7 @@
 #include "cli/CliOptions.h"
 #include "cli/RunSummary.h"
 #include "engine/DownloadState.h"
+#include "engine/Refusal.h"
 #include "engine/RunFailure.h"
 #include "serial/LinkSession.h"
 #include "serial/ProtocolConstants.h"
@@ -26,8 +27,18 @@ std::string hintForPort(const OpenFailureRecord& failures);
 // success.
 int exitCodeOfRun(RunFailure failure, const DownloadState& state);
 
-// Fills result, failure, segments and bytes of `summary` for a finished run.
+// Fills result, failure (its system text, kind and English words), the
+// segment it happened in, the kept run folder, segments and bytes of
+// `summary` for a finished run; `state` is the run's, read once the worker
+// has ended. `openFailure` tells a port that would not open apart.
 void summarizeRun(RunSummary& summary, int exitCode, RunFailure failure,
-                  const VerifiedSegments& verified);
+                  const VerifiedSegments& verified, const DownloadState& state,
+                  OpenFailure openFailure);
+
+// Fills result, failure, kind and exit code of `summary` for a refused run.
+void summarizeRefusal(RunSummary& summary, Refusal refusal);
+
+// Adds a line to a summary's hint.
+void addHint(RunSummary& summary, const std::string& line);
 
 }  // namespace voltrix::cli

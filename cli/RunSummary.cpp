@@ -41,7 +41,30 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+std::string textOrNull(const std::string& text) {
+  return text.empty() ? std::string("null") : jsonString(text);
+}
+
 }  // namespace
+
+std::string failedPlace(const RunSummary& summary) {
+  if (summary.failedSegment < 1) return {};
+  char place[64];
+  std::snprintf(place, sizeof place, "segment %d at 0x%08X", summary.failedSegment,
+                static_cast<unsigned>(summary.failedAddress));
+  return place;
+}
+
+// The English words first, then the system's own text in brackets.
+std::string describeFailure(const RunSummary& summary) {
+  const std::string system = trimmed(summary.failure);
+  std::string words = summary.failureEnglish;
+  if (const std::string place = failedPlace(summary); !place.empty()) {
+    words += (words.empty() ? "" : ", ") + place;
+  }
+  if (words.empty()) return system;
+  return system.empty() ? words : words + " (" + system + ")";
+}
 
 std::string summaryLine(const RunSummary& summary) {
   const std::string verified =
@@ -51,12 +74,12 @@ std::string summaryLine(const RunSummary& summary) {
       return "verified " + verified + ", on " + onPort(summary.port) + " in " +
              secondsText(summary.seconds);
     case RunSummary::Result::Failed:
-      return "failed on " + onPort(summary.port) + ": " + trimmed(summary.failure) + " (exit " +
+      return "failed on " + onPort(summary.port) + ": " + describeFailure(summary) + " (exit " +
              std::to_string(summary.exitCode) + "), " + std::to_string(summary.segments) + " of " +
              plural(summary.segmentsInImage, "segment") + " verified, " +
              std::to_string(summary.bytes) + " bytes, in " + secondsText(summary.seconds);
     case RunSummary::Result::Refused:
-      return "refused: " + trimmed(summary.failure) + " (exit " + std::to_string(summary.exitCode) +
+      return "refused: " + describeFailure(summary) + " (exit " + std::to_string(summary.exitCode) +
              "), nothing sent";
   }
   return {};
@@ -74,8 +97,22 @@ std::string summaryJson(const RunSummary& summary) {
   json += ",\"seconds\":" + std::string(seconds);
   json += ",\"failure\":" +
           (summary.failure.empty() ? std::string("null") : jsonString(trimmed(summary.failure)));
-  json += ",\"status\":" + jsonString(summary.status) + "}";
-  return json;
+  json += ",\"status\":" + jsonString(summary.status);
+  json += ",\"failure_kind\":" + textOrNull(summary.failureKind);
+  json += ",\"failed_segment\":" +
+          (summary.failedSegment < 1 ? std::string("null") : std::to_string(summary.failedSegment));
+  char address[16];
+  std::snprintf(address, sizeof address, "0x%08X", static_cast<unsigned>(summary.failedAddress));
+  json += ",\"failed_address\":" +
+          (summary.failedSegment < 1 ? std::string("null") : jsonString(address));
+  json += ",\"hint\":" + textOrNull(summary.hint);
+  json += ",\"run_folder\":" + textOrNull(summary.runFolder);
+  if (summary.inStation) {
+    json += ",\"slot\":" + textOrNull(summary.slot);
+    json += ",\"label\":" + textOrNull(summary.label);
+    json += std::string(",\"station_cancelled\":") + (summary.stationCancelled ? "true" : "false");
+  }
+  return json + "}";
 }
 
 void VerifiedSegments::see(const WorkerMessage& message) {

@@ -20,7 +20,30 @@ struct RunSummary {
   double seconds = 0;
   std::string failure;  // what failed, in the system's own words
   std::string status;   // the last status text
+  // What failed, for scripts and in English (see FailureKind.h); empty when
+  // nothing failed.
+  std::string failureKind;
+  std::string failureEnglish;
+  // Where it failed: the segment (counted from 1) and its load address; 0
+  // when the failure belongs to no segment.
+  int failedSegment = 0;
+  std::uint32_t failedAddress = 0;
+  std::string hint;       // what to do about it, one line each; may be empty
+  std::string runFolder;  // the folder a failed run kept, absolute; may be empty
+  // A device of a station run: its USB path and the operator's label, and
+  // whether the operator cancelled the station.
+  bool inStation = false;
+  std::string slot;
+  std::string label;
+  bool stationCancelled = false;
 };
+
+// "segment 2 at 0x00014000", or empty when the summary names no segment.
+std::string failedPlace(const RunSummary& summary);
+// What failed: the English words and the place first, the system's own text
+// after them in brackets ("read-back differs from the image, segment 2 at
+// 0x00014000 (Incorrect in verifying the read-write data!)").
+std::string describeFailure(const RunSummary& summary);
 
 std::string summaryLine(const RunSummary& summary);
 std::string summaryJson(const RunSummary& summary);

@@ -1,11 +1,13 @@
 #include "cli/StationDevice.h"
 
 #include "cli/ExitCodes.h"
+#include "cli/FailureKind.h"
 #include "cli/Hints.h"
 #include "cli/RunPieces.h"
 #include "engine/DownloadWorker.h"
 #include "engine/Refusal.h"
 #include "engine/RunPreparation.h"
+#include "engine/SystemTexts.h"
 #include "serial/ComResolver.h"
 
 namespace voltrix::cli {
@@ -40,14 +42,23 @@ std::shared_ptr<const ComResolver> resolverFor(const DeviceTarget& target) {
 }  // namespace
 
 StationDevice::StationDevice(DeviceTarget target, std::shared_ptr<const StationImage> image,
-                             LinkTimings timings, Doorbell& doorbell)
+                             LinkTimings timings, Doorbell& doorbell,
+                             std::shared_ptr<ProtocolTrace> trace)
     : target_(std::move(target)),
       image_(std::move(image)),
       link_(resolverFor(target_), timings),
       sink_(doorbell) {
   state_.setDefaults();
+  // An error shown before the worker names the image (a run folder that
+  // cannot be made, a cancel before the start) still names it.
+  state_.imageName = texts::kImageFileName;
+  if (trace) link_.setTrace(std::move(trace));
   summary_.port = target_.port;
   summary_.segmentsInImage = image_->segmentCount;
+  summary_.inStation = true;
+  summary_.slot = target_.slot;
+  // The name is the operator's label unless it is the slot or port itself.
+  if (target_.name != target_.slot && target_.name != target_.port) summary_.label = target_.name;
 }
 
 StationDevice::~StationDevice() {
@@ -55,9 +66,9 @@ StationDevice::~StationDevice() {
   state_.cancelRequested = true;
 }
 
-void StationDevice::start() {
-  started_ = std::chrono::steady_clock::now();
-  startedAt_ = std::chrono::system_clock::now();
+void StationDevice::start(const StationDevice* earlier) {
+  started_ = earlier != nullptr ? earlier->started_ : std::chrono::steady_clock::now();
+  startedAt_ = earlier != nullptr ? earlier->startedAt_ : std::chrono::system_clock::now();
   if (!provisionRun(*image_, state_)) {
     failure_ = RunFailure::FileOpening;
     display_.apply(failureMessage(failure_), state_, std::time(nullptr));
@@ -74,12 +85,33 @@ void StationDevice::start() {
     discardRunFolder(state_);
     state_.busy = BusyState::Idle;
     summary_.failure = refusalText(Refusal::WorkerNotStarted);
+    const FailureKind kind = failureKindOf(Refusal::WorkerNotStarted);
+    summary_.failureKind = kind.id;
+    summary_.failureEnglish = kind.english;
     finish(kExitInternal);
   }
 }
 
+void StationDevice::dropRunFolder() {
+  discardRunFolder(state_);
+  summary_.runFolder.clear();
+  hints_.clear();
+}
+
+void StationDevice::endAsCancelled() {
+  waitingNote_.clear();
+  failure_ = RunFailure::Cancelled;
+  display_.apply(failureMessage(failure_), state_, std::time(nullptr));
+  summary_.hint.clear();
+  finish(kExitCancelled);
+  // The cancel came between attempts, in no segment.
+  summary_.failedSegment = 0;
+  summary_.failedAddress = 0;
+}
+
 void StationDevice::handle(const WorkerMessage& message, std::time_t now) {
   display_.apply(message, state_, now);
+  progress_.see(message, state_);
   verified_.see(message);
   if (failure_ == RunFailure::None) failure_ = message.failure;
 }
@@ -104,13 +136,15 @@ bool StationDevice::pump(std::time_t now) {
 void StationDevice::finish(int exitCode) {
   finished_ = true;
   endedAt_ = std::chrono::system_clock::now();
-  summarizeRun(summary_, exitCode, failure_, verified_);
+  summarizeRun(summary_, exitCode, failure_, verified_, state_, link_.openFailures().failure());
   summary_.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   summary_.status = display_.statusText();
+  portBusy_ = false;
   if (failure_ == RunFailure::PortOpen) {
     portBusy_ = link_.openFailures().failure() == OpenFailure::PortBusy;
     hints_ = hintForPort(link_.openFailures());
+    addHint(summary_, hints_);
   }
   if (failure_ != RunFailure::None) {
     const std::string kept = describeKeptFiles(state_);

@@ -14,6 +14,7 @@
 
 #include "app/StatusDisplay.h"
 #include "app/ThreadWorkerLauncher.h"
+#include "cli/RunProgress.h"
 #include "cli/RunSummary.h"
 #include "cli/StationImage.h"
 #include "engine/MessageQueue.h"
@@ -45,23 +46,36 @@ struct DeviceTarget {
 
 class StationDevice {
  public:
+  // `trace`, when given, sees every byte of the device's runs.
   StationDevice(DeviceTarget target, std::shared_ptr<const StationImage> image, LinkTimings timings,
-                Doorbell& doorbell);
+                Doorbell& doorbell, std::shared_ptr<ProtocolTrace> trace = nullptr);
   ~StationDevice();
   StationDevice(const StationDevice&) = delete;
   StationDevice& operator=(const StationDevice&) = delete;
 
   // Starts the run; when it cannot start, the device is finished at once.
-  void start();
+  // A run that takes over from an earlier attempt on the same device (a
+  // busy port tried again) counts from that attempt's start: it is one
+  // attempt for the table and the log.
+  void start(const StationDevice* earlier = nullptr);
   void cancel() { state_.cancelRequested = true; }
+  // A finished attempt that will be tried again leaves no run folder behind.
+  void dropRunFolder();
+  // A finished attempt whose retry the operator cancelled ends as cancelled.
+  void endAsCancelled();
+  // What the line shows instead of the status text while the device waits
+  // for its port to be tried again; empty otherwise.
+  void setWaitingNote(std::string note) { waitingNote_ = std::move(note); }
+  const std::string& waitingNote() const { return waitingNote_; }
   // Takes the worker's messages; true when the device's line changed.
   bool pump(std::time_t now);
   bool finished() const { return finished_; }
 
   const DeviceTarget& target() const { return target_; }
   const std::string& statusText() const { return display_.statusText(); }
-  int progress() const { return display_.progressPosition(); }
-  int segmentNow() const { return state_.cursor; }
+  // Over the whole image, written and read back.
+  int progress() const { return progress_.percent(); }
+  int segmentNow() const { return progress_.segment(); }
   int segmentCount() const { return image_->segmentCount; }
   std::uint64_t bytesVerified() const { return verified_.bytes(); }
   // Once finished: how it ended, and the lines that say what to do.
@@ -94,6 +108,8 @@ class StationDevice {
   RingingQueue sink_;
   StatusDisplay display_;
   VerifiedSegments verified_;
+  RunProgress progress_;
+  std::string waitingNote_;
   RunFailure failure_ = RunFailure::None;
   RunSummary summary_;
   std::string hints_;

@@ -17,6 +17,15 @@ std::string prefixOf(const StationDevice& device) {
   return (device.target().port.empty() ? device.target().name : device.target().port) + ": ";
 }
 
+// "PASS (exit 0)" or "FAIL (exit 9)" once the device is through; empty
+// before, and while its port waits to be tried again.
+std::string verdictOf(const StationDevice& device) {
+  if (!device.finished() || !device.waitingNote().empty()) return {};
+  const bool passed = device.summary().result == RunSummary::Result::Verified;
+  return std::string(passed ? "PASS" : "FAIL") + " (exit " +
+         std::to_string(device.summary().exitCode) + ")";
+}
+
 }  // namespace
 
 std::string StationDisplay::lineOf(const StationDevice& device, std::size_t nameWidth,
@@ -38,8 +47,16 @@ std::string StationDisplay::lineOf(const StationDevice& device, std::size_t name
   std::snprintf(figures, sizeof figures, "%8llu B  ",
                 static_cast<unsigned long long>(device.bytesVerified()));
   line.append(figures);
-  line.append(device.statusText());
-  return line;
+  // The verdict stays in sight: the status text is cut first.
+  std::string verdict = verdictOf(device);
+  if (!verdict.empty()) verdict.insert(0, "  ");
+  const int room = columns_ - 1 - static_cast<int>(verdict.size());
+  return fitToColumns(fitToColumns(line + statusOf(device), std::max(room, 0)) + verdict,
+                      columns_ - 1);
+}
+
+std::string StationDisplay::statusOf(const StationDevice& device) {
+  return device.waitingNote().empty() ? device.statusText() : device.waitingNote();
 }
 
 void StationDisplay::clearBlock() {
@@ -47,16 +64,28 @@ void StationDisplay::clearBlock() {
   linesDrawn_ = 0;
 }
 
-void StationDisplay::show(const std::vector<const StationDevice*>& devices) {
+void StationDisplay::show(const std::vector<const StationDevice*>& devices,
+                          const std::string& waiting) {
   if (out_ == nullptr) return;
   if (columns_ <= 0) {
     lastPrinted_.resize(std::max(lastPrinted_.size(), devices.size()));
     for (std::size_t i = 0; i < devices.size(); ++i) {
-      const std::string& text = devices[i]->statusText();
+      const StationDevice& device = *devices[i];
+      std::string text = device.statusText();
+      // Once a device is through, its verdict is its last line.
+      const std::string verdict = verdictOf(device);
+      if (!verdict.empty()) text = verdict;
       if (text.empty() || text == lastPrinted_[i]) continue;
+      if (!verdict.empty() && !device.statusText().empty() &&
+          lastPrinted_[i] != device.statusText()) {
+        // The status text that came with the end goes first.
+        std::fprintf(out_, "%s%s\n", prefixOf(device).c_str(), device.statusText().c_str());
+      }
       lastPrinted_[i] = text;
-      std::fprintf(out_, "%s%s\n", prefixOf(*devices[i]).c_str(), text.c_str());
+      std::fprintf(out_, "%s%s\n", prefixOf(device).c_str(), text.c_str());
     }
+    if (!waiting.empty() && waiting != lastWaiting_) std::fprintf(out_, "%s\n", waiting.c_str());
+    lastWaiting_ = waiting;
     std::fflush(out_);
     return;
   }
@@ -71,12 +100,20 @@ void StationDisplay::show(const std::vector<const StationDevice*>& devices) {
   for (const StationDevice* device : devices) {
     // The last column stays free: some terminals wrap as soon as it is written.
     block.append("\r");
-    block.append(fitToColumns(lineOf(*device, nameWidth, portWidth), columns_ - 1));
+    block.append(lineOf(*device, nameWidth, portWidth));
     block.append("\033[K\n");
   }
+  if (!waiting.empty()) {
+    block.append("\r");
+    block.append(fitToColumns(waiting, columns_ - 1));
+    block.append("\033[K\n");
+  }
+  // A waiting line that went leaves its row empty below the block.
+  if (waiting.empty() && !lastWaiting_.empty()) block.append("\r\033[K");
+  lastWaiting_ = waiting;
   std::fputs(block.c_str(), out_);
   std::fflush(out_);
-  linesDrawn_ = static_cast<int>(devices.size());
+  linesDrawn_ = static_cast<int>(devices.size()) + (waiting.empty() ? 0 : 1);
 }
 
 void StationDisplay::note(const StationDevice& device, const std::string& text) {

@@ -1,10 +1,12 @@
 #pragma once
 // Shows a station run as it goes. On a terminal: one line per device (slot,
-// port, segment, bar, bytes, status), the block redrawn in place, each line
-// cut to the terminal's width so that none wraps; a note scrolls up above the
+// port, segment, one bar over its whole image, bytes, status; a finished one
+// ends with PASS or FAIL and its exit code), then the line that says the
+// station waits for more devices, the block redrawn in place, each line cut
+// to the terminal's width so that none wraps; a note scrolls up above the
 // block. Into a pipe or file: one line per change of a device's status text,
 // prefixed with its port, so the lines of devices side by side can be told
-// apart and filtered.
+// apart and filtered, and the waiting line whenever it changes.
 
 #include <cstdio>
 #include <string>
@@ -20,8 +22,9 @@ class StationDisplay {
   // A null `out` shows nothing.
   StationDisplay(std::FILE* out, int columns) : out_(out), columns_(columns) {}
 
-  // Shows the devices as they are now.
-  void show(const std::vector<const StationDevice*>& devices);
+  // Shows the devices as they are now, and `waiting` (empty when the
+  // station waits for no more devices).
+  void show(const std::vector<const StationDevice*>& devices, const std::string& waiting);
   // A line of its own about one device (a hint, the kept files).
   void note(const StationDevice& device, const std::string& text);
   // A line of its own about the station.
@@ -34,12 +37,16 @@ class StationDisplay {
   void clearBlock();
   std::string lineOf(const StationDevice& device, std::size_t nameWidth,
                      std::size_t portWidth) const;
+  // The text a device's line ends with: its status, what it waits for, or
+  // its verdict.
+  static std::string statusOf(const StationDevice& device);
 
   std::FILE* out_;
   int columns_;
   int linesDrawn_ = 0;
   // The status text printed last for each line, by its place.
   std::vector<std::string> lastPrinted_;
+  std::string lastWaiting_;
 };
 
 }  // namespace voltrix::cli

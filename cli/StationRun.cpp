@@ -11,6 +11,7 @@
 #include "app/DeviceMapWatch.h"
 #include "app/ProcessSignals.h"
 #include "cli/AttemptLog.h"
+#include "cli/ConsoleTrace.h"
 #include "cli/ExitCodes.h"
 #include "cli/HostSystem.h"
 #include "cli/Outcome.h"
@@ -48,6 +49,7 @@ struct Slot {
   // whatever comes next under its name is a new device.
   bool gone = false;
   std::optional<Clock::time_point> retryAt;
+  int attempts = 0;
   bool done() const { return run->finished() && !retryAt; }
 };
 
@@ -57,9 +59,15 @@ class Station {
       : options_(options),
         image_(std::move(image)),
         timings_(linkTimingsFor(options)),
-        display_(options.output == CliOptions::Output::Normal ? stdout : nullptr,
-                 options.output == CliOptions::Output::Normal ? redrawableTerminalColumns() : 0),
-        log_(log) {}
+        // The run is shown on standard error; the table or JSON lines at its
+        // end are the results, on standard output. A trace's lines would
+        // tear a block redrawn in place: with one the run is shown in lines.
+        display_(options.output == CliOptions::Output::Normal ? stderr : nullptr,
+                 options.output == CliOptions::Output::Normal && !options.verbose
+                     ? redrawableTerminalColumns()
+                     : 0),
+        log_(log),
+        traceOrigin_(Clock::now()) {}
 
   void add(const DeviceTarget& target);
   int run();
@@ -75,6 +83,8 @@ class Station {
   bool allDone() const;
   void cancelAll();
   int finishRun();
+  // "waiting for devices: 12 verified, 1 failed" while watching for more.
+  std::string waitingLine() const;
 
   const CliOptions& options_;
   std::shared_ptr<const StationImage> image_;
@@ -90,14 +100,23 @@ class Station {
   std::unique_ptr<DeviceMap> deviceMap_;
   Clock::time_point lastScan_{};
   Clock::time_point lastDrawn_{};
-  bool redrawDue_ = false;
+  bool redrawDue_ = true;  // a watching station says at once that it waits
   bool cancelled_ = false;
+  Clock::time_point traceOrigin_;
 };
 
 void Station::startAttempt(Slot& slot) {
   slot.retryAt.reset();
-  slot.run = std::make_unique<StationDevice>(slot.target, image_, timings_, doorbell_);
-  slot.run->start();
+  std::shared_ptr<ProtocolTrace> trace;
+  if (options_.verbose) {
+    const std::string& who = slot.target.port.empty() ? slot.target.name : slot.target.port;
+    trace = std::make_shared<ConsoleTrace>(stderr, who, traceOrigin_);
+  }
+  // A retry takes over from the attempt before it: one attempt, one record.
+  std::unique_ptr<StationDevice> earlier = std::move(slot.run);
+  slot.run = std::make_unique<StationDevice>(slot.target, image_, timings_, doorbell_, trace);
+  slot.run->start(earlier.get());
+  ++slot.attempts;
 }
 
 void Station::add(const DeviceTarget& target) {
@@ -136,15 +155,26 @@ void Station::rescan() {
 }
 
 void Station::settle(Slot& slot) {
-  const StationDevice& device = *slot.run;
+  StationDevice& device = *slot.run;
   if (device.failure() == RunFailure::PortGone) slot.gone = true;
-  log_.record({slot.target.name, device.summary(), device.startedAt(), device.endedAt()});
-  const bool freshlyBusy = device.portWasBusy() && options_.watch && !cancelled_ &&
-                           Clock::now() - slot.appeared < kBusyRetryWindow;
+  const bool freshlyBusy =
+      device.portWasBusy() && options_.watch && Clock::now() - slot.appeared < kBusyRetryWindow;
   if (freshlyBusy) {
-    slot.retryAt = Clock::now() + kBusyRetryPause;
-    return;
+    // Not an attempt of its own: no record, and no run folder left behind.
+    device.dropRunFolder();
+    if (cancelled_) {
+      // The retry the cancel stopped: the attempt ends as cancelled.
+      device.endAsCancelled();
+    } else {
+      slot.retryAt = Clock::now() + kBusyRetryPause;
+      const std::string note =
+          "port busy, trying again (attempt " + std::to_string(slot.attempts + 1) + ")";
+      device.setWaitingNote(note);
+      if (!display_.redrawsInPlace()) display_.note(device, note);
+      return;
+    }
   }
+  log_.record({slot.target.slot, device.summary(), device.startedAt(), device.endedAt()});
   if (!device.hints().empty()) display_.note(device, device.hints());
 }
 
@@ -154,7 +184,11 @@ void Station::takeNews() {
   for (const auto& slot : slots_) {
     if (slot->retryAt) {
       if (cancelled_) {
+        // A cancel while the port waits to be tried again is a cancel.
         slot->retryAt.reset();
+        slot->run->endAsCancelled();
+        settle(*slot);
+        changed = true;
       } else if (Clock::now() >= *slot->retryAt) {
         startAttempt(*slot);
         changed = true;
@@ -171,9 +205,25 @@ void Station::takeNews() {
     redrawDue_ = false;
     std::vector<const StationDevice*> lines;
     for (const auto& slot : slots_) lines.push_back(slot->run.get());
-    display_.show(lines);
+    display_.show(lines, waitingLine());
     lastDrawn_ = Clock::now();
   }
+}
+
+std::string Station::waitingLine() const {
+  if (!options_.watch || !mayStartMore()) return {};
+  int verified = 0;
+  int failed = 0;
+  for (const auto& slot : slots_) {
+    if (!slot->done()) continue;
+    if (slot->run->summary().result == RunSummary::Result::Verified) {
+      ++verified;
+    } else {
+      ++failed;
+    }
+  }
+  return "waiting for devices: " + std::to_string(verified) + " verified, " +
+         std::to_string(failed) + " failed";
 }
 
 bool Station::allDone() const {
@@ -217,12 +267,13 @@ int Station::finishRun() {
     rows.push_back({slot->target.name, slot->run->summary()});
     codes.push_back(slot->run->summary().exitCode);
   }
-  display_.show(lines);
+  display_.show(lines, {});
   display_.finish();
+  for (StationRow& row : rows) row.summary.stationCancelled = cancelled_;
   if (options_.output == CliOptions::Output::Json) {
     for (const StationRow& row : rows) std::printf("%s\n", summaryJson(row.summary).c_str());
   } else {
-    std::fputs(stationTable(rows).c_str(), stdout);
+    std::fputs(stationTable(rows, cancelled_).c_str(), stdout);
   }
   std::fflush(stdout);
   if (cancelled_ && slots_.empty()) return kExitCancelled;
@@ -232,15 +283,16 @@ int Station::finishRun() {
 // DOWNLOAD would not start: the same texts and exit code as a run on one
 // device.
 int refuse(const CliOptions& options, Refusal refusal, const std::string& hint) {
-  if (options.output == CliOptions::Output::Normal) {
+  if (options.output != CliOptions::Output::Quiet) {
     const char* caption = refusalCaption(refusal);
-    std::printf("%s %s\n", caption != nullptr ? caption : "voltrix-cli", refusalText(refusal));
-    if (!hint.empty()) std::printf("%s\n", hint.c_str());
+    std::fprintf(stderr, "%s %s\n", caption != nullptr ? caption : "voltrix-cli",
+                 refusalText(refusal));
+    if (!hint.empty()) std::fprintf(stderr, "%s\n", hint.c_str());
+    std::fflush(stderr);
   }
   RunSummary summary;
-  summary.result = RunSummary::Result::Refused;
-  summary.failure = refusalText(refusal);
-  summary.exitCode = exitCodeFor(refusal);
+  summarizeRefusal(summary, refusal);
+  addHint(summary, hint);
   const std::string line =
       options.output == CliOptions::Output::Json ? summaryJson(summary) : summaryLine(summary);
   std::printf("%s\n", line.c_str());

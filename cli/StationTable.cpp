@@ -17,16 +17,12 @@ int rank(int exitCode) {
   return static_cast<int>(found - kWorstFirst.begin());
 }
 
-std::string trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 std::string resultOf(const RunSummary& summary) {
   if (summary.result == RunSummary::Result::Verified) return "verified";
   std::string result = "failed";
-  if (!summary.failure.empty()) result += ": " + trimmed(summary.failure);
+  if (const std::string failure = describeFailure(summary); !failure.empty()) {
+    result += ": " + failure;
+  }
   return result + " (exit " + std::to_string(summary.exitCode) + ")";
 }
 
@@ -36,8 +32,9 @@ std::string padded(const std::string& text, std::size_t width) {
 
 }  // namespace
 
-std::string stationTable(const std::vector<StationRow>& rows) {
-  if (rows.empty()) return "no device was flashed\n";
+std::string stationTable(const std::vector<StationRow>& rows, bool cancelled) {
+  const std::string ending = cancelled ? "station cancelled by the operator\n" : "";
+  if (rows.empty()) return "no device was flashed\n" + ending;
   std::size_t nameWidth = 4;
   std::size_t portWidth = 4;
   for (const StationRow& row : rows) {
@@ -54,7 +51,7 @@ std::string stationTable(const std::vector<StationRow>& rows) {
     table += padded(row.name, nameWidth) + "  " + padded(row.summary.port, portWidth) + figures +
              resultOf(row.summary) + "\n";
   }
-  return table;
+  return table + ending;
 }
 
 int worstExitCode(const std::vector<int>& exitCodes) {

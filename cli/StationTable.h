@@ -15,8 +15,9 @@ struct StationRow {
 };
 
 // The table, a heading and one line per row, each line ending in a newline;
-// a line that says so when there is no row.
-std::string stationTable(const std::vector<StationRow>& rows);
+// a line that says so when there is no row. A station the operator
+// cancelled says so in a last line, whatever else failed.
+std::string stationTable(const std::vector<StationRow>& rows, bool cancelled = false);
 
 // The worst of the devices' exit codes. A device that may hold wrong data
 // is worst, then one that refused, then the station's own trouble, then

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cli/NaturalOrder.h"
 #include "cli/SlotNames.h"
 #include "serial/ComNumber.h"
 #include "serial/ComResolver.h"
@@ -45,7 +46,10 @@ MapTargets targetsOfMap(const DeviceMap& deviceMap, const Labels& labels) {
     return result;
   }
   const auto resolver = systemComResolver();
-  for (const auto& [name, data] : deviceMap.values(SERIALCOMM_KEY)) {
+  std::vector<DeviceMapEntry> values = deviceMap.values(SERIALCOMM_KEY);
+  std::stable_sort(values.begin(), values.end(),
+                   [](const auto& a, const auto& b) { return naturalLess(a.first, b.first); });
+  for (const auto& [name, data] : values) {
     if (name.rfind(kVirtualComPrefix, 0) != 0) continue;
     const int number = portNumberFromValue(data);
     std::string port;

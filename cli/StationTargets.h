@@ -27,7 +27,7 @@ struct MapTargets {
 };
 
 // Every USB virtual COM port of the device map ("\Device\VCP..."), in the
-// order of the values' names.
+// natural order of the values' names (VCP2 before VCP10).
 MapTargets targetsOfMap(const DeviceMap& deviceMap, const Labels& labels);
 
 }  // namespace voltrix::cli

@@ -111,7 +111,14 @@ std::string traceRecordJson(const AttemptRecord& record, const std::string& id) 
   json += ",\"bytes\":" + std::to_string(record.bytes);
   json += ",\"seconds\":" + secondsOrNull(record.seconds);
   json += ",\"result\":" + jsonString(record.result);
-  json += ",\"exit_code\":" + std::to_string(record.exitCode) + "}";
+  json += ",\"exit_code\":" + std::to_string(record.exitCode);
+  json += ",\"label\":" + textOrNull(record.label);
+  json += ",\"failure_kind\":" + textOrNull(record.failureKind);
+  json += ",\"failed_segment\":" +
+          (record.failedSegment < 1 ? std::string("null") : std::to_string(record.failedSegment));
+  json += ",\"failed_address\":" + textOrNull(record.failedAddress);
+  json += ",\"hint\":" + textOrNull(record.hint);
+  json += ",\"run_folder\":" + textOrNull(record.runFolder) + "}";
   return json;
 }
 

@@ -7,8 +7,12 @@
 //    "start":"2026-12-08T16:04:05.123Z","end":"...","slot":"...","port":"...",
 //    "usb":{"vid_pid":"0403:6001","serial":"...","path":"1-2.3"},
 //    "image":{"path":"...","sha256":"..."},"segments":3,"bytes":165,
-//    "seconds":2.104,"result":"...","exit_code":0}
+//    "seconds":2.104,"result":"...","exit_code":0,"label":"...",
+//    "failure_kind":"read_back_mismatch","failed_segment":2,
+//    "failed_address":"0x00014000","hint":"...","run_folder":"..."}
 //
+// "slot" is the USB path of the device's socket, "label" the operator's name
+// for it; "result" is the run's summary line.
 // "usb" is left out when nothing of the device's USB identity is known;
 // a field that is unknown (an empty text, an unset time) is null. The ids
 // make collecting the logs of a line's stations idempotent.
@@ -27,6 +31,8 @@ class TraceLogFile;
 
 struct AttemptRecord {
   std::string station, slot, port, imagePath, imageSha256, result;  // result text UTF-8
+  std::string label, failureKind, failedAddress, hint, runFolder;
+  int failedSegment = 0;  // counted from 1; 0 for none
   UsbIdentity usb;
   std::chrono::system_clock::time_point started, ended;
   int segments = 0;

@@ -59,6 +59,7 @@ void LinkSession::send(const std::uint8_t* bytes, std::uint32_t length) {
   // Half a header would leave the device waiting for the rest of it.
   port_.SetCancelFlag(nullptr);
   port_.Write(bytes, length);
+  if (context_.trace) context_.trace->sent(bytes, length);
   if (!closing_) port_.SetCancelFlag(&state_.cancelRequested);
   sentAt_ = Clock::now();
 }
@@ -77,7 +78,10 @@ bool LinkSession::awaitReplyQuietly(std::uint8_t& reply) {
 WaitResult LinkSession::waitForReply(std::uint8_t& reply) {
   if (!closing_) {
     const WaitResult result = port_.ReadByte(reply, context_.timings.replyBound);
-    if (result == WaitResult::Byte) observeLatency(Clock::now() - sentAt_);
+    if (result == WaitResult::Byte) {
+      observeLatency(Clock::now() - sentAt_);
+      traceReceived(&reply, 1);
+    }
     if (result != WaitResult::Cancelled) return result;
   }
   return awaitDueByte(reply, sentAt_);
@@ -87,7 +91,10 @@ WaitResult LinkSession::awaitDueByte(std::uint8_t& byte, Clock::time_point sentA
   beginClosing();
   const auto left = sentAt + closingAllowance() - Clock::now();
   if (left <= Clock::duration::zero()) return WaitResult::TimedOut;
-  return port_.ReadByte(byte, std::chrono::ceil<std::chrono::milliseconds>(left));
+  const WaitResult result =
+      port_.ReadByte(byte, std::chrono::ceil<std::chrono::milliseconds>(left));
+  if (result == WaitResult::Byte) traceReceived(&byte, 1);
+  return result;
 }
 
 std::uint32_t LinkSession::receiveBlock(std::uint8_t* buffer, std::uint32_t length) {
@@ -96,14 +103,17 @@ std::uint32_t LinkSession::receiveBlock(std::uint8_t* buffer, std::uint32_t leng
     arrived = static_cast<std::uint32_t>(port_.ReadCounted(
         buffer, static_cast<std::int32_t>(length), READ_BLOCK_TIMEOUT_MS, timings().replyBound));
     if (arrived == length) observeLatency(Clock::now() - sentAt_);
+    traceReceived(buffer, arrived);
     if (arrived == length || !cancelled() || port_.IsGone()) return arrived;
     beginClosing();
   }
   const auto left = sentAt_ + closingAllowance() - Clock::now();
   if (left <= Clock::duration::zero()) return arrived;
-  return arrived + static_cast<std::uint32_t>(port_.ReadCounted(
-                       buffer + arrived, static_cast<std::int32_t>(length - arrived),
-                       READ_BLOCK_TIMEOUT_MS, std::chrono::ceil<std::chrono::milliseconds>(left)));
+  const auto late = static_cast<std::uint32_t>(
+      port_.ReadCounted(buffer + arrived, static_cast<std::int32_t>(length - arrived),
+                        READ_BLOCK_TIMEOUT_MS, std::chrono::ceil<std::chrono::milliseconds>(left)));
+  traceReceived(buffer + arrived, late);
+  return arrived + late;
 }
 
 void LinkSession::abortTransfer() {
@@ -144,6 +154,10 @@ LinkSession::Clock::duration LinkSession::closingAllowance() const {
 
 void LinkSession::observeLatency(Clock::duration latency) {
   latency_.observe(latency);
+}
+
+void LinkSession::traceReceived(const std::uint8_t* bytes, std::size_t length) {
+  if (context_.trace && length > 0) context_.trace->received(bytes, length);
 }
 
 void LinkSession::beginClosing() {

@@ -48,6 +48,7 @@
 #include "serial/ComResolver.h"
 #include "serial/PortOpenFailure.h"
 #include "serial/ProtocolConstants.h"
+#include "serial/ProtocolTrace.h"
 #include "serial/SerialPort.h"
 
 namespace voltrix {
@@ -85,6 +86,7 @@ struct LinkContext {
   LinkTimings timings;
   std::shared_ptr<OpenFailureRecord> openFailures;
   std::shared_ptr<RecentReplyLatency> replyLatency;
+  std::shared_ptr<ProtocolTrace> trace;  // sees every byte sent and received; may be null
 };
 
 enum class ReplyStatus { Received, Failed };
@@ -131,6 +133,8 @@ class LinkSession {
   // given up after a cancel.
   Clock::duration closingAllowance() const;
   void observeLatency(Clock::duration latency);
+  // For bytes a phase takes from port() itself.
+  void traceReceived(const std::uint8_t* bytes, std::size_t length);
 
   SerialPort& port() { return port_; }
   DownloadState& state() { return state_; }

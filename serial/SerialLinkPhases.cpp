@@ -4,7 +4,7 @@ namespace voltrix {
 
 SerialLinkPhases::SerialLinkPhases(std::shared_ptr<const ComResolver> resolver, LinkTimings timings)
     : context_{std::move(resolver), timings, std::make_shared<OpenFailureRecord>(),
-               std::make_shared<RecentReplyLatency>()} {}
+               std::make_shared<RecentReplyLatency>(), nullptr} {}
 
 int SerialLinkPhases::writeSegment(DownloadState& state, MessageSink& dialog,
                                    const std::string& writeFileName) {

@@ -21,6 +21,8 @@ class SerialLinkPhases final : public LinkPhases {
 
   // Why the port last refused to open (None when it never did).
   const OpenFailureRecord& openFailures() const { return *context_.openFailures; }
+  // Every byte of the following runs goes to `trace` too; set before a run.
+  void setTrace(std::shared_ptr<ProtocolTrace> trace) { context_.trace = std::move(trace); }
 
  private:
   LinkContext context_;

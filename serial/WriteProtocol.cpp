@@ -64,6 +64,7 @@ Handshake drainLateAnswers(LinkSession& link, UnansweredRequests& unanswered,
     std::uint8_t late = 0;
     const WaitResult result =
         link.port().ReadByte(late, std::chrono::ceil<std::chrono::milliseconds>(left));
+    if (result == WaitResult::Byte) link.traceReceived(&late, 1);
     if (result == WaitResult::TimedOut) break;
     if (result == WaitResult::PortGone) {
       PostToDialog(link.dialog(), failureMessage(RunFailure::PortGone));
@@ -102,6 +103,7 @@ Handshake handshake(LinkSession& link) {
     std::uint8_t reply = 0;
     switch (link.port().ReadByte(reply, timings.handshakeWindow + timings.retryPause)) {
       case WaitResult::Byte: {
+        link.traceReceived(&reply, 1);
         const Clock::duration latency = Clock::now() - unanswered.front();
         unanswered.pop_front();
         if (reply == ACK) return drainLateAnswers(link, unanswered, latency);

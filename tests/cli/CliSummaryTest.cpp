@@ -39,8 +39,8 @@ TEST_F(CliDownload, AFailedRunNamesThePortAndWhatFailed) {
   EXPECT_EQ(result.exitCode, 8) << result.out;
   EXPECT_EQ(lastLine(result.out)
                 .rfind("failed on " + device->devicePath() +
-                           ": The device does not answer! (exit 8), 1 of 3 "
-                           "segments verified, 100 bytes, in ",
+                           ": the device does not answer, segment 2 at 0x00008000 (The device "
+                           "does not answer!) (exit 8), 1 of 3 segments verified, 100 bytes, in ",
                        0),
             0u)
       << result.out;

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <regex>
+
 #include "cli/ConsoleDisplay.h"
 #include "tests/cli/CliFixture.h"
 
@@ -101,6 +103,34 @@ TEST_F(CliDownload, ANarrowTerminalGetsLinesThatFit) {
     start = end + 1;
   }
   expectDeviceHoldsImage();
+}
+
+TEST_F(CliDownload, TheLineShowsTheSegmentItsAddressAndOneBarOverTheImage) {
+  startDevice();
+  auto environment = this->environment();
+  environment.push_back("TERM=xterm");
+  const auto seen = runOnTerminal(environment, 120);
+  ASSERT_TRUE(seen.has_value());
+  // Each segment in turn, with its load address.
+  for (const char* where : {"1/3 0x0000A400", "2/3 0x00008000", "3/3 0x00004100"}) {
+    EXPECT_TRUE(contains(*seen, where)) << where << "\n" << *seen;
+  }
+  // The percentage is the whole image's: it never falls back when the next
+  // segment starts, and reaches 100 once, at the end.
+  const std::regex percent(R"((\d+)%  )");
+  int last = 0;
+  int hundreds = 0;
+  bool previousWasHundred = false;
+  for (auto it = std::sregex_iterator(seen->begin(), seen->end(), percent);
+       it != std::sregex_iterator(); ++it) {
+    const int value = std::stoi((*it)[1]);
+    EXPECT_GE(value, last) << *seen;
+    if (value == 100 && !previousWasHundred) ++hundreds;
+    previousWasHundred = value == 100;
+    last = value;
+  }
+  EXPECT_EQ(last, 100);
+  EXPECT_EQ(hundreds, 1) << *seen;
 }
 
 TEST_F(CliDownload, ADumbTerminalGetsPlainLines) {

@@ -1,6 +1,6 @@
 #pragma once
 // A strict reader of the JSON the log writes (objects, strings, numbers,
-// null): a line is accepted only when every JSON reader would take it (no
+// true, false, null): a line is accepted only when every JSON reader would take it (no
 // raw control characters, valid UTF-8, nothing after the value).
 
 #include <cctype>
@@ -12,7 +12,8 @@
 namespace voltrix::test {
 
 struct JsonValue {
-  enum class Kind { Null, Number, String, Object } kind = Kind::Null;
+  enum class Kind { Null, Bool, Number, String, Object } kind = Kind::Null;
+  bool truth = false;
   double number = 0;
   std::string text;
   std::map<std::string, JsonValue> members;
@@ -55,6 +56,11 @@ class JsonReader {
       return string(out.text);
     }
     if (literal("null")) return true;
+    if (literal("true") || literal("false")) {
+      out.kind = JsonValue::Kind::Bool;
+      out.truth = text_[at_ - 1] == 'e' && text_[at_ - 2] == 'u';
+      return true;
+    }
     return number(out);
   }
   bool object(JsonValue& out) {

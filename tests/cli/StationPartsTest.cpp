@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/DeviceMapWatch.h"
+#include "cli/NaturalOrder.h"
 #include "cli/StationDisplay.h"
 #include "cli/StationImage.h"
 #include "cli/StationTable.h"
@@ -119,7 +120,7 @@ TEST(StationDisplay, IntoAPipeEachChangeOnceUnderItsPort) {
   StationDevice a({"/dev/ttyA", "", "left", 0}, image, {}, doorbell);
   StationDevice b({"/dev/ttyB", "", "/dev/ttyB", 0}, image, {}, doorbell);
   StationDisplay display(out, 0);
-  display.show({&a, &b});  // nothing to say yet
+  display.show({&a, &b}, {});  // nothing to say yet
   display.note(b, "first\nsecond");
   std::rewind(out);
   char text[256] = {};
@@ -136,8 +137,8 @@ TEST(StationDisplay, OnATerminalTheBlockIsRedrawnInPlaceWithinItsWidth) {
   StationDevice a({"/dev/ttyA", "", "left", 0}, image, {}, doorbell);
   StationDevice b({"/dev/ttyB", "", "right", 0}, image, {}, doorbell);
   StationDisplay display(out, 30);
-  display.show({&a, &b});
-  display.show({&a, &b});
+  display.show({&a, &b}, {});
+  display.show({&a, &b}, {});
   std::rewind(out);
   char text[512] = {};
   const std::string shown(text, std::fread(text, 1, sizeof text - 1, out));
@@ -147,6 +148,43 @@ TEST(StationDisplay, OnATerminalTheBlockIsRedrawnInPlaceWithinItsWidth) {
   EXPECT_EQ(shown.substr(0, line.size()), line);
   // The second drawing goes back up over the two lines of the first.
   EXPECT_NE(shown.find("\033[2A\rleft "), std::string::npos) << shown;
+}
+
+TEST(StationDisplay, AFinishedRowKeepsItsVerdictAndTheWaitingLineComesLast) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  Doorbell doorbell;
+  auto image = std::make_shared<StationImage>();
+  image->segmentCount = 1;
+  StationDevice a({"/dev/ttyA", "", "left", 0}, image, {}, doorbell);
+  a.endAsCancelled();
+  StationDisplay display(out, 40);
+  const std::string waiting = "waiting for devices: 0 verified, 1 failed";
+  display.show({&a}, waiting);
+  display.show({&a}, waiting);
+  std::rewind(out);
+  char text[1024] = {};
+  const std::string shown(text, std::fread(text, 1, sizeof text - 1, out));
+  std::fclose(out);
+  // The status text is cut so that the verdict stays within 39 columns.
+  const std::string row = shown.substr(1, shown.find("\033[K") - 1);
+  EXPECT_EQ(row.size(), 39u) << row;
+  EXPECT_EQ(row.substr(row.size() - 16), "  FAIL (exit 11)") << row;
+  EXPECT_NE(shown.find("\r" + waiting.substr(0, 39) + "\033[K\n"), std::string::npos) << shown;
+  // Redrawn over the row and the waiting line.
+  EXPECT_NE(shown.find("\033[2A\rleft "), std::string::npos) << shown;
+}
+
+TEST(NaturalOrder, NumbersCompareByValue) {
+  const std::pair<const char*, const char*> ordered[] = {
+      {"VCP2", "VCP10"}, {"VCP9", "VCP10"}, {"VCP02", "VCP10"}, {"VCP1", "VCP1a"},
+      {"VCP", "VCP0"},   {"A10", "B2"},     {"VCP02", "VCP2"},
+  };
+  for (const auto& [before, after] : ordered) {
+    EXPECT_TRUE(naturalLess(before, after)) << before << " < " << after;
+    EXPECT_FALSE(naturalLess(after, before)) << after << " < " << before;
+  }
+  EXPECT_FALSE(naturalLess("VCP3", "VCP3"));
 }
 
 TEST(DeviceMapWatch, AValueAddedToTheFolderMapIsAChange) {

@@ -11,68 +11,12 @@
 
 #include "cli/CliOptions.h"
 #include "cli/StationTable.h"
-#include "tests/cli/CliFixture.h"
+#include "tests/cli/StationFixture.h"
 
 namespace voltrix {
 namespace {
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-bool runFolderLeft() {
-  for (const auto& entry : fs::directory_iterator(".")) {
-    if (entry.path().filename().string().rfind("voltrix-run-", 0) == 0) return true;
-  }
-  return false;
-}
-
-class Station : public CliDownload {
- protected:
-  // Starts a device and enters it in the device map as \Device\VCP<n>.
-  sim::ZetakSimulator& addDevice(sim::SimConfig config = {}) {
-    const int n = static_cast<int>(devices.size());
-    devices.push_back(std::make_unique<sim::ZetakSimulator>(config));
-    sim::ZetakSimulator& added = *devices.back();
-    EXPECT_TRUE(added.start());
-    const std::string com = "COM" + std::to_string(10 + n);
-    EXPECT_EQ(::symlink(added.devicePath().c_str(), ("dosdevices/" + com).c_str()), 0);
-    test::writeFileBytes("serialcomm/VCP" + std::to_string(n), com);
-    return added;
-  }
-  std::vector<std::string> portArguments() const {
-    std::vector<std::string> args;
-    for (const auto& device : devices) {
-      args.push_back("--port");
-      args.push_back(device->devicePath());
-    }
-    return args;
-  }
-  bool holdsImage(const sim::ZetakSimulator& simulated) const {
-    for (const ImageRecord& record : records) {
-      if (simulated.memoryRange(static_cast<std::uint32_t>(record.loadAddress),
-                                static_cast<std::uint32_t>(record.data.size())) != record.data) {
-        return false;
-      }
-    }
-    return true;
-  }
-  // The log's records, one line each.
-  std::vector<std::string> logRecords() const {
-    return linesOf(test::readFileBytes(dir.file("station.jsonl")));
-  }
-
-  std::vector<std::unique_ptr<sim::ZetakSimulator>> devices;
-};
-
-constexpr std::uint8_t kVerified = 'Z';
-constexpr std::uint8_t kFailed = 'E';
 
 TEST_F(Station, FourDevicesOfTheMapFlashedSideBySide) {
   for (int i = 0; i < 4; ++i) addDevice();
@@ -114,11 +58,17 @@ TEST_F(Station, OneBadReadBackAmongFourFailsThatDeviceAlone) {
       return line->rfind(device->devicePath() + ": ", 0) == 0;
     })) << *line;
   }
-  EXPECT_TRUE(contains(result.out, "Incorrect in verifying the read-write data! (exit 9)"));
+  EXPECT_TRUE(contains(result.out,
+                       "read-back differs from the image, segment 1 at 0x0000A400 "
+                       "(Incorrect in verifying the read-write data!) (exit 9)"))
+      << result.out;
   const auto records = logRecords();
   ASSERT_EQ(records.size(), 4u);
   const auto failed = std::count_if(records.begin(), records.end(), [](const std::string& record) {
-    return contains(record, "\"result\":\"failed on ") && contains(record, "\"exit_code\":9");
+    return contains(record, "\"result\":\"failed on ") && contains(record, "\"exit_code\":9") &&
+           contains(record, "\"failure_kind\":\"read_back_mismatch\"") &&
+           contains(record, "\"failed_segment\":1,\"failed_address\":\"0x0000A400\"") &&
+           contains(record, "/voltrix-run-");
   });
   EXPECT_EQ(failed, 1);
 }
@@ -224,7 +174,8 @@ TEST_F(Station, CtrlCWhileWatchingCancelsTheRunAndPrintsTheTable) {
                          if (contains(out, "Request for downloading")) ::kill(pid, SIGINT);
                        });
   EXPECT_EQ(result.exitCode, 11) << result.out;
-  EXPECT_TRUE(contains(result.out, "Download cancelled! (exit 11)")) << result.out;
+  EXPECT_TRUE(contains(result.out, "(Download cancelled!) (exit 11)")) << result.out;
+  EXPECT_TRUE(contains(result.out, "station cancelled by the operator")) << result.out;
 }
 
 TEST_F(Station, APortHeldRightAfterItAppearedIsTriedAgain) {
@@ -269,7 +220,9 @@ TEST_F(Station, WhatStopsTheWholeCallReadsAsWithOneDevice) {
   ASSERT_EQ(::unlink("sysbin.bin"), 0);
   result = cli(portArguments());
   EXPECT_EQ(result.exitCode, 3) << result.out;
-  EXPECT_TRUE(contains(result.out, "refused: System file can't be found (exit 3), nothing sent"))
+  EXPECT_TRUE(contains(result.out,
+                       "refused: the image cannot be opened (System file can't be found) (exit 3), "
+                       "nothing sent"))
       << result.out;
   for (const auto& device : devices) EXPECT_TRUE(device->bytesFromHost().empty());
 }

@@ -51,6 +51,12 @@ AttemptRecord sampleRecord() {
   record.bytes = 165;
   record.seconds = 1.886;
   record.exitCode = 9;
+  record.label = "left";
+  record.failureKind = "read_back_mismatch";
+  record.failedSegment = 2;
+  record.failedAddress = "0x00014000";
+  record.hint = "first\nsecond";
+  record.runFolder = "/srv/line-3/voltrix-run-a1b2c3";
   return record;
 }
 
@@ -116,6 +122,12 @@ TEST_F(TraceLogTest, RecordIsOneJsonLineWithEveryField) {
   EXPECT_DOUBLE_EQ(line["seconds"].number, 1.886);
   EXPECT_EQ(line["result"].text, record.result);  // every byte back, escaped on the way
   EXPECT_EQ(line["exit_code"].number, 9);
+  EXPECT_EQ(line["label"].text, "left");
+  EXPECT_EQ(line["failure_kind"].text, "read_back_mismatch");
+  EXPECT_EQ(line["failed_segment"].number, 2);
+  EXPECT_EQ(line["failed_address"].text, "0x00014000");
+  EXPECT_EQ(line["hint"].text, "first\nsecond");
+  EXPECT_EQ(line["run_folder"].text, record.runFolder);
 }
 
 TEST_F(TraceLogTest, UnknownFieldsAreNullAndBadBytesStayReadable) {
@@ -127,7 +139,8 @@ TEST_F(TraceLogTest, UnknownFieldsAreNullAndBadBytesStayReadable) {
   const auto lines = records();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_FALSE(lines[0].has("usb"));
-  for (const char* name : {"station", "start", "end", "slot", "seconds"}) {
+  for (const char* name : {"station", "start", "end", "slot", "seconds", "label", "failure_kind",
+                           "failed_segment", "failed_address", "hint", "run_folder"}) {
     EXPECT_EQ(lines[0][name].kind, JsonValue::Kind::Null) << name;
   }
   EXPECT_EQ(lines[0]["image"]["sha256"].kind, JsonValue::Kind::Null);

@@ -18,13 +18,19 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
   ProcessResult result;
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return result;
+  int errorFds[2] = {-1, -1};
+  if (streams.separateError && ::pipe2(errorFds, O_CLOEXEC) != 0) {
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    return result;
+  }
   const pid_t child = ::fork();
   if (child == 0) {
     if (streams.closed) {
       for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) ::close(stream);
     } else {
       ::dup2(pipeFds[1], STDOUT_FILENO);
-      ::dup2(pipeFds[1], STDERR_FILENO);
+      ::dup2(streams.separateError ? errorFds[1] : pipeFds[1], STDERR_FILENO);
     }
     for (const std::string& setting : environment) ::putenv(const_cast<char*>(setting.c_str()));
     std::vector<char*> args;
@@ -34,9 +40,12 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
     ::_exit(127);
   }
   ::close(pipeFds[1]);
+  if (errorFds[1] >= 0) ::close(errorFds[1]);
   if (streams.pid != nullptr) streams.pid->store(child);
   const auto deadline = std::chrono::steady_clock::now() + limit;
   char buffer[4096];
+  std::string everything;  // both streams in the order read
+  pollfd fds[2] = {{pipeFds[0], POLLIN, 0}, {errorFds[0], POLLIN, 0}};
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -45,15 +54,30 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
       ::kill(child, SIGKILL);
       break;
     }
-    pollfd fd{pipeFds[0], POLLIN, 0};
-    if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
-    const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
-    if (got <= 0) break;
-    result.out.append(buffer, static_cast<std::size_t>(got));
-    if (onOutput) onOutput(child, result.out);
+    if (fds[0].fd < 0 && fds[1].fd < 0) break;
+    if (::poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
+    bool ended = false;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got <= 0) {
+        // Standard output's end ends the reading, as it always did.
+        if (i == 0) ended = true;
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        continue;
+      }
+      (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(got));
+      everything.append(buffer, static_cast<std::size_t>(got));
+      if (onOutput) onOutput(child, everything);
+    }
+    if (ended && fds[1].fd < 0) break;
+    if (ended && !streams.separateError) break;
     if (streams.readAtMost > 0 && result.out.size() >= streams.readAtMost) break;
   }
-  ::close(pipeFds[0]);
+  for (const pollfd& fd : fds) {
+    if (fd.fd >= 0) ::close(fd.fd);
+  }
   // The output may have ended (or been cut off) before the child did.
   int status = 0;
   while (::waitpid(child, &status, WNOHANG) == 0) {

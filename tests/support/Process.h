@@ -15,6 +15,9 @@ struct ProcessResult {
   int exitCode = -1;  // -1 when it did not exit normally or timed out
   bool timedOut = false;
   std::string out;  // standard output and standard error, interleaved
+  // With ChildStreams::separateError: `out` holds standard output alone and
+  // this standard error.
+  std::string err;
 };
 
 // How the child's standard streams are set up.
@@ -27,12 +30,15 @@ struct ChildStreams {
   // Where the child's process id goes once it runs (for a test that signals
   // a child that prints nothing).
   std::atomic<pid_t>* pid = nullptr;
+  // Standard error is collected apart from standard output.
+  bool separateError = false;
 };
 
 // Runs argv with the given extra environment ("NAME=value"), killing it when
 // it outlives `limit`.
 // `onOutput`, when given, sees the child's pid and everything printed so far
-// after each new piece of output (a test may signal the child from there).
+// (on both streams) after each new piece of output (a test may signal the
+// child from there).
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment = {},
                          std::chrono::milliseconds limit = std::chrono::seconds(60),

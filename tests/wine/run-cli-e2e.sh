@@ -105,8 +105,8 @@ check() {
 
   # The status line that tells why a run failed is the same text.
   local wine_error linux_error
-  wine_error="$(grep -a '^ERROR:' "$dir/wine.out" | tail -n 1)"
-  linux_error="$(grep -a '^ERROR:' "$dir/linux.out" | tail -n 1)"
+  wine_error="$(grep -a '^ERROR:' "$dir/wine.out.err" | tail -n 1)"
+  linux_error="$(grep -a '^ERROR:' "$dir/linux.out.err" | tail -n 1)"
 
   local verdict=PASS
   if [ "$wine_exit" != "$want_exit" ] || [ "$linux_exit" != "$want_exit" ] ||

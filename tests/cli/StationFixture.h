@@ -1,0 +1,71 @@
+#pragma once
+// Several simulated devices in one device map, for voltrix-cli's station
+// runs.
+
+#include <filesystem>
+#include <sstream>
+
+#include "tests/cli/CliFixture.h"
+
+namespace voltrix {
+
+inline std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+inline bool runFolderLeft() {
+  for (const auto& entry : std::filesystem::directory_iterator(".")) {
+    if (entry.path().filename().string().rfind("voltrix-run-", 0) == 0) return true;
+  }
+  return false;
+}
+
+class Station : public CliDownload {
+ protected:
+  // Starts a device and enters it in the device map as \Device\VCP<n>.
+  sim::ZetakSimulator& addDevice(sim::SimConfig config = {}) {
+    return addDeviceAs("VCP" + std::to_string(devices.size()), config);
+  }
+  // The same under the value name `value`.
+  sim::ZetakSimulator& addDeviceAs(const std::string& value, sim::SimConfig config = {}) {
+    const int n = static_cast<int>(devices.size());
+    devices.push_back(std::make_unique<sim::ZetakSimulator>(config));
+    sim::ZetakSimulator& added = *devices.back();
+    EXPECT_TRUE(added.start());
+    const std::string com = "COM" + std::to_string(10 + n);
+    EXPECT_EQ(::symlink(added.devicePath().c_str(), ("dosdevices/" + com).c_str()), 0);
+    test::writeFileBytes("serialcomm/" + value, com);
+    return added;
+  }
+  std::vector<std::string> portArguments() const {
+    std::vector<std::string> args;
+    for (const auto& device : devices) {
+      args.push_back("--port");
+      args.push_back(device->devicePath());
+    }
+    return args;
+  }
+  bool holdsImage(const sim::ZetakSimulator& simulated) const {
+    for (const ImageRecord& record : records) {
+      if (simulated.memoryRange(static_cast<std::uint32_t>(record.loadAddress),
+                                static_cast<std::uint32_t>(record.data.size())) != record.data) {
+        return false;
+      }
+    }
+    return true;
+  }
+  // The log's records, one line each.
+  std::vector<std::string> logRecords() const {
+    return linesOf(test::readFileBytes(dir.file("station.jsonl")));
+  }
+
+  std::vector<std::unique_ptr<sim::ZetakSimulator>> devices;
+};
+
+inline constexpr std::uint8_t kVerified = 'Z';
+inline constexpr std::uint8_t kFailed = 'E';
+
+}  // namespace voltrix
