@@ -87,6 +87,7 @@ int runDownload(const CliOptions& options) {
   ConsoleBoxes boxes(display);
   ThreadWorkerLauncher launcher;
   DownloadCommand command(state, *deviceMap, boxes, launcher, queue, link);
+  command.setImagePath(options.image);
 
   RunSummary summary;
   const auto finish = [&](int exitCode) {
@@ -102,12 +103,11 @@ int runDownload(const CliOptions& options) {
 
   if (log.enabled()) {
     std::error_code error;
-    const auto path = std::filesystem::absolute(texts::kImageFileName, error);
-    log.setImage(error ? texts::kImageFileName : path.string(),
-                 sha256OfFile(texts::kImageFileName));
+    const auto path = std::filesystem::absolute(options.image, error);
+    log.setImage(error ? options.image : path.string(), sha256OfFile(options.image));
   }
   if (const Refusal refusal = command.OnDownload(); refusal != Refusal::None) {
-    const std::string hint = hintForRefusal(refusal, state);
+    const std::string hint = hintForRefusal(refusal, state, options.image);
     if (!hint.empty()) display.note(hint);
     summary.result = RunSummary::Result::Refused;
     summary.failure = refusalText(refusal);
