@@ -1,8 +1,9 @@
 // voltrix.exe: the operator's dialog for writing firmware into a Zetak device.
 
+#include <windows.h>
+// Needs the types of windows.h.
 #include <commctrl.h>
 #include <stdlib.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <memory>
