@@ -123,6 +123,16 @@ TEST_F(Labels, ALabelThatNamesNoDeviceIsRefusedOrToldOnce) {
   EXPECT_TRUE(device->bytesFromHost().empty());
   EXPECT_TRUE(second.bytesFromHost().empty());
 
+  // The device map's devices: the run goes on, and the label is told at once.
+  auto all = cli({"--all", "--label", "/dev/ttyACM7=left"});
+  EXPECT_EQ(all.exitCode, 0) << all.out;
+  EXPECT_EQ(lines(all.out,
+                  "warning: --label /dev/ttyACM7=left matched no device of the device "
+                  "map")
+                .size(),
+            1u)
+      << all.out;
+
   // Watching: the run goes on, and the label is told once, at the end.
   auto watched =
       cli({"--wait", "--label", "/dev/ttyACM7=left", "--label", device->devicePath() + "=right"});
