@@ -36,7 +36,7 @@ Refusal DownloadCommand::OnDownload() {
     return refuse(Refusal::Busy);
   }
 
-  if (const Refusal refusal = prepareRun(state_, texts::kImageFileName); refusal != Refusal::None) {
+  if (const Refusal refusal = prepareRun(state_, imagePath_); refusal != Refusal::None) {
     state_.busy = BusyState::Idle;
     return refuse(refusal);
   }

@@ -11,6 +11,7 @@
 #include "engine/DownloadState.h"
 #include "engine/LinkPhases.h"
 #include "engine/Refusal.h"
+#include "engine/SystemTexts.h"
 #include "engine/WorkerMessages.h"
 
 namespace voltrix {
@@ -36,6 +37,11 @@ class DownloadCommand {
                   WorkerLauncher& launcher, std::shared_ptr<MessageSink> dialog,
                   std::shared_ptr<LinkPhases> link);
 
+  // The image DOWNLOAD writes; sysbin.bin of the working directory unless
+  // the program was given another.
+  void setImagePath(std::string path) { imagePath_ = std::move(path); }
+  const std::string& imagePath() const { return imagePath_; }
+
   // One click on DOWNLOAD. Refusal::None when the run was started;
   // otherwise the refusal has been shown in a message box.
   Refusal OnDownload();
@@ -56,6 +62,7 @@ class DownloadCommand {
   std::shared_ptr<LinkPhases> link_;
   int registryPort_ = 0;
   std::string registryValue_;
+  std::string imagePath_ = texts::kImageFileName;
 };
 
 }  // namespace voltrix

@@ -19,6 +19,7 @@ int DownloaderApp::runMainDialog(DownloadSeams seams) {
   QtMessageBoxes boxes(&dialog);
   DownloadCommand command(state_, *seams.deviceMap, boxes, *seams.launcher, dialog.sink(),
                           seams.link);
+  command.setImagePath(seams.imagePath);
   dialog.setDownloadHandler([&command] { command.OnDownload(); });
   dialog.watchForTermination(std::move(seams.endRequested));
 

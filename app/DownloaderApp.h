@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/DeviceMap.h"
 #include "app/DownloadCommand.h"
@@ -24,6 +25,8 @@ struct DownloadSeams {
   // Whether the program has been asked to end (a signal); the dialog then
   // closes itself as the operator would.
   std::function<bool()> endRequested = &voltrix::terminationRequested;
+  // The image DOWNLOAD writes.
+  std::string imagePath = "sysbin.bin";
 };
 
 class DownloaderApp final : public QApplication {

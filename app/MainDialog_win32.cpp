@@ -130,6 +130,7 @@ BOOL DialogSession::onInitDialog(HWND window) {
   sink_ = std::make_shared<WindowMessageSink>(window);
   command_ = std::make_unique<DownloadCommand>(state_, *seams_.deviceMap, boxes_,
                                                *seams_.launcher, sink_, seams_.link);
+  command_->setImagePath(seams_.imagePath);
 
   if (HMENU systemMenu = GetSystemMenu(window, FALSE); systemMenu != nullptr) {
     wchar_t about[128] = {};

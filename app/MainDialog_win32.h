@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/DeviceMap.h"
 #include "app/DownloadCommand.h"
@@ -24,6 +25,8 @@ struct NativeDialogSeams {
   // Whether the program has been asked to end; the dialog then closes as the
   // operator would.
   std::function<bool()> endRequested;
+  // The image DOWNLOAD writes.
+  std::string imagePath = "sysbin.bin";
 };
 
 // Shows the dialog modally until the operator closes it.

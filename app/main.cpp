@@ -1,23 +1,56 @@
 // voltrix: the operator's dialog for writing firmware into a Zetak device.
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "app/DeviceMap.h"
+#include "app/DialogOptions.h"
 #include "app/DownloaderApp.h"
 #include "app/ProcessSignals.h"
 #include "app/ThreadWorkerLauncher.h"
 #include "serial/SerialLinkPhases.h"
+#include "voltrix/Version.h"
+
+namespace {
+
+std::vector<std::string> argumentsOf(int argc, char** argv) {
+  return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   voltrix::ensureStandardStreams();
+  // Help and the version need no display: they are answered before the
+  // toolkit starts, whatever else the line holds.
+  if (const auto early = voltrix::parseDialogOptions(argumentsOf(argc, argv)); early.options) {
+    if (early.options->action == voltrix::DialogOptions::Action::Help) {
+      std::fputs(voltrix::dialogUsage().c_str(), stdout);
+      return 0;
+    }
+    if (early.options->action == voltrix::DialogOptions::Action::Version) {
+      std::printf("voltrix %s\n", voltrix::kVoltrixVersion);
+      return 0;
+    }
+  }
   // Ctrl+C, a polite kill or a closed terminal then close the dialog as the
   // operator would, so a run under way ends cleanly.
   voltrix::catchTerminationRequests();
+  // The toolkit takes its own options (-platform, -display, ...) out of argv.
   voltrix::DownloaderApp app(argc, argv);
+  const auto parsed = voltrix::parseDialogOptions(argumentsOf(argc, argv));
+  if (!parsed.options) {
+    std::fprintf(stderr, "voltrix: %s\nTry 'voltrix --help'.\n", parsed.error.c_str());
+    return 2;
+  }
   voltrix::DownloadSeams seams;
   seams.deviceMap = voltrix::systemDeviceMap();
   seams.link = std::make_shared<voltrix::SerialLinkPhases>();
   seams.launcher = std::make_unique<voltrix::ThreadWorkerLauncher>();
+  seams.imagePath = parsed.options->imagePath;
   return app.runMainDialog(std::move(seams));
 }

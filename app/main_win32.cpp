@@ -1,20 +1,41 @@
 // voltrix.exe: the operator's dialog for writing firmware into a Zetak device.
 
 #include <windows.h>
-
+// Needs the types of windows.h.
 #include <commctrl.h>
+#include <stdlib.h>
 
+#include <cstdio>
 #include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "app/DeviceMap.h"
+#include "app/DialogOptions.h"
 #include "app/MainDialog_win32.h"
 #include "app/ProcessSignals.h"
 #include "app/ThreadWorkerLauncher.h"
 #include "serial/SerialLinkPhases.h"
+#include "voltrix/Version.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   voltrix::ensureStandardStreams();
+  // The C runtime splits the command line as a console program's would.
+  const std::vector<std::string> arguments(__argv + (__argc > 0 ? 1 : 0), __argv + __argc);
+  const voltrix::ParsedDialogOptions parsed = voltrix::parseDialogOptions(arguments);
+  if (!parsed.options) {
+    std::fprintf(stderr, "voltrix: %s\nTry 'voltrix --help'.\n", parsed.error.c_str());
+    return 2;
+  }
+  if (parsed.options->action == voltrix::DialogOptions::Action::Help) {
+    std::fputs(voltrix::dialogUsage().c_str(), stdout);
+    return 0;
+  }
+  if (parsed.options->action == voltrix::DialogOptions::Action::Version) {
+    std::printf("voltrix %s\n", voltrix::kVoltrixVersion);
+    return 0;
+  }
   voltrix::catchTerminationRequests();
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
@@ -24,6 +45,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   seams.link = std::make_shared<voltrix::SerialLinkPhases>();
   seams.launcher = std::make_unique<voltrix::ThreadWorkerLauncher>();
   seams.endRequested = &voltrix::terminationRequested;
+  seams.imagePath = parsed.options->imagePath;
   // The dialog's result means nothing: the program ends when it closes.
   voltrix::runNativeMainDialog(instance, std::move(seams));
   return 0;

@@ -1,141 +1,283 @@
 #include "cli/CliOptions.h"
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <initializer_list>
+#include <map>
+
+#include "app/CommandLine.h"
+#include "cli/ExitCodes.h"
 
 namespace voltrix::cli {
 
 namespace {
+
+constexpr char kByPathFolder[] = "/dev/serial/by-path/";
 
 ParsedOptions usageError(std::string error) {
   return {std::nullopt, std::move(error)};
 }
 
 // A number of seconds above 0 and at most `most`; empty for anything else.
-std::optional<double> secondsIn(const char* text, double most) {
+std::optional<double> secondsIn(const std::string& text, double most) {
   errno = 0;
   char* end = nullptr;
-  const double seconds = std::strtod(text, &end);
-  if (errno != 0 || end == text || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 ||
-      seconds > most) {
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(seconds) ||
+      seconds <= 0 || seconds > most) {
     return std::nullopt;
   }
   return seconds;
 }
 
 // A count of devices: a whole number from 1 to 100000; empty for anything else.
-std::optional<int> countIn(const char* text) {
+std::optional<int> countIn(const std::string& text) {
   errno = 0;
   char* end = nullptr;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > 100000) {
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || value < 1 || value > 100000) {
     return std::nullopt;
   }
   return static_cast<int>(value);
 }
 
-}  // namespace
+std::string missingValueText(const std::string& option) {
+  static const std::map<std::string, std::string> wants = {
+      {"--port", "a device node"},
+      {"--count", "a number of devices"},
+      {"--label", "PATH=NAME"},
+      {"--log", "a file"},
+      {"--station", "a name"},
+      {"--timeout", "a number of seconds"},
+      {"--reply-timeout", "a number of seconds"},
+      {"--image", "a file"},
+  };
+  const auto found = wants.find(option);
+  return option + (found != wants.end() ? " wants " + found->second : " needs a value");
+}
 
-ParsedOptions parseOptions(int argc, const char* const* argv) {
-  CliOptions options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--help" || arg == "-h") {
-      options.action = CliOptions::Action::Help;
-    } else if (arg == "--version") {
-      options.action = CliOptions::Action::Version;
-    } else if (arg == "--list") {
-      options.action = CliOptions::Action::List;
-      if (hasValue && std::string(argv[i + 1]).rfind("--", 0) != 0) options.listFile = argv[++i];
-    } else if (arg == "--port") {
-      if (!hasValue || argv[i + 1][0] == '\0') return usageError("--port wants a device node");
-      const std::string port = argv[++i];
-      for (const std::string& given : options.ports) {
-        if (given == port) return usageError("--port '" + port + "' given twice");
-      }
-      options.ports.push_back(port);
-      options.port = options.ports.front();
-    } else if (arg == "--all") {
-      options.all = true;
-    } else if (arg == "--watch") {
-      options.watch = true;
-    } else if (arg == "--wait") {
-      options.watch = true;
-      if (!options.count) options.count = 1;
-    } else if (arg == "--count") {
-      if (!hasValue) return usageError("--count wants a number of devices");
-      options.count = countIn(argv[++i]);
-      if (!options.count) {
-        return usageError(std::string("--count wants a number from 1 to 100000, not '") + argv[i] +
-                          "'");
-      }
-    } else if (arg == "--label") {
-      const std::string label = hasValue ? argv[i + 1] : "";
-      const auto equals = label.find('=');
-      if (equals == std::string::npos || equals == 0 || equals + 1 == label.size()) {
-        return usageError("--label wants PATH=NAME");
-      }
-      ++i;
-      options.labels.emplace_back(label.substr(0, equals), label.substr(equals + 1));
-    } else if (arg == "--log") {
-      if (!hasValue || argv[i + 1][0] == '\0') return usageError("--log wants a file");
-      options.logFile = argv[++i];
-    } else if (arg == "--station") {
-      if (!hasValue || argv[i + 1][0] == '\0') return usageError("--station wants a name");
-      options.station = argv[++i];
-    } else if (arg == "--check") {
-      options.action = CliOptions::Action::Check;
-    } else if (arg == "--timeout") {
-      if (!hasValue) return usageError("--timeout wants a number of seconds");
-      options.timeoutSeconds = secondsIn(argv[++i], 86400);
-      if (!options.timeoutSeconds) {
-        return usageError(std::string("--timeout wants seconds above 0, at most 86400, not '") +
-                          argv[i] + "'");
-      }
-    } else if (arg == "--reply-timeout") {
-      if (!hasValue) return usageError("--reply-timeout wants a number of seconds");
-      const auto seconds = secondsIn(argv[++i], 3600);
-      if (!seconds) {
-        return usageError(
-            std::string("--reply-timeout wants seconds above 0, at most 3600, not '") + argv[i] +
-            "'");
-      }
-      options.replyTimeoutSeconds = *seconds;
-    } else if (arg == "--quiet" || arg == "-q") {
-      options.output = CliOptions::Output::Quiet;
-    } else if (arg == "--json") {
-      options.output = CliOptions::Output::Json;
-    } else if (arg == "--verbose" || arg == "-v") {
-      options.verbose = true;
-    } else {
-      return usageError("unknown option '" + arg + "'");
+// What the command line said, before its meaning is checked.
+struct Given {
+  bool help = false, version = false, check = false, all = false, watch = false, wait = false;
+  bool quiet = false, json = false, verbose = false;
+  std::optional<std::string> list, image, count, log, station, timeout, replyTimeout;
+  std::vector<std::string> ports, labels;
+};
+
+void bind(CLI::App& app, Given& given) {
+  app.add_flag("-h,--help", given.help);
+  app.add_flag("-V,--version", given.version);
+  app.add_option("--list", given.list)->expected(0, 1);
+  app.add_flag("--check", given.check);
+  app.add_option("-p,--port", given.ports)
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_flag("--all", given.all);
+  app.add_flag("--watch", given.watch);
+  app.add_flag("--wait", given.wait);
+  app.add_option("--count", given.count);
+  app.add_option("--label", given.labels)
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--log", given.log);
+  app.add_option("--station", given.station);
+  app.add_option("--timeout", given.timeout);
+  app.add_option("--reply-timeout", given.replyTimeout);
+  app.add_flag("-q,--quiet", given.quiet);
+  app.add_flag("--json", given.json);
+  app.add_flag("-v,--verbose", given.verbose);
+  app.add_option("--image", given.image);
+  for (CLI::Option* option : app.get_options()) {
+    if (option->get_expected_min() == 0) option->disable_flag_override();
+  }
+}
+
+// The options given that a mode makes no use of, in the order of the help.
+std::optional<std::string> firstUnused(const Given& given,
+                                       std::initializer_list<const char*> used) {
+  const std::pair<const char*, bool> options[] = {
+      {"--port", !given.ports.empty()},
+      {"--all", given.all},
+      {"--watch", given.watch},
+      {"--count", given.count.has_value()},
+      {"--wait", given.wait},
+      {"--label", !given.labels.empty()},
+      {"--log", given.log.has_value()},
+      {"--station", given.station.has_value()},
+      {"--timeout", given.timeout.has_value()},
+      {"--reply-timeout", given.replyTimeout.has_value()},
+      {"--quiet", given.quiet},
+      {"--json", given.json},
+      {"--image", given.image.has_value()},
+  };
+  for (const auto& [name, present] : options) {
+    if (!present) continue;
+    bool allowed = false;
+    for (const char* use : used) allowed = allowed || std::string(use) == name;
+    if (!allowed) return std::string(name);
+  }
+  return std::nullopt;
+}
+
+// A slot's path the way labels compare: without the by-path folder.
+std::string slotKey(const std::string& path) {
+  return path.rfind(kByPathFolder, 0) == 0 ? path.substr(sizeof kByPathFolder - 1) : path;
+}
+
+std::optional<std::string> takeLabels(const std::vector<std::string>& given, CliOptions& options) {
+  std::map<std::string, std::string> nameOfPath;
+  std::map<std::string, std::string> pathOfName;
+  for (const std::string& label : given) {
+    const auto equals = label.find('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 == label.size()) {
+      return "--label wants PATH=NAME, not '" + label + "'";
+    }
+    std::string path = label.substr(0, equals);
+    std::string name = label.substr(equals + 1);
+    if (const auto twice = nameOfPath.find(slotKey(path)); twice != nameOfPath.end()) {
+      return "--label: the slot " + path + " is labelled twice ('" + twice->second + "' and '" +
+             name + "')";
+    }
+    if (const auto taken = pathOfName.find(name); taken != pathOfName.end()) {
+      return "--label: the name '" + name + "' is given to two slots (" + taken->second + " and " +
+             path + ")";
+    }
+    nameOfPath[slotKey(path)] = name;
+    pathOfName[name] = path;
+    options.labels.emplace_back(std::move(path), std::move(name));
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> takeListOrCheck(const Given& given, CliOptions& options) {
+  if (given.list && given.check) return "--list and --check exclude each other";
+  if (given.list) {
+    options.action = CliOptions::Action::List;
+    if (!given.list->empty() && given.image) {
+      return "--list " + *given.list + " and --image " + *given.image +
+             " name two images: give one";
+    }
+    if (!given.list->empty()) options.image = *given.list;
+    if (const auto unused = firstUnused(given, {"--image"})) {
+      return *unused + " has no effect with --list";
+    }
+  } else {
+    options.action = CliOptions::Action::Check;
+    if (const auto unused = firstUnused(given, {"--port", "--all", "--json"})) {
+      return *unused + " has no effect with --check";
+    }
+    if (given.all && !given.ports.empty()) return "--all and --port exclude each other";
+    options.ports = given.ports;
+    if (given.json) options.output = CliOptions::Output::Json;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> takeDownload(const Given& given, CliOptions& options) {
+  for (const std::string& port : given.ports) {
+    if (port.empty() || port[0] == '-') return "--port wants a device node, not '" + port + "'";
+    for (const std::string& earlier : options.ports) {
+      if (earlier == port) return "--port '" + port + "' given twice";
+    }
+    options.ports.push_back(port);
+  }
+  if (!options.ports.empty()) options.port = options.ports.front();
+  options.all = given.all;
+  options.watch = given.watch || given.wait;
+  if (given.count) {
+    options.count = countIn(*given.count);
+    if (!options.count) {
+      return "--count wants a number from 1 to 100000, not '" + *given.count + "'";
+    }
+  } else if (given.wait) {
+    options.count = 1;
+  }
+  if (given.log) {
+    if (given.log->empty()) return "--log wants a file";
+    options.logFile = *given.log;
+  }
+  if (given.station) {
+    if (given.station->empty()) return "--station wants a name";
+    if (!given.log) return "--station names the station in the log: it needs --log FILE";
+    options.station = *given.station;
+  }
+  if (given.timeout) {
+    options.timeoutSeconds = secondsIn(*given.timeout, 86400);
+    if (!options.timeoutSeconds) {
+      return "--timeout wants seconds above 0, at most 86400, not '" + *given.timeout + "'";
     }
   }
-  if (options.all && !options.ports.empty()) {
-    return usageError("--all and --port exclude each other");
+  if (given.replyTimeout) {
+    const auto seconds = secondsIn(*given.replyTimeout, 3600);
+    if (!seconds) {
+      return "--reply-timeout wants seconds above 0, at most 3600, not '" + *given.replyTimeout +
+             "'";
+    }
+    options.replyTimeoutSeconds = *seconds;
   }
-  if (options.count && !options.watch) return usageError("--count needs --watch");
+  if (given.quiet && given.json) return "--quiet and --json exclude each other";
+  if (given.quiet) options.output = CliOptions::Output::Quiet;
+  if (given.json) options.output = CliOptions::Output::Json;
+  if (const auto unusable = takeLabels(given.labels, options)) return unusable;
+
+  if (options.all && !options.ports.empty()) return "--all and --port exclude each other";
+  if (options.count && !options.watch) return "--count needs --watch";
   if (options.watch && !options.ports.empty()) {
-    return usageError("--watch takes the devices of the device map, not --port");
+    return "--watch takes the devices of the device map, not --port";
   }
+  if (options.watch && options.all) return "--watch already takes every device: drop --all";
   if (!options.stationRun()) {
-    if (!options.labels.empty()) return usageError("--label needs several devices or --watch");
+    if (!options.labels.empty()) return "--label needs several devices or --watch";
   } else {
     // Only a run on one given device goes by --port alone.
     options.port.reset();
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+ParsedOptions parseOptions(int argc, const char* const* argv) {
+  CLI::App app;
+  prepareCommandLine(app);
+  Given given;
+  bind(app, given);
+  const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+  if (std::string error = parseCommandLine(app, arguments, missingValueText); !error.empty()) {
+    return usageError(std::move(error));
+  }
+  CliOptions options;
+  options.verbose = given.verbose;
+  if (given.help || given.version) {
+    options.action = given.help ? CliOptions::Action::Help : CliOptions::Action::Version;
+    return {options, {}};
+  }
+  if (given.image) {
+    if (given.image->empty()) return usageError("--image wants a file");
+    options.image = *given.image;
+  }
+  const auto problem =
+      given.list || given.check ? takeListOrCheck(given, options) : takeDownload(given, options);
+  if (problem) return usageError(*problem);
   return {options, {}};
+}
+
+int reportUsageError(const std::string& message) {
+  std::fprintf(stderr, "voltrix-cli: %s\n", message.c_str());
+  std::fprintf(stderr, "Try 'voltrix-cli --help'.\n");
+  return kExitUsage;
 }
 
 void printUsage(std::FILE* out) {
   std::fputs(
       "Usage: voltrix-cli [OPTION]...\n"
-      "Write the firmware image sysbin.bin of the working directory into a Zetak device,\n"
-      "read it back and verify it.\n"
+      "Write a firmware image (sysbin.bin of the working directory, or --image FILE)\n"
+      "into a Zetak device, read it back and verify it.\n"
       "\n"
-      "  --port DEVICE      use this device node (e.g. /dev/ttyACM0) instead of the\n"
+      "  --image FILE       the image to write (default ./sysbin.bin)\n"
+      "  -p, --port DEVICE  use this device node (e.g. /dev/ttyACM0) instead of the\n"
       "                     device map; repeat it to flash several devices at once\n"
       "  --all              flash every USB virtual COM port of the device map at once\n"
       "  --watch            flash every device of the device map and each one that\n"
@@ -143,10 +285,11 @@ void printUsage(std::FILE* out) {
       "  --count N          with --watch: end after N devices\n"
       "  --wait             the same as --watch --count 1\n"
       "  --label PATH=NAME  show the slot PATH (its /dev/serial/by-path name, or the\n"
-      "                     port) as NAME; may be repeated\n"
+      "                     port) as NAME; may be repeated, one name per slot\n"
       "  --log FILE         append one JSON line per device and attempt to FILE\n"
       "  --station NAME     the station's name in the log (default: the host name)\n"
       "  --check            tell for each device whether it can be opened, and why not\n"
+      "                     (with --json: one JSON object per device)\n"
       "  --timeout SECONDS  give up when the device has not accepted the download\n"
       "                     within SECONDS (default: ask until it does or Ctrl+C)\n"
       "  --reply-timeout SECONDS\n"
@@ -154,11 +297,14 @@ void printUsage(std::FILE* out) {
       "                     (default 5; more for a device with slow flash)\n"
       "  -q, --quiet        print only the summary line at the end\n"
       "  --json             print only the summary, as one JSON object\n"
-      "  -v, --verbose      trace every byte sent and received on standard error\n"
-      "  --list [FILE]      list the segments of an image (default sysbin.bin)\n"
-      "  --help             show this help\n"
-      "  --version          show the version\n"
+      "  -v, --verbose      trace every byte exchanged with the device on stderr\n"
+      "  --list [FILE]      list the segments of an image (default: --image, or\n"
+      "                     sysbin.bin)\n"
+      "  -h, --help         show this help\n"
+      "  -V, --version      show the version\n"
       "\n"
+      "Options take their value as the next word or after '=' (--port=/dev/ttyACM0).\n"
+      "An option that has no effect in the mode asked for is refused (exit 2).\n"
       "Without --port the device is looked up like the dialog does: the first USB\n"
       "virtual COM port (or the map in $VOLTRIX_SERIALCOMM). Ctrl+C cancels a run.\n"
       "A device that stops answering ends the run after 5 seconds (--reply-timeout).\n"
@@ -170,8 +316,8 @@ void printUsage(std::FILE* out) {
       "   0  every segment written and verified\n"
       "   1  internal error (the download could not be started)\n"
       "   2  bad command line\n"
-      "   3  sysbin.bin missing or unreadable\n"
-      "   4  sysbin.bin holds no segment, more than 128, or a damaged segment\n"
+      "   3  the image missing or unreadable\n"
+      "   4  the image holds no segment, more than 128, or a damaged segment\n"
       "   5  no device attached (or the device map cannot be read)\n"
       "   6  the serial port cannot be opened (permission, held by another program)\n"
       "   7  the device refused a block\n"

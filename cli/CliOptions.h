@@ -11,7 +11,8 @@ namespace voltrix::cli {
 
 struct CliOptions {
   enum class Action { Download, List, Help, Version, Check } action = Action::Download;
-  std::string listFile = "sysbin.bin";
+  // The image to download or list; --image FILE, or --list FILE.
+  std::string image = "sysbin.bin";
   std::optional<std::string> port;  // the device node of a run on one given device
   std::vector<std::string> ports;   // every --port, in the order given
   bool all = false;                 // every USB virtual COM port of the device map
@@ -25,7 +26,7 @@ struct CliOptions {
   // What the run prints: the status texts and the summary line, only the
   // summary line, or only the summary as one JSON object.
   enum class Output { Normal, Quiet, Json } output = Output::Normal;
-  bool verbose = false;  // a protocol trace on standard error
+  bool verbose = false;  // -v: a trace of the protocol's exchanges on standard error
 
   // Whether the run takes several devices side by side (or waits for them)
   // instead of the one device the dialog would use.
@@ -39,5 +40,9 @@ struct ParsedOptions {
 
 ParsedOptions parseOptions(int argc, const char* const* argv);
 void printUsage(std::FILE* out);
+
+// A bad command line found after parsing: "voltrix-cli: <message>" and the
+// hint to --help on standard error. Returns the exit code for it.
+int reportUsageError(const std::string& message);
 
 }  // namespace voltrix::cli

@@ -105,6 +105,7 @@ int runDownload(const CliOptions& options) {
   ConsoleBoxes boxes(note);
   ThreadWorkerLauncher launcher;
   DownloadCommand command(state, *deviceMap, boxes, launcher, queue, link);
+  command.setImagePath(options.image);
 
   RunSummary summary;
   const auto finish = [&](int exitCode) {
@@ -120,12 +121,11 @@ int runDownload(const CliOptions& options) {
 
   if (log.enabled()) {
     std::error_code error;
-    const auto path = std::filesystem::absolute(texts::kImageFileName, error);
-    log.setImage(error ? texts::kImageFileName : path.string(),
-                 sha256OfFile(texts::kImageFileName));
+    const auto path = std::filesystem::absolute(options.image, error);
+    log.setImage(error ? options.image : path.string(), sha256OfFile(options.image));
   }
   if (const Refusal refusal = command.OnDownload(); refusal != Refusal::None) {
-    const std::string hint = hintForRefusal(refusal, state);
+    const std::string hint = hintForRefusal(refusal, state, options.image);
     note(hint);
     summarizeRefusal(summary, refusal);
     addHint(summary, hint);

@@ -62,7 +62,8 @@ std::string describeSegmentPastEnd(const DownloadState& state, const std::string
          std::to_string(length) + " bytes: nothing was sent to the device.";
 }
 
-std::string hintForRefusal(Refusal refusal, const DownloadState& state) {
+std::string hintForRefusal(Refusal refusal, const DownloadState& state,
+                           const std::string& imagePath) {
   const char* mapFolder = std::getenv(kDeviceMapVariable);
   switch (refusal) {
     case Refusal::DriverNotInstalled:
@@ -80,9 +81,15 @@ std::string hintForRefusal(Refusal refusal, const DownloadState& state) {
       return "The serial device map cannot be read.";
     case Refusal::ImageMissing:
     case Refusal::ImageUnreadable:
-      return describeImageProblem(texts::kImageFileName, workingDirectory());
+      // A relative path is named with the folder it was looked for in.
+      return describeImageProblem(
+          imagePath, fs::path(imagePath).is_absolute() ? std::string() : workingDirectory());
     case Refusal::SegmentPastEnd:
-      return describeSegmentPastEnd(state, texts::kImageFileName);
+      return describeSegmentPastEnd(state, imagePath);
+    case Refusal::NoRunFolder:
+      return "No folder for the run's files could be made, neither in the working directory " +
+             workingDirectory() +
+             " nor in the temporary directory: free some space, or run where you may write.";
     case Refusal::None:
     case Refusal::Busy:
     case Refusal::ImageEmpty:

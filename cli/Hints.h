@@ -17,8 +17,10 @@ std::string describeImageProblem(const std::string& path, const std::string& fol
 // Which segment runs past the end of the image, from the table in `state`.
 std::string describeSegmentPastEnd(const DownloadState& state, const std::string& imagePath);
 
-// What to do when DOWNLOAD refused; empty where the system text says it all.
-std::string hintForRefusal(Refusal refusal, const DownloadState& state);
+// What to do when DOWNLOAD refused the image at `imagePath`; empty where
+// the system text says it all.
+std::string hintForRefusal(Refusal refusal, const DownloadState& state,
+                           const std::string& imagePath);
 
 // For a port from the device map that would not open: the value and the
 // port number it was read as.

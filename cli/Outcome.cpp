@@ -18,6 +18,8 @@ int exitCodeFor(Refusal refusal) {
     case Refusal::TooManySegments:
     case Refusal::SegmentPastEnd:
       return kExitImageInvalid;
+    case Refusal::NoRunFolder:
+      return kExitFileError;
     case Refusal::Busy:
     case Refusal::WorkerNotStarted:
       return kExitInternal;

@@ -1,6 +1,7 @@
 #include "cli/Preflight.h"
 
 #include "cli/ExitCodes.h"
+#include "cli/JsonText.h"
 
 namespace voltrix::cli {
 
@@ -24,14 +25,37 @@ std::string printable(const std::string& text) {
   return out;
 }
 
+// The holders worth naming: the programs in the device's way, or where there
+// are none, the device end itself (a simulator that also took the lock).
+std::vector<ProcessHolding> inTheWay(const std::vector<ProcessHolding>& holders) {
+  std::vector<ProcessHolding> others;
+  for (const ProcessHolding& holder : holders) {
+    if (!holder.deviceEnd) others.push_back(holder);
+  }
+  return others.empty() ? holders : others;
+}
+
+std::string holderName(const ProcessHolding& holder) {
+  return (holder.command.empty() ? std::string("a process") : printable(holder.command)) +
+         " (pid " + std::to_string(holder.pid) + ")";
+}
+
 std::string holderList(const std::vector<ProcessHolding>& holders) {
   std::string text;
   for (const ProcessHolding& holder : holders) {
     if (!text.empty()) text += ", ";
-    text += (holder.command.empty() ? std::string("a process") : printable(holder.command)) +
-            " (pid " + std::to_string(holder.pid) + ")";
+    text += holderName(holder);
   }
   return text;
+}
+
+// A download of ours under way: stopping it would leave the device half
+// written, so it is never the fix.
+const ProcessHolding* flashingHolder(const std::vector<ProcessHolding>& holders) {
+  for (const ProcessHolding& holder : holders) {
+    if (holder.command == "voltrix-cli" || holder.command == "voltrix") return &holder;
+  }
+  return nullptr;
 }
 
 bool heldByModemManager(const std::vector<ProcessHolding>& holders) {
@@ -62,18 +86,27 @@ PreflightProblem permissionProblem(const DeviceFacts& device, const HostFacts& h
 }
 
 PreflightProblem busyProblem(const DeviceFacts& device, const HostFacts& host) {
-  if (device.holders.empty()) {
+  const std::vector<ProcessHolding> holders = inTheWay(device.holders);
+  if (holders.empty()) {
     return {
         "another program holds it for itself",
         {"sudo fuser -v " + device.path + "   # names the program: close it, then check again"}};
   }
-  PreflightProblem problem{"held by " + holderList(device.holders), {}};
-  if (heldByModemManager(device.holders)) {
+  if (const ProcessHolding* flashing = flashingHolder(holders)) {
+    return {"it is being flashed by " + holderName(*flashing),
+            {"wait for it to end, then check again   # stopping it would leave the device "
+             "half written"}};
+  }
+  PreflightProblem problem{"held by " + holderList(holders), {}};
+  if (device.access == NodeAccess::InUse) {
+    problem.what += ", which has it open without a lock and would take the device's answers";
+  }
+  if (heldByModemManager(holders)) {
     problem.what += ", which probes new USB ports for a few seconds after they appear";
     problem.fixes.push_back(host.ignoreRuleFile.empty() ? kInstallRule : kApplyRule);
   } else {
-    problem.fixes.push_back("kill " + std::to_string(device.holders.front().pid) +
-                            "   # or close " + printable(device.holders.front().command));
+    problem.fixes.push_back("kill " + std::to_string(holders.front().pid) + "   # or close " +
+                            printable(holders.front().command));
   }
   return problem;
 }
@@ -112,6 +145,50 @@ std::string deviceHeading(const DeviceFacts& device) {
   return device.path + " (" + details + ")";
 }
 
+void printDevice(std::FILE* out, const DeviceFacts& device,
+                 const std::vector<PreflightProblem>& problems) {
+  if (problems.empty()) {
+    std::fprintf(out, "%s: ready\n", deviceHeading(device).c_str());
+    return;
+  }
+  std::fprintf(out, "%s: not ready\n", deviceHeading(device).c_str());
+  for (const PreflightProblem& problem : problems) {
+    std::fprintf(out, "  - %s\n", problem.what.c_str());
+    for (std::size_t i = 0; i < problem.fixes.size(); ++i) {
+      std::fprintf(out, "    %s %s\n", i == 0 ? "fix:" : "or: ", problem.fixes[i].c_str());
+    }
+  }
+}
+
+std::string jsonOrNull(const std::string& text) {
+  return text.empty() ? "null" : jsonString(text);
+}
+
+// One device as one JSON object on one line; no device at all has a null port.
+std::string preflightJson(const DeviceFacts* device, int exitCode,
+                          const std::vector<PreflightProblem>& problems) {
+  std::string json = "{\"port\":" + (device != nullptr ? jsonString(device->path) : "null");
+  json += ",\"ready\":" + std::string(problems.empty() ? "true" : "false");
+  json += ",\"exit_code\":" + std::to_string(exitCode) + ",\"usb\":";
+  if (device != nullptr && device->usb.known()) {
+    json += "{\"vid_pid\":" + jsonOrNull(device->usb.vidPid) +
+            ",\"serial\":" + jsonOrNull(device->usb.serial) +
+            ",\"path\":" + jsonOrNull(device->usb.usbPath) + "}";
+  } else {
+    json += "null";
+  }
+  json += ",\"problems\":[";
+  for (std::size_t i = 0; i < problems.size(); ++i) {
+    json += std::string(i == 0 ? "" : ",") + "{\"what\":" + jsonString(problems[i].what) +
+            ",\"fixes\":[";
+    for (std::size_t f = 0; f < problems[i].fixes.size(); ++f) {
+      json += (f == 0 ? "" : ",") + jsonString(problems[i].fixes[f]);
+    }
+    json += "]}";
+  }
+  return json + "]}";
+}
+
 }  // namespace
 
 std::vector<PreflightProblem> preflightProblems(const DeviceFacts& device, const HostFacts& host) {
@@ -129,6 +206,7 @@ std::vector<PreflightProblem> preflightProblems(const DeviceFacts& device, const
       problems.push_back(permissionProblem(device, host));
       break;
     case NodeAccess::Busy:
+    case NodeAccess::InUse:
       problems.push_back(busyProblem(device, host));
       break;
     case NodeAccess::Failed:
@@ -150,14 +228,20 @@ std::vector<PreflightProblem> preflightProblems(const DeviceFacts& device, const
   return problems;
 }
 
-int runPreflight(const std::vector<std::string>& devicePaths, std::FILE* out) {
-  return runPreflight(devicePaths, out, PreflightRoots{});
+int runPreflight(const std::vector<std::string>& devicePaths, std::FILE* out, bool json) {
+  return runPreflight(devicePaths, out, PreflightRoots{}, json);
 }
 
 int runPreflight(const std::vector<std::string>& devicePaths, std::FILE* out,
-                 const PreflightRoots& roots) {
+                 const PreflightRoots& roots, bool json) {
   if (devicePaths.empty()) {
-    std::fprintf(out, "no device found: plug the device in, or name it with --port DEVICE\n");
+    const PreflightProblem none{"no device found",
+                                {"plug the device in, or name it with --port DEVICE"}};
+    if (json) {
+      std::fprintf(out, "%s\n", preflightJson(nullptr, kExitNoDevice, {none}).c_str());
+    } else {
+      std::fprintf(out, "%s: %s\n", none.what.c_str(), none.fixes.front().c_str());
+    }
     return kExitNoDevice;
   }
   const HostFacts host = probeHost(roots);
@@ -166,24 +250,23 @@ int runPreflight(const std::vector<std::string>& devicePaths, std::FILE* out,
   for (const std::string& path : devicePaths) {
     const DeviceFacts device = probeDevice(path, roots);
     const std::vector<PreflightProblem> problems = preflightProblems(device, host);
+    int deviceCode = kExitOk;
     if (problems.empty()) {
       ++ready;
-      std::fprintf(out, "%s: ready\n", deviceHeading(device).c_str());
-      continue;
+    } else {
+      deviceCode = device.access == NodeAccess::Missing ? kExitNoDevice : kExitPortUnavailable;
+      if (exitCode == kExitOk) exitCode = deviceCode;
     }
-    if (exitCode == kExitOk) {
-      exitCode = device.access == NodeAccess::Missing ? kExitNoDevice : kExitPortUnavailable;
-    }
-    std::fprintf(out, "%s: not ready\n", deviceHeading(device).c_str());
-    for (const PreflightProblem& problem : problems) {
-      std::fprintf(out, "  - %s\n", problem.what.c_str());
-      for (std::size_t i = 0; i < problem.fixes.size(); ++i) {
-        std::fprintf(out, "    %s %s\n", i == 0 ? "fix:" : "or: ", problem.fixes[i].c_str());
-      }
+    if (json) {
+      std::fprintf(out, "%s\n", preflightJson(&device, deviceCode, problems).c_str());
+    } else {
+      printDevice(out, device, problems);
     }
   }
-  std::fprintf(out, "%zu of %zu device%s ready\n", ready, devicePaths.size(),
-               devicePaths.size() == 1 ? "" : "s");
+  if (!json) {
+    std::fprintf(out, "%zu of %zu device%s ready\n", ready, devicePaths.size(),
+                 devicePaths.size() == 1 ? "" : "s");
+  }
   return exitCode;
 }
 

@@ -23,10 +23,13 @@ std::vector<PreflightProblem> preflightProblems(const DeviceFacts& device, const
 // Reports on every device to `out` and returns the exit code: 0 only when
 // every device is ready; else that of the first device that is not: 5 when
 // it does not exist (and when no device is given), 6 for anything else.
-int runPreflight(const std::vector<std::string>& devicePaths, std::FILE* out);
+// With `json` each device is one JSON object on a line of its own (port,
+// ready, exit_code, usb, problems with their fixes) and nothing else is
+// printed; no device at all is one object whose port is null.
+int runPreflight(const std::vector<std::string>& devicePaths, std::FILE* out, bool json = false);
 
 // The same with the system's views read under `roots`.
 int runPreflight(const std::vector<std::string>& devicePaths, std::FILE* out,
-                 const PreflightRoots& roots);
+                 const PreflightRoots& roots, bool json = false);
 
 }  // namespace voltrix::cli

@@ -28,12 +28,17 @@ enum class NodeAccess {
   NotATerminal,      // opened, but it is no serial port
   PermissionDenied,  // this user may not open it
   Busy,              // another program holds it for itself
+  InUse,             // it opens, but another program has it open too and would
+                     // take the device's answers (no lock, no TIOCEXCL: cat, a terminal)
   Failed,            // another error; systemMessage says which
 };
 
 struct ProcessHolding {
   int pid = 0;
   std::string command;
+  // It also holds the other end of this pseudo-terminal: it is the device
+  // (a simulator), not a program in the device's way.
+  bool deviceEnd = false;
 };
 
 enum class Knowledge { Unknown, Yes, No };

@@ -106,29 +106,59 @@ void tryOpen(DeviceFacts& facts) {
   facts.access = NodeAccess::Ready;
 }
 
+// The number of the pseudo-terminal whose device end `device` is; -1 for
+// any other device. The kernel numbers them on majors 136 to 143.
+int pseudoTerminalIndex(dev_t device) {
+  const unsigned int first = 136;
+  const unsigned int last = 143;
+  if (major(device) < first || major(device) > last) return -1;
+  return static_cast<int>((major(device) - first) * 256 + minor(device));
+}
+
+// Whether the descriptor `fd` of a process is the controlling side (ptmx)
+// of pseudo-terminal number `index`; the kernel tells it in fdinfo.
+bool holdsControllingSide(const fs::path& process, const std::string& fd, int index) {
+  std::ifstream info(process / "fdinfo" / fd);
+  const std::string wanted = "tty-index:\t" + std::to_string(index);
+  for (std::string line; std::getline(info, line);) {
+    if (line == wanted) return true;
+  }
+  return false;
+}
+
 // Every process with the node open, as far as this user may look.
 std::vector<ProcessHolding> holdersOf(dev_t device, const fs::path& proc) {
   std::vector<ProcessHolding> holders;
+  const int ptyIndex = pseudoTerminalIndex(device);
   std::error_code error;
   for (fs::directory_iterator it(proc, error), end; !error && it != end; it.increment(error)) {
     const std::string name = it->path().filename().string();
     if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    bool opensNode = false;
+    bool deviceEnd = false;
     std::error_code fdError;
     for (fs::directory_iterator fd(it->path() / "fd", fdError), last; !fdError && fd != last;
          fd.increment(fdError)) {
       // Only device nodes are looked at: a stat of a file on a hung network
       // share would hang the check.
       std::error_code linkError;
-      if (fs::read_symlink(fd->path(), linkError).string().rfind("/dev/", 0) != 0) continue;
-      struct stat target {};
-      if (::stat(fd->path().c_str(), &target) == 0 && S_ISCHR(target.st_mode) &&
-          target.st_rdev == device) {
-        int pid = 0;
-        std::from_chars(name.data(), name.data() + name.size(), pid);
-        holders.push_back({pid, firstLine(it->path() / "comm")});
-        break;
+      const std::string target = fs::read_symlink(fd->path(), linkError).string();
+      if (target.rfind("/dev/", 0) != 0) continue;
+      if (ptyIndex >= 0 && (target == "/dev/ptmx" || target == "/dev/pts/ptmx") &&
+          holdsControllingSide(it->path(), fd->path().filename().string(), ptyIndex)) {
+        deviceEnd = true;
+        continue;
+      }
+      struct stat opened {};
+      if (::stat(fd->path().c_str(), &opened) == 0 && S_ISCHR(opened.st_mode) &&
+          opened.st_rdev == device) {
+        opensNode = true;
       }
     }
+    if (!opensNode) continue;
+    int pid = 0;
+    std::from_chars(name.data(), name.data() + name.size(), pid);
+    holders.push_back({pid, firstLine(it->path() / "comm"), deviceEnd});
   }
   return holders;
 }
@@ -196,8 +226,15 @@ DeviceFacts probeDevice(const std::string& path, const PreflightRoots& roots) {
   tryOpen(facts);
   if (!S_ISCHR(info.st_mode)) return facts;
 
-  // The probe's own descriptor is closed by now: it is not among them.
-  if (facts.access == NodeAccess::Busy) facts.holders = holdersOf(info.st_rdev, roots.proc);
+  // The probe's own descriptor is closed by now: it is not among them. A
+  // program that opened the port without a lock or TIOCEXCL (cat, a
+  // terminal program) lets it open, but would read the device's answers.
+  facts.holders = holdersOf(info.st_rdev, roots.proc);
+  if (facts.access == NodeAccess::Ready) {
+    for (const ProcessHolding& holder : facts.holders) {
+      if (!holder.deviceEnd) facts.access = NodeAccess::InUse;
+    }
+  }
   facts.kernelName = kernelTtyName(path, roots.sys);
   facts.usb = usbIdentityOf(path, roots.sys);
   if (!facts.kernelName.empty()) {

@@ -24,13 +24,13 @@ bool readWhole(const std::string& name, std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-StationImageLoad loadStationImage() {
+StationImageLoad loadStationImage(const std::string& imagePath) {
   StationImageLoad load;
   DownloadState probe;
   probe.setDefaults();
-  load.refusal = prepareRun(probe, texts::kImageFileName);
+  load.refusal = prepareRun(probe, imagePath);
   if (load.refusal != Refusal::None) {
-    load.hint = hintForRefusal(load.refusal, probe);
+    load.hint = hintForRefusal(load.refusal, probe, imagePath);
     return load;
   }
   auto image = std::make_shared<StationImage>();
@@ -42,22 +42,22 @@ StationImageLoad loadStationImage() {
   discardRunFolder(probe);
   if (!read) {
     load.refusal = Refusal::ImageUnreadable;
-    load.hint = hintForRefusal(load.refusal, probe);
+    load.hint = hintForRefusal(load.refusal, probe, imagePath);
     return load;
   }
   Sha256 digest;
   digest.update(image->bytes.data(), image->bytes.size());
   image->sha256 = Sha256::hex(digest.finish());
   std::error_code error;
-  image->path = std::filesystem::absolute(texts::kImageFileName, error).string();
-  if (error) image->path = texts::kImageFileName;
+  image->path = std::filesystem::absolute(imagePath, error).string();
+  if (error) image->path = imagePath;
   load.image = std::move(image);
   return load;
 }
 
 bool provisionRun(const StationImage& image, DownloadState& state) {
   state.runFolder.clear();
-  const std::optional<std::string> folder = createPrivateFolder(RUN_FOLDER_PREFIX);
+  const std::optional<std::string> folder = createRunFolder();
   if (!folder) return false;
   state.runFolder = *folder;
   File copy = createFreshFile(state.inRunFolder(texts::kImageFileName));

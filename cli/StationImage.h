@@ -31,12 +31,13 @@ struct StationImageLoad {
   std::string hint;  // what to do about the refusal; may be empty
 };
 
-// Reads and checks the working directory's image as DOWNLOAD does.
-StationImageLoad loadStationImage();
+// Reads and checks the image at `imagePath` as DOWNLOAD does.
+StationImageLoad loadStationImage(const std::string& imagePath = "sysbin.bin");
 
-// Gives `state` a private run folder holding the image and fills its table.
-// False when no folder could be made or written: a station never lets two
-// runs share the working directory's segment files.
+// Gives `state` a private run folder holding the image and fills its table;
+// the folder is made in the working directory or, where that cannot be
+// written, in the temporary directory. False when no folder could be made
+// or written anywhere: a station never lets two runs share segment files.
 bool provisionRun(const StationImage& image, DownloadState& state);
 
 }  // namespace voltrix::cli

@@ -91,6 +91,7 @@ class Station {
   LinkTimings timings_;
   StationDisplay display_;
   AttemptLog& log_;
+  LabelUse labelUse_{options_.labels};
   Doorbell doorbell_;
   std::vector<std::unique_ptr<Slot>> slots_;
   // The ports flashed while watching; one leaves once it has been unplugged
@@ -124,6 +125,7 @@ void Station::add(const DeviceTarget& target) {
   slot->target = target;
   slot->appeared = Clock::now();
   slot->identity = deviceNodeIdentity(target.port).value_or(DeviceNodeIdentity{});
+  labelUse_.see(target);
   startAttempt(*slot);
   if (options_.watch) watched_[target.port] = slot.get();
   slots_.push_back(std::move(slot));
@@ -276,6 +278,7 @@ int Station::finishRun() {
     std::fputs(stationTable(rows, cancelled_).c_str(), stdout);
   }
   std::fflush(stdout);
+  if (options_.watch) labelUse_.warnUnmatched(stderr, "while watching");
   if (cancelled_ && slots_.empty()) return kExitCancelled;
   return worstExitCode(codes);
 }
@@ -313,7 +316,19 @@ int runStation(const CliOptions& options) {
   } else if (!options.watch) {
     targets = targetsOfPorts(options.ports, options.labels);
   }
-  const StationImageLoad load = loadStationImage();
+  if (!options.watch) {
+    // A label that names none of a fixed set of devices is a mistake in
+    // the command line; the map's devices may simply not all be plugged in.
+    LabelUse labels(options.labels);
+    for (const DeviceTarget& target : targets) labels.see(target);
+    const std::vector<std::string> unmatched = labels.unmatched();
+    if (!options.all && !unmatched.empty()) {
+      return reportUsageError("--label " + unmatched.front() +
+                              " names none of the devices given with --port");
+    }
+    labels.warnUnmatched(stderr, "of the device map");
+  }
+  const StationImageLoad load = loadStationImage(options.image);
   if (load.refusal != Refusal::None) return refuse(options, load.refusal, load.hint);
 
   AttemptLog log;

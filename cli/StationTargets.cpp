@@ -14,6 +14,46 @@ namespace {
 constexpr char kVirtualComPrefix[] = "\\Device\\VCP";
 constexpr char kByPathFolder[] = "/dev/serial/by-path/";
 
+// The label that names the device in `slot` on `port`.
+std::optional<std::size_t> labelOf(const std::string& slot, const std::string& port,
+                                   const Labels& labels) {
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    const std::string& path = labels[i].first;
+    const bool isSlot = !slot.empty() && (path == slot || path == kByPathFolder + slot);
+    if (isSlot || (!port.empty() && path == port)) return i;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string slotName(const std::string& slot, const std::string& port, const Labels& labels) {
+  if (const auto label = labelOf(slot, port, labels)) return labels[*label].second;
+  return slot.empty() ? port : slot;
+}
+
+void LabelUse::see(const DeviceTarget& target) {
+  if (const auto label = labelOf(target.slot, target.port, labels_)) matched_[*label] = true;
+}
+
+std::vector<std::string> LabelUse::unmatched() const {
+  std::vector<std::string> left;
+  for (std::size_t i = 0; i < labels_.size(); ++i) {
+    if (!matched_[i]) left.push_back(labels_[i].first + "=" + labels_[i].second);
+  }
+  return left;
+}
+
+void LabelUse::warnUnmatched(std::FILE* out, const char* where) const {
+  for (const std::string& label : unmatched()) {
+    std::fprintf(out, "voltrix-cli: warning: --label %s matched no device %s\n", label.c_str(),
+                 where);
+  }
+  std::fflush(out);
+}
+
+namespace {
+
 DeviceTarget targetOf(std::string port, std::uint32_t comNumber, const Labels& labels) {
   DeviceTarget target{std::move(port), {}, {}, comNumber};
   if (!target.port.empty()) target.slot = usbSlotOf(target.port);
@@ -22,14 +62,6 @@ DeviceTarget targetOf(std::string port, std::uint32_t comNumber, const Labels& l
 }
 
 }  // namespace
-
-std::string slotName(const std::string& slot, const std::string& port, const Labels& labels) {
-  for (const auto& [path, name] : labels) {
-    const bool isSlot = !slot.empty() && (path == slot || path == kByPathFolder + slot);
-    if (isSlot || (!port.empty() && path == port)) return name;
-  }
-  return slot.empty() ? port : slot;
-}
 
 std::vector<DeviceTarget> targetsOfPorts(const std::vector<std::string>& ports,
                                          const Labels& labels) {

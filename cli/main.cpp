@@ -16,11 +16,7 @@ int main(int argc, char** argv) {
   voltrix::ensureStandardStreams();
   prepareStandardOutput();
   const ParsedOptions parsed = parseOptions(argc, argv);
-  if (!parsed.options) {
-    std::fprintf(stderr, "voltrix-cli: %s\n", parsed.error.c_str());
-    std::fprintf(stderr, "Try 'voltrix-cli --help'.\n");
-    return kExitUsage;
-  }
+  if (!parsed.options) return reportUsageError(parsed.error);
   const CliOptions& options = *parsed.options;
   switch (options.action) {
     case CliOptions::Action::Help:
@@ -30,7 +26,7 @@ int main(int argc, char** argv) {
       std::printf("voltrix-cli %s\n", voltrix::kVoltrixVersion);
       return kExitOk;
     case CliOptions::Action::List:
-      return listSegments(options.listFile, stdout, stderr);
+      return listSegments(options.image, stdout, stderr);
     case CliOptions::Action::Check: {
       std::vector<std::string> devices = options.ports;
       if (devices.empty()) {
@@ -39,7 +35,7 @@ int main(int argc, char** argv) {
           if (!target.port.empty()) devices.push_back(target.port);
         }
       }
-      return runPreflight(devices, stdout);
+      return runPreflight(devices, stdout, options.output == CliOptions::Output::Json);
     }
     case CliOptions::Action::Download:
       return options.stationRun() ? runStation(options) : runDownload(options);

@@ -1,7 +1,8 @@
 # The Debian packages, made by `cpack -G DEB` in a build folder (see
 # scripts/package.sh). Two packages from two install components:
-#   voltrix-cli  (component cli) voltrix-cli, zetak-sim, the udev rule and their
-#                manual pages: all a headless station needs, without Qt;
+#   voltrix-cli  (component cli) voltrix-cli, zetak-sim, zetak-sample-image, the
+#                udev rule and their manual pages: all a headless station
+#                needs, without Qt, and all a newcomer needs to try it;
 #   voltrix      (component gui) the dialog, its desktop entry, icon and manual
 #                page; depends on voltrix-cli of the same version.
 # The version is that of project(); the package is native (no Debian
@@ -68,8 +69,9 @@ COM port, reads it back and verifies it.
 
 This package holds voltrix-cli, the command line front end for scripts and
 factory lines (one exit status per kind of failure, a summary line or JSON),
-zetak-sim, a simulated Zetak device on a pseudo-terminal for trying it
-without hardware, and a udev rule that gives the user at the seat access
+zetak-sim, a simulated Zetak device on a pseudo-terminal, and
+zetak-sample-image, which writes a sample image for it, for trying it
+without hardware or firmware, and a udev rule that gives the user at the seat access
 to USB serial ports and keeps ModemManager from probing them.")
 
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME voltrix)

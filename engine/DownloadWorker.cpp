@@ -4,6 +4,7 @@
 
 #include "engine/FileIo.h"
 #include "engine/ImageFileOps.h"
+#include "engine/RequestWatch.h"
 #include "engine/RunFailure.h"
 #include "engine/RunPreparation.h"
 #include "engine/SystemTexts.h"
@@ -63,10 +64,12 @@ Ending runSegments(DownloadState& state, MessageSink& dialog, LinkPhases& link) 
 }  // namespace
 
 std::uint32_t DownloadWorker(DownloadState& state, MessageSink& dialog, LinkPhases& link) {
-  const Ending ending = runSegments(state, dialog, link);
-  // A failed run's files stay for inspection. The folder goes before the
-  // state is handed back: a new run may take it over at once.
-  if (ending == Ending::AllVerified) discardRunFolder(state);
+  RequestWatch watch(dialog);
+  const Ending ending = runSegments(state, watch, link);
+  // A failed run's files stay for inspection once something went out to the
+  // device; before that (no port, no device) they tell nothing. The folder
+  // goes before the state is handed back: a new run may take it over at once.
+  if (ending == Ending::AllVerified || !watch.anythingSent()) discardRunFolder(state);
   // The operator may start again while the device still answers the signal.
   state.busy = BusyState::Idle;
   switch (ending) {

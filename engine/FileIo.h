@@ -58,8 +58,8 @@ File createFreshFile(const std::string& name);
 bool removeFile(const std::string& name);
 
 // Creates a new folder that only this user may enter, named `prefix` and a
-// few random characters, in the working directory; empty when none can be
-// made.
+// few random characters (a prefix without a folder puts it in the working
+// directory); empty when none can be made.
 std::optional<std::string> createPrivateFolder(const std::string& prefix);
 // Removes the folder and everything in it; true when nothing is left.
 bool removeFolder(const std::string& name);

@@ -42,6 +42,8 @@ const char* refusalText(Refusal refusal) {
       return texts::kImageTooShort;
     case Refusal::WorkerNotStarted:
       return texts::kWorkerNotStarted;
+    case Refusal::NoRunFolder:
+      return texts::kFileOpeningError;
   }
   return nullptr;
 }
@@ -60,6 +62,7 @@ const char* refusalCaption(Refusal refusal) {
     case Refusal::ImageUnreadable:
     case Refusal::SegmentPastEnd:
     case Refusal::WorkerNotStarted:
+    case Refusal::NoRunFolder:
       return texts::kInfoCaption;
   }
   return nullptr;

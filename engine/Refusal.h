@@ -17,6 +17,7 @@ enum class Refusal : std::uint8_t {
   ImageUnreadable,     // sysbin.bin was opened but could not be read
   SegmentPastEnd,      // a segment's data run past the end of sysbin.bin
   WorkerNotStarted,    // no thread could be started for the run
+  NoRunFolder,         // no folder for the run's files, here or in the temporary directory
 };
 
 // The refusal for a table load's result; None for a usable segment count.

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
-#include <string>
+#include <filesystem>
+#include <system_error>
 
 #include "engine/FileIo.h"
 #include "engine/ImageFileOps.h"
+#include "engine/SystemTexts.h"
 
 namespace voltrix {
 
@@ -36,6 +37,13 @@ Snapshot copyImage(const std::string& imageName, const std::string& snapshotName
   return Snapshot::Taken;
 }
 
+std::optional<std::string> temporaryRunFolder() {
+  std::error_code error;
+  const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+  if (error) return std::nullopt;
+  return createPrivateFolder((temporary / RUN_FOLDER_PREFIX).string());
+}
+
 Refusal refuseAndDiscard(DownloadState& state, Refusal refusal) {
   discardRunFolder(state);
   return refusal;
@@ -55,25 +63,34 @@ void discardRunFolder(DownloadState& state) {
   state.runFolder.clear();
 }
 
-Refusal prepareRun(DownloadState& state, const char* imageName) {
+std::optional<std::string> createRunFolder() {
+  if (auto here = createPrivateFolder(RUN_FOLDER_PREFIX)) return here;
+  return temporaryRunFolder();
+}
+
+Refusal prepareRun(DownloadState& state, const std::string& imagePath) {
   state.runFolder.clear();
-  if (const std::optional<std::string> folder = createPrivateFolder(RUN_FOLDER_PREFIX)) {
-    state.runFolder = *folder;
-    switch (copyImage(imageName, state.inRunFolder(imageName))) {
-      case Snapshot::Taken:
-        break;
-      case Snapshot::CannotOpen:
-        return refuseLoad(state, LOAD_CANNOT_OPEN);
-      case Snapshot::ReadError:
-        return refuseLoad(state, LOAD_READ_ERROR);
-      case Snapshot::WriteError:
-        // No room for a copy: the run goes on as it always did.
-        discardRunFolder(state);
-        break;
+  const std::string snapshotName = texts::kImageFileName;
+  // A folder that cannot take the copy (a full disk) is traded for one in
+  // the temporary directory once; the image itself is never worked on, so
+  // that nothing another program does to it can reach the device.
+  for (bool retried = false;; retried = true) {
+    const std::optional<std::string> folder = retried ? temporaryRunFolder() : createRunFolder();
+    if (!folder) {
+      // What is wrong with the image comes first, as it always did.
+      if (!openForReading(imagePath)) return refuseLoad(state, LOAD_CANNOT_OPEN);
+      return refuseAndDiscard(state, Refusal::NoRunFolder);
     }
+    state.runFolder = *folder;
+    const Snapshot snapshot = copyImage(imagePath, state.inRunFolder(snapshotName));
+    if (snapshot == Snapshot::Taken) break;
+    if (snapshot == Snapshot::CannotOpen) return refuseLoad(state, LOAD_CANNOT_OPEN);
+    if (snapshot == Snapshot::ReadError) return refuseLoad(state, LOAD_READ_ERROR);
+    discardRunFolder(state);
+    if (retried) return refuseAndDiscard(state, Refusal::NoRunFolder);
   }
 
-  const std::string image = state.inRunFolder(imageName);
+  const std::string image = state.inRunFolder(snapshotName);
   ImageFileOps files;
   const std::int32_t count = files.loadSegmentTable(image, state.segmentOffsets,
                                                     state.segmentAddresses, state.segmentLengths);

@@ -7,6 +7,9 @@
 // from the snapshot, and every segment is checked against it before the
 // device is touched, so that no image is flashed in part.
 
+#include <optional>
+#include <string>
+
 #include "engine/DownloadState.h"
 #include "engine/Refusal.h"
 
@@ -15,11 +18,15 @@ namespace voltrix {
 // The prefix of every run folder's name.
 inline constexpr char RUN_FOLDER_PREFIX[] = "voltrix-run-";
 
-// Fills the state's table, count, cursor and run folder from `imageName`.
-// On a refusal nothing is left on disk and the run folder is empty. Where no
-// private folder can be made (a working directory without write access) the
-// run works on the image and in the folder themselves, as it always did.
-Refusal prepareRun(DownloadState& state, const char* imageName);
+// Makes a run folder: in the working directory, or where that cannot be
+// written, under the system's temporary directory. Empty when neither works.
+std::optional<std::string> createRunFolder();
+
+// Copies the image at `imagePath` into the state's run folder, under the
+// image file name the worker reads there, and fills the state's table,
+// count and cursor from that copy. On a refusal nothing is left on disk and
+// the run folder is empty.
+Refusal prepareRun(DownloadState& state, const std::string& imagePath);
 
 // Removes the state's run folder with everything in it, and forgets it.
 void discardRunFolder(DownloadState& state);

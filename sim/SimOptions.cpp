@@ -1,9 +1,12 @@
 #include "sim/SimOptions.h"
 
+#include <CLI/CLI.hpp>
 #include <array>
 #include <charconv>
 #include <limits>
 #include <utility>
+
+#include "app/CommandLine.h"
 
 namespace voltrix::sim {
 
@@ -65,14 +68,6 @@ std::vector<std::string> splitAtColons(const std::string& text) {
   }
 }
 
-bool takesValue(const std::string& name) {
-  for (const char* option :
-       {"--baud", "--latency-ms", "--refuse-syncs", "--fault", "--link-dir", "--com"}) {
-    if (name == option) return true;
-  }
-  return false;
-}
-
 SimOptionsResult failure(std::string error) {
   return {std::nullopt, std::move(error)};
 }
@@ -104,64 +99,53 @@ std::optional<FaultPlan> parseFaultPlan(const std::string& text) {
 }
 
 SimOptionsResult parseSimOptions(const std::vector<std::string>& arguments) {
+  CLI::App app;
+  prepareCommandLine(app);
   SimOptions options;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    std::string name = arguments[i];
-    std::optional<std::string> inlineValue;
-    if (const std::size_t equals = name.find('=');
-        name.rfind("--", 0) == 0 && equals != name.npos) {
-      inlineValue = name.substr(equals + 1);
-      name.resize(equals);
-    }
-    // Every option begins with a dash; anything else is a stray word (the
-    // value of a flag that takes none, say), not an option missing its value.
-    if (name.empty() || name[0] != '-') return failure("unknown argument '" + name + "'");
-    const bool flag = name == "--help" || name == "-h" || name == "--paced";
-    if (flag) {
-      if (inlineValue) return failure(name + " takes no value");
-      if (name == "--paced") {
-        options.config.paced = true;
-      } else {
-        options.help = true;
-      }
-      continue;
-    }
-    if (!takesValue(name)) return failure("unknown option '" + name + "'");
-    std::string value;
-    if (inlineValue) {
-      value = *inlineValue;
-    } else if (i + 1 < arguments.size()) {
-      value = arguments[++i];
-    } else {
-      return failure(name + " needs a value");
-    }
-
-    if (name == "--baud") {
-      const auto baud = parseNumber(value, 1, 4'000'000);
-      if (!baud) return failure("--baud wants a rate from 1 to 4000000, not '" + value + "'");
-      options.config.baudRate = *baud;
-    } else if (name == "--latency-ms") {
-      const auto latency = parseNumber(value, 0, 3'600'000);
-      if (!latency) return failure("--latency-ms wants milliseconds, not '" + value + "'");
-      options.config.replyLatency = std::chrono::milliseconds(*latency);
-    } else if (name == "--refuse-syncs") {
-      const auto count = parseNumber(value, 0, std::numeric_limits<int>::max());
-      if (!count) return failure("--refuse-syncs wants a count, not '" + value + "'");
-      options.config.refuseSyncs = static_cast<int>(*count);
-    } else if (name == "--fault") {
-      const std::optional<FaultPlan> plan = parseFaultPlan(value);
-      if (!plan) return failure("--fault wants KIND:STEP[:N[:LATE_MS]], not '" + value + "'");
-      options.config.fault = *plan;
-    } else if (name == "--link-dir") {
-      if (value.empty()) return failure("--link-dir wants a directory");
-      options.linkDirectory = value;
-    } else {  // --com, the last of takesValue's names
-      const auto number = parseNumber(value, 1, kMaxComNumber);
-      if (!number) return failure("--com wants a port number from 1 to 1024, not '" + value + "'");
-      options.comNumber = *number;
-    }
+  std::optional<std::string> baud, latency, refuseSyncs, fault, linkDirectory, com;
+  app.add_flag("-h,--help", options.help)->disable_flag_override();
+  app.add_flag("-V,--version", options.version)->disable_flag_override();
+  app.add_flag("--paced", options.config.paced)->disable_flag_override();
+  app.add_option("--baud", baud);
+  app.add_option("--latency-ms", latency);
+  app.add_option("--refuse-syncs", refuseSyncs);
+  app.add_option("--fault", fault);
+  app.add_option("--link-dir", linkDirectory);
+  app.add_option("--com", com);
+  if (std::string error = parseCommandLine(app, arguments); !error.empty()) {
+    return failure(std::move(error));
   }
-  if (!options.help && options.linkDirectory.empty() != !options.comNumber.has_value()) {
+  if (baud) {
+    const auto rate = parseNumber(*baud, 1, 4'000'000);
+    if (!rate) return failure("--baud wants a rate from 1 to 4000000, not '" + *baud + "'");
+    options.config.baudRate = *rate;
+  }
+  if (latency) {
+    const auto milliseconds = parseNumber(*latency, 0, 3'600'000);
+    if (!milliseconds) return failure("--latency-ms wants milliseconds, not '" + *latency + "'");
+    options.config.replyLatency = std::chrono::milliseconds(*milliseconds);
+  }
+  if (refuseSyncs) {
+    const auto count = parseNumber(*refuseSyncs, 0, std::numeric_limits<int>::max());
+    if (!count) return failure("--refuse-syncs wants a count, not '" + *refuseSyncs + "'");
+    options.config.refuseSyncs = static_cast<int>(*count);
+  }
+  if (fault) {
+    const std::optional<FaultPlan> plan = parseFaultPlan(*fault);
+    if (!plan) return failure("--fault wants KIND:STEP[:N[:LATE_MS]], not '" + *fault + "'");
+    options.config.fault = *plan;
+  }
+  if (linkDirectory) {
+    if (linkDirectory->empty()) return failure("--link-dir wants a directory");
+    options.linkDirectory = *linkDirectory;
+  }
+  if (com) {
+    const auto number = parseNumber(*com, 1, kMaxComNumber);
+    if (!number) return failure("--com wants a port number from 1 to 1024, not '" + *com + "'");
+    options.comNumber = *number;
+  }
+  const bool asked = options.help || options.version;
+  if (!asked && options.linkDirectory.empty() != !options.comNumber.has_value()) {
     return failure("--link-dir and --com go together");
   }
   return {options, {}};
@@ -186,7 +170,10 @@ std::string simUsage() {
          "  --link-dir DIR --com N\n"
          "                        make DIR/COM<N> a link to the device (replacing an\n"
          "                        old one); point VOLTRIX_DOSDEVICES at DIR\n"
-         "  --help                show this text\n";
+         "  -h, --help            show this text\n"
+         "  -V, --version         show the version\n"
+         "\n"
+         "Options take their value as the next word or after '=' (--baud=9600).\n";
 }
 
 }  // namespace voltrix::sim

@@ -16,6 +16,7 @@ struct SimOptions {
   std::string linkDirectory;  // with comNumber: make linkDirectory/COM<n>
   std::optional<std::uint32_t> comNumber;
   bool help = false;
+  bool version = false;
 };
 
 struct SimOptionsResult {

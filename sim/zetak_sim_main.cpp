@@ -13,6 +13,7 @@
 #include "sim/DeviceLink.h"
 #include "sim/SimOptions.h"
 #include "sim/ZetakSimulator.h"
+#include "voltrix/Version.h"
 
 namespace {
 
@@ -44,6 +45,10 @@ int main(int argc, char** argv) {
   const SimOptions& options = *parsed.options;
   if (options.help) {
     std::fputs(simUsage().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("zetak-sim %s\n", voltrix::kVoltrixVersion);
     return 0;
   }
 

@@ -65,6 +65,7 @@ TEST(Outcome, EveryRefusalHasItsBoxAndExitCode) {
       {Refusal::TooManySegments, texts::kTooManySegments, texts::kInfoCaption, 4},
       {Refusal::ImageUnreadable, texts::kSystemFileUnreadable, texts::kInfoCaption, 3},
       {Refusal::WorkerNotStarted, texts::kWorkerNotStarted, texts::kInfoCaption, 1},
+      {Refusal::NoRunFolder, texts::kFileOpeningError, texts::kInfoCaption, 10},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);

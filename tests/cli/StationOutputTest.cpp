@@ -150,14 +150,20 @@ TEST_F(Station, WatchingShowsTheTallyAndEachDevicesVerdict) {
 }
 
 TEST_F(Station, AnErrorTextNamesTheImageEvenBeforeTheWorkerRuns) {
+  const auto withoutTemporaryFolder = [this] {
+    auto variables = environment();
+    variables.push_back("TMPDIR=/proc/none");
+    return variables;
+  };
   // The station is started in a folder that is gone by the time a device
-  // appears, so the device's run folder cannot be made.
+  // appears, and the temporary directory names no folder either, so the
+  // device's run folder cannot be made.
   ASSERT_EQ(::mkdir("work", 0755), 0);
   ASSERT_EQ(::rename("sysbin.bin", "work/sysbin.bin"), 0);
   ASSERT_EQ(::chdir("work"), 0);
   bool plugged = false;
   const auto result = test::runProcess(
-      {VOLTRIX_CLI, "--wait"}, environment(), std::chrono::seconds(30),
+      {VOLTRIX_CLI, "--wait"}, withoutTemporaryFolder(), std::chrono::seconds(30),
       [&](pid_t, const std::string& out) {
         if (plugged || !contains(out, "waiting for devices")) return;
         plugged = true;

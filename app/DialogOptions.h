@@ -1,0 +1,27 @@
+#pragma once
+// The command line of the dialog: voltrix [FOLDER | FILE]. A folder stands
+// for the sysbin.bin in it, a file is the image itself; without either the
+// dialog takes sysbin.bin of the working directory, as it always did.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace voltrix {
+
+struct DialogOptions {
+  enum class Action { Run, Help, Version } action = Action::Run;
+  std::string imagePath = "sysbin.bin";
+};
+
+struct ParsedDialogOptions {
+  std::optional<DialogOptions> options;  // empty on a usage error
+  std::string error;
+};
+
+// `arguments` without the program's name.
+ParsedDialogOptions parseDialogOptions(const std::vector<std::string>& arguments);
+
+std::string dialogUsage();
+
+}  // namespace voltrix
