@@ -63,6 +63,7 @@ Ending runSegments(DownloadState& state, MessageSink& dialog, LinkPhases& link) 
 }  // namespace
 
 std::uint32_t DownloadWorker(DownloadState& state, MessageSink& dialog, LinkPhases& link) {
+  link.beginRun();
   const Ending ending = runSegments(state, dialog, link);
   // A failed run's files stay for inspection. The folder goes before the
   // state is handed back: a new run may take it over at once.
