@@ -24,6 +24,8 @@ FailureKind failureKindOf(Refusal refusal) {
       return {"segment_past_end", "a segment runs past the end of the image"};
     case Refusal::WorkerNotStarted:
       return {"worker_not_started", "the run could not be started"};
+    case Refusal::LoadAddressDamaged:
+      return {"load_address_damaged", "a segment's load address is damaged"};
     case Refusal::NoRunFolder:
       return {"no_run_folder", "no folder can be made for the run's files"};
   }

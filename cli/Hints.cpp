@@ -90,6 +90,16 @@ std::string hintForRefusal(Refusal refusal, const DownloadState& state,
       return "No folder for the run's files could be made, neither in the working directory " +
              workingDirectory() +
              " nor in the temporary directory: free some space, or run where you may write.";
+    case Refusal::LoadAddressDamaged:
+      if (const std::int32_t index =
+              firstNegativeLoadAddress(state.segmentAddresses, state.segmentCount);
+          index >= 0) {
+        return "Segment " + std::to_string(index + 1) + " (the record at offset " +
+               std::to_string(state.segmentOffsets[index]) + ") has the load address " +
+               std::to_string(state.segmentAddresses[index]) +
+               ", below the lowest the record can name: nothing was sent to the device.";
+      }
+      return {};
     case Refusal::None:
     case Refusal::Busy:
     case Refusal::ImageEmpty:

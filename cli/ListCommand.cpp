@@ -14,19 +14,18 @@ namespace {
 
 // What is wrong with one listed segment.
 struct Damage {
-  const char* note = "";  // shown after the row
-  bool refused = false;   // DOWNLOAD refuses the image for it
+  const char* note = "";            // shown after the row
+  Refusal refusal = Refusal::None;  // why DOWNLOAD refuses the image for it
 };
 
 Damage damageOf(std::int32_t offset, std::int32_t address, std::int32_t length,
                 std::uint64_t imageLength) {
-  if (length < 0) return {"damaged: a negative length", true};
+  if (length < 0) return {"damaged: a negative length", Refusal::SegmentPastEnd};
   if (!segmentFitsImage(static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(length),
                         imageLength)) {
-    return {"damaged: runs past the end of the file", true};
+    return {"damaged: runs past the end of the file", Refusal::SegmentPastEnd};
   }
-  // The device takes the low 24 bits; a negative address is still suspect.
-  if (address < 0) return {"damaged: a negative load address", false};
+  if (address < 0) return {"damaged: a negative load address", Refusal::LoadAddressDamaged};
   return {};
 }
 
@@ -49,19 +48,23 @@ int listSegments(const std::string& imageFile, std::FILE* out, std::FILE* err) {
   const std::uint64_t imageLength = std::filesystem::file_size(imageFile, error);
   std::fprintf(out, "%-8s %10s %10s %10s\n", "segment", "offset", "address", "length");
   int damaged = 0;
+  // As DOWNLOAD reports it: a segment past the end before a damaged address.
+  Refusal refusal = Refusal::None;
   for (std::int32_t i = 0; i < count; ++i) {
     const Damage damage =
         error ? Damage{} : damageOf(offsets[i], addresses[i], lengths[i], imageLength);
     std::fprintf(out, "%-8d %10d 0x%08X %10d%s%s\n", i + 1, offsets[i],
                  static_cast<unsigned>(addresses[i]), lengths[i], *damage.note ? "  " : "",
                  damage.note);
-    damaged += damage.refused;
+    if (damage.refusal == Refusal::None) continue;
+    ++damaged;
+    if (refusal != Refusal::SegmentPastEnd) refusal = damage.refusal;
   }
   if (damaged > 0) {
-    std::fprintf(err, "%s\n", refusalText(Refusal::SegmentPastEnd));
+    std::fprintf(err, "%s\n", refusalText(refusal));
     std::fprintf(err, "%s: %d segment%s cannot be downloaded.\n", imageFile.c_str(), damaged,
                  damaged == 1 ? "" : "s");
-    return exitCodeFor(Refusal::SegmentPastEnd);
+    return exitCodeFor(refusal);
   }
   return kExitOk;
 }

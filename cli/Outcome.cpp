@@ -17,6 +17,7 @@ int exitCodeFor(Refusal refusal) {
     case Refusal::ImageEmpty:
     case Refusal::TooManySegments:
     case Refusal::SegmentPastEnd:
+    case Refusal::LoadAddressDamaged:
       return kExitImageInvalid;
     case Refusal::NoRunFolder:
       return kExitFileError;

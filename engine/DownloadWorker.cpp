@@ -64,6 +64,7 @@ Ending runSegments(DownloadState& state, MessageSink& dialog, LinkPhases& link) 
 }  // namespace
 
 std::uint32_t DownloadWorker(DownloadState& state, MessageSink& dialog, LinkPhases& link) {
+  link.beginRun();
   RequestWatch watch(dialog);
   const Ending ending = runSegments(state, watch, link);
   // A failed run's files stay for inspection once something went out to the

@@ -41,6 +41,11 @@ bool segmentFitsImage(std::uint32_t offset, std::uint32_t length, std::uint64_t 
 std::int32_t firstSegmentPastEnd(std::uint64_t imageLength, const SegmentColumn& offsets,
                                  const SegmentColumn& lengths, std::int32_t count);
 
+// The index of the first segment whose load address decodes negative (stored
+// below 0x10101): the device would take its low 24 bits and put the segment
+// near the top of its memory. -1 when every address is sound.
+std::int32_t firstNegativeLoadAddress(const SegmentColumn& addresses, std::int32_t count);
+
 // No header can start beyond the largest offset a biased 24-bit number
 // encodes, so nothing past this prefix of an image is ever parsed, and no
 // segment's data reach past the prefix, one header and the longest segment.

@@ -13,6 +13,8 @@ namespace voltrix {
 class LinkPhases {
  public:
   virtual ~LinkPhases() = default;
+  // Called once before the first phase of every run.
+  virtual void beginRun() {}
   virtual int writeSegment(DownloadState& state, MessageSink& dialog,
                            const std::string& writeFileName) = 0;
   virtual int readBackSegment(DownloadState& state, MessageSink& dialog,

@@ -40,6 +40,8 @@ const char* refusalText(Refusal refusal) {
       return texts::kSystemFileUnreadable;
     case Refusal::SegmentPastEnd:
       return texts::kImageTooShort;
+    case Refusal::LoadAddressDamaged:
+      return texts::kLoadAddressDamaged;
     case Refusal::WorkerNotStarted:
       return texts::kWorkerNotStarted;
     case Refusal::NoRunFolder:
@@ -61,6 +63,7 @@ const char* refusalCaption(Refusal refusal) {
     case Refusal::TooManySegments:
     case Refusal::ImageUnreadable:
     case Refusal::SegmentPastEnd:
+    case Refusal::LoadAddressDamaged:
     case Refusal::WorkerNotStarted:
     case Refusal::NoRunFolder:
       return texts::kInfoCaption;

@@ -16,6 +16,7 @@ enum class Refusal : std::uint8_t {
   TooManySegments,     // sysbin.bin holds more segments than the table has room for
   ImageUnreadable,     // sysbin.bin was opened but could not be read
   SegmentPastEnd,      // a segment's data run past the end of sysbin.bin
+  LoadAddressDamaged,  // a segment's load address decodes negative
   WorkerNotStarted,    // no thread could be started for the run
   NoRunFolder,         // no folder for the run's files, here or in the temporary directory
 };

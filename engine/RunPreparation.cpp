@@ -104,6 +104,9 @@ Refusal prepareRun(DownloadState& state, const std::string& imagePath) {
   if (firstSegmentPastEnd(*imageLength, state.segmentOffsets, state.segmentLengths, count) >= 0) {
     return refuseAndDiscard(state, Refusal::SegmentPastEnd);
   }
+  if (firstNegativeLoadAddress(state.segmentAddresses, count) >= 0) {
+    return refuseAndDiscard(state, Refusal::LoadAddressDamaged);
+  }
   return Refusal::None;
 }
 

@@ -24,6 +24,13 @@ std::int32_t firstSegmentPastEnd(std::uint64_t imageLength, const SegmentColumn&
   return -1;
 }
 
+std::int32_t firstNegativeLoadAddress(const SegmentColumn& addresses, std::int32_t count) {
+  for (std::int32_t i = 0; i < count && i < MAX_SEGMENTS; ++i) {
+    if (addresses[i] < 0) return i;
+  }
+  return -1;
+}
+
 int ImageFileOps::extractSegment(const std::string& imageName, const std::string& writeFileName,
                                  std::uint32_t offset, std::uint32_t length) {
   File image = openForReading(imageName);

@@ -34,6 +34,7 @@ inline constexpr const char kDownloadingFileNotFound[] =
     "           Downloading file can't be found           ";
 inline constexpr const char kTooManySegments[] = "The system file holds more than 128 segments!";
 inline constexpr const char kSystemFileUnreadable[] = "System file can't be read!";
+inline constexpr const char kLoadAddressDamaged[] = "A segment's load address is damaged!";
 inline constexpr const char kWorkerNotStarted[] = "The download could not be started!";
 
 // Status-line formats of the display.

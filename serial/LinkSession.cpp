@@ -35,6 +35,18 @@ std::chrono::steady_clock::duration RecentReplyLatency::longest() const {
   return *std::max_element(samples_.begin(), samples_.end());
 }
 
+void PinnedDevice::forget() {
+  std::lock_guard lock(mutex_);
+  pinned_.clear();
+}
+
+bool PinnedDevice::admit(const std::string& identity) {
+  std::lock_guard lock(mutex_);
+  if (identity.empty()) return true;
+  if (pinned_.empty()) pinned_ = identity;
+  return identity == pinned_;
+}
+
 LinkSession::LinkSession(DownloadState& state, MessageSink& dialog, const LinkContext& context)
     : state_(state),
       dialog_(dialog),
@@ -47,7 +59,14 @@ LinkSession::LinkSession(DownloadState& state, MessageSink& dialog, const LinkCo
 bool LinkSession::open() {
   const auto port = static_cast<std::uint32_t>(state_.comPort.load());
   const auto baud = static_cast<std::uint32_t>(state_.baudRate.load());
-  if (port_.Open(port, baud)) return true;
+  if (port_.Open(port, baud)) {
+    if (!context_.pinnedDevice || context_.pinnedDevice->admit(port_.DeviceIdentity())) {
+      return true;
+    }
+    port_.Close();
+    postFailure(RunFailure::PortGone);
+    return false;
+  }
   if (context_.openFailures) {
     context_.openFailures->record(port_.LastOpenFailure());
   }

@@ -8,12 +8,18 @@
 // step it expects, so a host that walked away after 'W' would have the next
 // run's 'S' taken as a header length. What the host does, per step:
 //   - handshake ('S' sent, answer awaited; also while the late answers are
-//     drained): 'S' is a whole command, the loader is at its command state
-//     whatever it answers. Nothing more is sent; the answers still due are
-//     awaited, or the next run would take them for the answers to its own.
-//   - start of a phase, or a segment that has just been written or read back
-//     completely: the loader is at its command state with nothing pending.
-//     Nothing is sent.
+//     drained): no further 'S' is sent; the answers still due are awaited
+//     within the closing allowance, or the next run would take them for the
+//     answers to its own. A device that refused every request is at its
+//     command state and is sent nothing more. A device that accepted (before
+//     the cancel, or in an answer that arrives within the allowance) expects
+//     a download: as after any accepted request, the abort packet goes out
+//     and its reply is awaited.
+//   - after the handshake was accepted, before the first block: the abort
+//     packet and its reply, as inside a block.
+//   - start of the read-back, or a segment that has just been written or
+//     read back completely: the loader is at its command state with nothing
+//     pending. Nothing is sent.
 //   - inside a write block (after 'W', after its header, after its data) or
 //     a read-back block (after 'R', after its header, after 0xBB while the
 //     data come, after the closing ACK): the block is carried to its end as
@@ -30,6 +36,10 @@
 // device never finished), so a silent device lets the run end at once. Only
 // the ACK that closes a read-back block goes out however much of the block
 // came: the device awaits it once it has sent its data.
+// A local failure in the middle of an exchange (the read-back file cannot be
+// written, the write file cannot be read) ends it the same way: the block
+// under way is carried to its end and the abort packet follows, so that the
+// next run finds the loader at its command state.
 // The end-of-run byte is no part of a block: once the segments are settled
 // it goes out even after a cancel, which only shortens the wait for its
 // answer to the closing allowance.
@@ -81,12 +91,31 @@ class RecentReplyLatency {
   std::size_t next_ = 0;
 };
 
+// The device a run's first phase reached. Every phase opens the port anew,
+// so a port name repointed between phases (a link, a COM name taken over by
+// another device) would hand a later phase another device, and a run that
+// wrote its first segment into one device would go on with the next one.
+class PinnedDevice {
+ public:
+  // A new run: the next identity admitted is pinned.
+  void forget();
+  // True when `identity` is the pinned one, or none is pinned yet (then it
+  // is). An empty identity (the system cannot tell) pins nothing and is
+  // always admitted.
+  bool admit(const std::string& identity);
+
+ private:
+  std::mutex mutex_;
+  std::string pinned_;
+};
+
 struct LinkContext {
   std::shared_ptr<const ComResolver> resolver;
   LinkTimings timings;
   std::shared_ptr<OpenFailureRecord> openFailures;
   std::shared_ptr<RecentReplyLatency> replyLatency;
   std::shared_ptr<ProtocolTrace> trace;  // sees every byte sent and received; may be null
+  std::shared_ptr<PinnedDevice> pinnedDevice;  // none: any device will do
 };
 
 enum class ReplyStatus { Received, Failed };
@@ -98,6 +127,9 @@ class LinkSession {
   LinkSession(DownloadState& state, MessageSink& dialog, const LinkContext& context);
 
   // Opens the port; on failure posts "Fail to open the COM!" and records why.
+  // A port that now leads to another device than the run's first phase
+  // reached is closed again before a byte is sent, and the device counts as
+  // gone away.
   bool open();
   // Hands the bytes to the port whole: a cancel never cuts a request short.
   void send(const std::uint8_t* bytes, std::uint32_t length);

@@ -40,6 +40,9 @@ int receiveBlocks(LinkSession& link, File& writeFile, File& readBackFile) {
     const long long got = writeFile.readFully(expected.data(), wanted);
     if (got < 0) {
       PostToDialog(dialog, failureMessage(RunFailure::FileOpening));
+      // After a block the device still counts on the transfer: as a cancel
+      // does, it is told to drop it.
+      if (index > 0) link.abortTransfer();
       return 1;
     }
     const auto count = static_cast<std::uint32_t>(got);
@@ -62,7 +65,13 @@ int receiveBlocks(LinkSession& link, File& writeFile, File& readBackFile) {
     // read-back file short, and the comparison then finds the segment
     // unverified (and the device is told so).
     if (!readBackFile.writeFully(received.data(), arrived)) {
+      // A full disk must not leave the device waiting for the block's ACK
+      // (the next run's 'S' would be taken for it): the block is closed as
+      // usual and the transfer dropped, as after a cancel.
       PostToDialog(dialog, failureMessage(RunFailure::FileWrite));
+      link.send(ACK);
+      link.awaitReplyQuietly(reply);
+      link.abortTransfer();
       return 1;
     }
     link.send(ACK);

@@ -4,7 +4,11 @@ namespace voltrix {
 
 SerialLinkPhases::SerialLinkPhases(std::shared_ptr<const ComResolver> resolver, LinkTimings timings)
     : context_{std::move(resolver), timings, std::make_shared<OpenFailureRecord>(),
-               std::make_shared<RecentReplyLatency>(), nullptr} {}
+               std::make_shared<RecentReplyLatency>(), nullptr, std::make_shared<PinnedDevice>()} {}
+
+void SerialLinkPhases::beginRun() {
+  context_.pinnedDevice->forget();
+}
 
 int SerialLinkPhases::writeSegment(DownloadState& state, MessageSink& dialog,
                                    const std::string& writeFileName) {

@@ -13,6 +13,8 @@ class SerialLinkPhases final : public LinkPhases {
   explicit SerialLinkPhases(std::shared_ptr<const ComResolver> resolver = systemComResolver(),
                             LinkTimings timings = {});
 
+  // Every phase of the run must reach the device its first phase reached.
+  void beginRun() override;
   int writeSegment(DownloadState& state, MessageSink& dialog,
                    const std::string& writeFileName) override;
   int readBackSegment(DownloadState& state, MessageSink& dialog, const std::string& writeFileName,

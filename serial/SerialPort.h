@@ -75,6 +75,12 @@ class SerialPort {
   std::uint32_t PortNumber() const { return portNumber_; }
   const std::string& DevicePath() const { return devicePath_; }
   bool MonitorRunning() const;
+  // What tells the device behind the open port from any other, so that a
+  // later open can tell whether it still reaches the same one: on Linux the
+  // node's device number and the USB device's bus, number, port path and
+  // serial; on Windows the device object the COM name stands for. Empty when
+  // nothing is open or the system cannot tell.
+  std::string DeviceIdentity() const;
 
   // Raised from another thread to end every wait of this port early.
   void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }

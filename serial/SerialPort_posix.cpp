@@ -17,6 +17,7 @@
 #include "serial/PosixTime_posix.h"
 #include "serial/SerialPort.h"
 #include "serial/TermiosSpeed_posix.h"
+#include "serial/TtyIdentity_linux.h"
 
 namespace voltrix {
 
@@ -339,6 +340,10 @@ bool SerialPort::IsOpen() const {
 
 bool SerialPort::IsGone() const {
   return impl_->gone.load(std::memory_order_acquire);
+}
+
+std::string SerialPort::DeviceIdentity() const {
+  return IsOpen() ? ttyDeviceIdentity(impl_->fd()) : std::string();
 }
 
 bool SerialPort::MonitorRunning() const {

@@ -228,6 +228,18 @@ bool SerialPort::IsGone() const {
   return impl_->io.isGone();
 }
 
+std::string SerialPort::DeviceIdentity() const {
+  if (!IsOpen()) return {};
+  // "\\.\COM7" names the DOS device COM7, a link to the device object
+  // (\Device\VCP0, \Device\Serial0) that the driver made for the device.
+  std::string name = devicePath_;
+  constexpr char kDevicePrefix[] = "\\\\.\\";
+  if (name.rfind(kDevicePrefix, 0) == 0) name.erase(0, sizeof kDevicePrefix - 1);
+  char target[1024] = {};
+  if (::QueryDosDeviceA(name.c_str(), target, sizeof target) == 0) return {};
+  return target;  // the first of the names the link holds
+}
+
 bool SerialPort::MonitorRunning() const {
   return impl_->monitor.running();
 }

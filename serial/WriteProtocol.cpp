@@ -23,29 +23,37 @@ using Clock = std::chrono::steady_clock;
 // When each 'S' the device has not answered yet went out, oldest first.
 using UnansweredRequests = std::deque<Clock::time_point>;
 
-// A cancel during the handshake sends nothing more: 'S' is a whole command.
-// But the answers to the requests already sent would reach the next run as
-// answers to its own, so they are awaited as long as a device that has not
-// fallen silent may take.
-Handshake cancelHandshake(LinkSession& link, UnansweredRequests& unanswered) {
+// A cancel during the handshake sends no further request, but the answers
+// to the requests already sent would reach the next run as answers to its
+// own, so they are awaited as long as a device that has not fallen silent may
+// take. A device that has accepted (before the cancel, or in one of those
+// answers) now expects a download: like any accepted request, the accepted
+// handshake is closed with the abort packet and its reply, which leaves the
+// device at its command state.
+Handshake cancelHandshake(LinkSession& link, UnansweredRequests& unanswered, bool accepted) {
   while (!unanswered.empty()) {
     std::uint8_t late = 0;
     if (link.awaitDueByte(late, unanswered.back()) != WaitResult::Byte) break;
     unanswered.pop_front();
+    accepted = accepted || late == ACK;
   }
+  if (accepted && !link.port().IsGone()) link.abortTransfer();
   link.postCancelled();
   return Handshake::Failed;
 }
 
 // The device has accepted, but the answers to the requests sent after the one
 // it answered are still on their way: taken later, they would pass for the
-// replies to 'W', its header and its data. They come about as long after
-// their requests as the accepting answer came after its own, so they are
-// awaited until then, with room for jitter. A request the device never heard
-// has no answer, which is why the wait is bounded, and never by more than
-// the reply bound. Once the count comes out even the line must still stay
-// quiet for a moment: an answer left over from an earlier run may have been
-// counted as one of ours.
+// replies to 'W', its header and its data. Each is awaited in turn, for as
+// long as the accepting answer took after its own request, with room for
+// jitter. A device that serves one request at a time takes up the next only
+// once it has answered the one before, so the wait for each answer counts
+// from the later of its request and the answer before it: a slow device with
+// many requests queued is drained to the last, however long that takes. A
+// request the device never heard has no answer, which is why each wait is
+// bounded, and never by more than the reply bound. Once the count comes out
+// even the line must still stay quiet for a moment: an answer left over from
+// an earlier run may have been counted as one of ours.
 Handshake drainLateAnswers(LinkSession& link, UnansweredRequests& unanswered,
                            Clock::duration latency) {
   const LinkTimings& timings = link.timings();
@@ -54,11 +62,12 @@ Handshake drainLateAnswers(LinkSession& link, UnansweredRequests& unanswered,
     return Handshake::Accepted;
   }
   const Clock::duration slack = latency / 2 + timings.handshakeWindow;
-  const Clock::time_point until =
-      std::min(unanswered.back() + latency + slack, Clock::now() + timings.replyBound);
+  const Clock::duration answerTime = std::min<Clock::duration>(latency + slack, timings.replyBound);
   Clock::time_point lastByte = Clock::now();
   for (;;) {
-    const Clock::time_point end = unanswered.empty() ? lastByte + timings.handshakeWindow : until;
+    const Clock::time_point end = unanswered.empty()
+                                      ? lastByte + timings.handshakeWindow
+                                      : std::max(lastByte, unanswered.front()) + answerTime;
     const Clock::duration left = end - Clock::now();
     if (left <= Clock::duration::zero()) break;
     std::uint8_t late = 0;
@@ -70,7 +79,7 @@ Handshake drainLateAnswers(LinkSession& link, UnansweredRequests& unanswered,
       PostToDialog(link.dialog(), failureMessage(RunFailure::PortGone));
       return Handshake::Failed;
     }
-    if (result == WaitResult::Cancelled) return cancelHandshake(link, unanswered);
+    if (result == WaitResult::Cancelled) return cancelHandshake(link, unanswered, true);
     if (!unanswered.empty()) unanswered.pop_front();
     lastByte = Clock::now();
   }
@@ -92,7 +101,7 @@ Handshake handshake(LinkSession& link) {
   // Whatever came before the first request answers none of ours.
   link.port().PurgeInput();
   for (;;) {
-    if (link.cancelled()) return cancelHandshake(link, unanswered);
+    if (link.cancelled()) return cancelHandshake(link, unanswered, false);
     if (timings.handshakeLimit.count() > 0 && Clock::now() - started >= timings.handshakeLimit) {
       PostToDialog(link.dialog(), failureMessage(RunFailure::DeviceSilent));
       return Handshake::Failed;
@@ -107,7 +116,7 @@ Handshake handshake(LinkSession& link) {
         const Clock::duration latency = Clock::now() - unanswered.front();
         unanswered.pop_front();
         if (reply == ACK) return drainLateAnswers(link, unanswered, latency);
-        if (!link.pause(timings.retryPause)) return cancelHandshake(link, unanswered);
+        if (!link.pause(timings.retryPause)) return cancelHandshake(link, unanswered, false);
         break;
       }
       case WaitResult::TimedOut:
@@ -116,7 +125,7 @@ Handshake handshake(LinkSession& link) {
         PostToDialog(link.dialog(), failureMessage(RunFailure::PortGone));
         return Handshake::Failed;
       case WaitResult::Cancelled:
-        return cancelHandshake(link, unanswered);
+        return cancelHandshake(link, unanswered, false);
     }
   }
 }
@@ -134,14 +143,13 @@ int sendBlocks(LinkSession& link, File& writeFile) {
       PostToDialog(dialog, addressMessage(UWM_WRITE_DONE, address, length));
       return 0;
     }
-    // A cancel is taken between blocks, never inside one (see LinkSession.h).
-    if (link.cancelled()) {
-      if (index > 0) return link.endCancelledTransfer();
-      link.postCancelled();
-      return 1;
-    }
+    // A cancel is taken between blocks, never inside one (see LinkSession.h);
+    // the device has accepted the download, so it is told to drop it.
+    if (link.cancelled()) return link.endCancelledTransfer();
     const long long got = writeFile.readFully(block.data(), wanted);
     if (got < 0) {
+      // Like a cancel: the device is not left expecting the rest.
+      link.abortTransfer();
       PostToDialog(dialog, failureMessage(RunFailure::DownloadsFileOpening));
       return 1;
     }
@@ -202,10 +210,7 @@ int writeSegment(DownloadState& state, MessageSink& dialog, const std::string& w
   LinkSession link(state, dialog, context);
   if (!link.open()) return 1;
   if (handshake(link) != Handshake::Accepted) return 1;
-  if (!link.pause(context.timings.settlePause)) {
-    link.postCancelled();
-    return 1;
-  }
+  if (!link.pause(context.timings.settlePause)) return link.endCancelledTransfer();
   PostToDialog(dialog, textMessage(UWM_CONNECTED, texts::kConnectedSpace));
   return sendBlocks(link, writeFile);
 }

@@ -59,6 +59,8 @@ struct ZetakSimulator::Impl {
   std::deque<TimedByte> inbound;
   std::deque<TimedByte> outbound;
   bool writeBlocked = false;
+  // With answerInTurn: when the answer being prepared is ready.
+  Clock::time_point busyUntil{};
 
   mutable std::mutex mutex;  // guards what the accessors read
   LoaderProtocol protocol;
@@ -150,7 +152,11 @@ bool ZetakSimulator::Impl::deliverArrivedBytes() {
       outbound.clear();
       return false;
     }
-    const Clock::time_point ready = arrived.at + config.replyLatency + answer.lateBy;
+    Clock::time_point ready = arrived.at + config.replyLatency + answer.lateBy;
+    if (config.answerInTurn && !answer.bytes.empty()) {
+      ready = std::max(arrived.at, busyUntil) + config.replyLatency + answer.lateBy;
+      busyUntil = ready;
+    }
     for (std::uint8_t byte : answer.bytes) outbound.push_back({byte, toHost.deliver(ready)});
   }
   return true;

@@ -62,6 +62,11 @@ struct SimConfig {
   std::uint32_t baudRate = 57600;
   bool paced = false;  // each byte takes 10 bit times, both directions
   std::chrono::microseconds replyLatency{0};
+  // Serves one request at a time, as a loader without a queue of its own
+  // does: a request that comes while an answer is still being prepared is
+  // taken up only once that answer has gone, and answered replyLatency
+  // later. Otherwise every request is answered replyLatency after it came.
+  bool answerInTurn = false;
   int refuseSyncs = 0;  // the first k sync requests are answered with kRefuse
   FaultPlan fault;
 };

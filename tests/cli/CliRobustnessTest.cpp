@@ -115,6 +115,24 @@ TEST_F(CliDownload, ADamagedLaterSegmentIsRefusedBeforeTheDeviceIsTouched) {
   EXPECT_TRUE(contains(listed.out, "The length of the file is less than initial file address!"));
 }
 
+TEST_F(CliDownload, ANegativeLoadAddressIsRefusedBeforeTheDeviceIsTouched) {
+  // Stored as 01 01 00: the device would take it for 0xFFFFFF.
+  records[1].loadAddress = -1;
+  ASSERT_TRUE(writeImageFile("sysbin.bin", buildImage(records)));
+  startDevice();
+  auto result = cli();
+  EXPECT_EQ(result.exitCode, 4) << result.out;
+  EXPECT_TRUE(contains(result.out, "A segment's load address is damaged!")) << result.out;
+  EXPECT_TRUE(contains(result.out, "Segment 2 (the record at offset")) << result.out;
+  EXPECT_TRUE(device->bytesFromHost().empty());
+  EXPECT_TRUE(segmentFilesHere().empty());
+
+  auto listed = runProcess({VOLTRIX_CLI, "--list"});
+  EXPECT_EQ(listed.exitCode, 4) << listed.out;
+  EXPECT_TRUE(contains(listed.out, "damaged: a negative load address")) << listed.out;
+  EXPECT_TRUE(contains(listed.out, "A segment's load address is damaged!")) << listed.out;
+}
+
 TEST_F(CliDownload, AReaderThatGoesAwayDoesNotStopTheFlash) {
   sim::SimConfig slow;
   slow.paced = true;

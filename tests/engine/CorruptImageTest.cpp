@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
+#include "engine/RunPreparation.h"
 #include "tests/engine/CorruptImageFixture.h"
 
 namespace voltrix {
@@ -152,6 +154,38 @@ TEST_F(CorruptImage, OnlyTheSegmentWhoseDataRunPastTheEndIsRefused) {
   EXPECT_EQ(extract(1), EXTRACT_OK);
   EXPECT_EQ(extract(2), EXTRACT_IMAGE_TOO_SHORT);
   EXPECT_FALSE(fileExists(kWriteFile));
+}
+
+TEST_F(CorruptImage, ARunRefusesTheWholeImageForAnyDamagedSegment) {
+  struct Case {
+    const char* name;
+    std::int32_t address;  // of the second of three segments
+    std::optional<std::int32_t> length;
+    Refusal refusal;
+  };
+  const Case cases[] = {
+      {"sound", 0x200, {}, Refusal::None},
+      {"lowest address", 0, {}, Refusal::None},
+      {"highest address", kHighest, {}, Refusal::None},
+      {"negative address", -1, {}, Refusal::LoadAddressDamaged},  // stored as 01 01 00
+      {"lowest encoding", kLowest, {}, Refusal::LoadAddressDamaged},
+      {"negative length", 0x200, -1, Refusal::SegmentPastEnd},
+      {"past the end", 0x200, 1000, Refusal::SegmentPastEnd},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ImageRecord middle = segment(c.address, 8);
+    middle.lengthOverride = c.length;
+    writeImage(buildImage({segment(0x100, 8), middle, segment(0x300, 8)}));
+    DownloadState state;
+    EXPECT_EQ(prepareRun(state, kImage), c.refusal);
+    if (c.refusal != Refusal::None) {
+      EXPECT_TRUE(state.runFolder.empty());
+    } else {
+      discardRunFolder(state);
+    }
+    expectImageUnchanged();
+  }
 }
 
 }  // namespace

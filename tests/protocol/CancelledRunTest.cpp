@@ -73,7 +73,8 @@ TEST_P(CancelInsideTheRun, LeavesTheDeviceReadyForTheNextRun) {
   const Bytes sent = hostBytes();
   ASSERT_GE(sent.size(), point.hostBytes);
   if (point.step == sim::SimStep::Sync) {
-    EXPECT_EQ(sent.size(), 1u);  // a request is a whole command: nothing follows it
+    // No further request; the acceptance that came late is taken back.
+    EXPECT_EQ(sent, bytesOf({0x53, 0x03, 0x45, 0x00}));
   } else {
     EXPECT_EQ(Bytes(sent.end() - 3, sent.end()), bytesOf({0x03, 0x45, 0x00}));
   }
@@ -98,6 +99,68 @@ INSTANTIATE_TEST_SUITE_P(
                       CancelPoint{"AfterReadHeader", sim::SimStep::ReadHeader, 2, 169},
                       CancelPoint{"WhileTheDataCome", sim::SimStep::DataRequest, 2, 170},
                       CancelPoint{"AfterReadAck", sim::SimStep::ReadAck, 2, 171}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Two segments, so that the second one's handshake comes after a verified one.
+const std::vector<ImageRecord> kTwoSegments{{0, 0x2000, Bytes(130, 0x3C), {}, {}},
+                                            {0, 0x3000, Bytes(20, 0x5A), {}, {}}};
+
+struct LaterHandshakeCancel {
+  const char* name;
+  std::chrono::milliseconds answerLate;  // the answer to the second segment's 'S'
+  bool afterTheAnswer;                   // cancel once it came, else while it is due
+};
+
+void PrintTo(const LaterHandshakeCancel& point, std::ostream* out) {
+  *out << point.name;
+}
+
+class CancelDuringALaterHandshake : public CancelledRun,
+                                    public ::testing::WithParamInterface<LaterHandshakeCancel> {
+ protected:
+  // The device has answered the second segment's request. Before it, for
+  // the first segment: its ACK to 'S'; three replies per write block; per
+  // read-back block three replies and the data (130 bytes in all).
+  bool acceptedSecondRequest() const {
+    constexpr std::size_t kFirstSegmentAnswers = 1 + 3 * 3 + 3 * 3 + 130;
+    return device->syncRequests() >= 2 && device->bytesToHost().size() >= kFirstSegmentAnswers + 1;
+  }
+};
+
+TEST_P(CancelDuringALaterHandshake, TakesTheAcceptanceBackWithTheAbort) {
+  const LaterHandshakeCancel& point = GetParam();
+  sim::SimConfig config = faultAt(sim::FaultKind::LateReply, sim::SimStep::Sync, 2);
+  config.fault.lateBy = point.answerLate;
+  timings.handshakeLimit = 3s;
+  startDevice(config);
+  loadImage(kTwoSegments);
+  std::uint32_t result = 99;
+  std::thread worker([&] { result = runWorker(); });
+  const bool reached = waitUntil(
+      [&] { return point.afterTheAnswer ? acceptedSecondRequest() : device->syncRequests() >= 2; });
+  state.cancelRequested = true;
+  worker.join();
+  ASSERT_TRUE(reached) << "the run never got that far";
+  EXPECT_EQ(result, 1u);
+  expectEndedCancelled();
+  // The device's last word is its answer to the abort packet.
+  const auto line = device->transcript();
+  ASSERT_GE(line.size(), 4u);
+  const std::vector<sim::TranscriptEntry> closing(line.end() - 4, line.end());
+  EXPECT_EQ(closing, (std::vector<sim::TranscriptEntry>{
+                         {true, 0x03}, {true, 0x45}, {true, 0x00}, {false, sim::kAbortReply}}));
+
+  state.cancelRequested = false;
+  state.cursor = 0;
+  EXPECT_EQ(runWorker(), 0u) << ::testing::PrintToString(messages());
+  EXPECT_EQ(device->endOfRunByte(), std::optional<std::uint8_t>(0x5A));
+  expectDeviceHoldsImage(kTwoSegments);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moments, CancelDuringALaterHandshake,
+    ::testing::Values(LaterHandshakeCancel{"WhileTheAnswerIsDue", 300ms, false},
+                      LaterHandshakeCancel{"RightAfterTheAcceptingAnswer", 0ms, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CancelledRun, ASilentDeviceIsGivenUpAtOnce) {

@@ -43,5 +43,28 @@ TEST_F(SlowDevice, EveryReplyLateStillVerifies) {
   EXPECT_GT(device->syncRequests(), 1);
 }
 
+// A loader that serves one request at a time: while it prepares an answer the
+// host's repeated 'S' queue up, and each is answered in turn, the latency
+// apart. However many are queued, the host must count them all off before
+// it takes a reply for 'W'.
+class DeviceAnsweringInTurn : public SlowDevice,
+                              public ::testing::WithParamInterface<std::chrono::milliseconds> {};
+
+TEST_P(DeviceAnsweringInTurn, IsFlashedWhenEveryReplyComesWithinTheBound) {
+  sim::SimConfig config = answeringLate(GetParam());
+  config.answerInTurn = true;
+  timings.replyBound = GetParam() + 1s;
+  startDevice(config);
+  records = {{0, 0x100, Bytes(40, 0x42), {}, {}}};
+  loadImage(records);
+  EXPECT_EQ(runWorker(), 0u);
+  expectVerified();
+}
+
+INSTANTIATE_TEST_SUITE_P(Latencies, DeviceAnsweringInTurn,
+                         ::testing::Values(0ms, 200ms, 250ms, 400ms, 1000ms), [](const auto& info) {
+                           return std::to_string(info.param.count()) + "ms";
+                         });
+
 }  // namespace
 }  // namespace voltrix::test
