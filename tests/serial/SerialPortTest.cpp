@@ -247,12 +247,12 @@ TEST_F(SerialPortTest, FindsThePortThroughTheDosDevicesDirectory) {
 
 TEST_F(SerialPortTest, AppliesRaw8N1AtTheRequestedSpeed) {
   for (std::uint32_t baud : {57600u, 115200u, 9600u}) {
+    // Opened before the port holds the node for exclusive use (which only
+    // root could pass later): a second descriptor of the same terminal.
+    const int probe = ::open(pty.devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(probe, 0);
     SerialPort port(resolver());
     ASSERT_TRUE(port.Open(1, baud)) << describeOpenFailure(port.LastOpenFailure());
-    const int probe = ::open(pty.devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    // The terminal is not held exclusively yet by anyone but the port: a
-    // second descriptor of the same node reads its settings.
-    ASSERT_GE(probe, 0) << "the device side cannot be opened a second time";
     termios settings{};
     ASSERT_EQ(::tcgetattr(probe, &settings), 0);
     ::close(probe);
