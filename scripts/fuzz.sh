@@ -32,6 +32,11 @@ if [ -d /dev/shm ] && [ -w /dev/shm ]; then scratch_base=/dev/shm; fi
 scratch="$(mktemp -d "$scratch_base/voltrix-fuzz-run-XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
 
+# Every kept seed once first: an input that once broke the image code must
+# not break it again.
+echo "fuzz: the seed inputs, once each"
+ctest --test-dir "$build" -R '^image_fuzzer\.seeds$' --output-on-failure --no-tests=error
+
 echo "fuzz: running the image fuzzer for ${seconds}s (log: $log)"
 status=0
 TMPDIR="$scratch" "$build/tests/fuzz/image_fuzzer" -max_total_time="$seconds" -rss_limit_mb=512 \
@@ -45,5 +50,14 @@ echo "fuzz: ${runs:-?} executions, corpus of $inputs inputs (${kilobytes} KB)"
 if [ "$status" -ne 0 ]; then
   tail -n 40 "$log"
   echo "fuzz: FAILED (exit $status); the input is in $findings" >&2
+  exit 1
+fi
+# A run that executed (next to) nothing tested nothing: at least this many
+# inputs per second given (the parser takes well under a millisecond each).
+min_runs=$((seconds * ${VOLTRIX_FUZZ_MIN_RUNS_PER_SECOND:-20}))
+if [ "$min_runs" -lt 1 ]; then min_runs=1; fi
+if [ -z "$runs" ] || [ "$runs" -lt "$min_runs" ]; then
+  tail -n 20 "$log"
+  echo "fuzz: FAILED: ${runs:-no} executions, fewer than $min_runs" >&2
   exit 1
 fi

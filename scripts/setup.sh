@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev
   clang
   fonts-wqy-zenhei fonts-liberation2 fonts-dejavu-core
-  dpkg-dev file lintian groff-base
+  dpkg-dev file lintian groff-base man-db
   xvfb xdotool x11-apps imagemagick
 )
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 
 #include "engine/ImageFileOps.h"
@@ -142,10 +141,10 @@ TEST(SegmentTable, ACycleEndsAtTheFirstRecordVisitedTwice) {
   self.nextOffsetOverride = 0;
   ASSERT_TRUE(writeImageFile("self.bin", buildImage({self})));
   Table table;
-  const auto started = std::chrono::steady_clock::now();
+  // A walk that went round the cycle would count more segments (or never
+  // end, which the test's time limit catches).
   EXPECT_EQ(table.load("cycle.bin"), 2);
   EXPECT_EQ(table.load("self.bin"), 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 
 TEST(SegmentTable, RefusesMoreSegmentsThanTheTableHolds) {

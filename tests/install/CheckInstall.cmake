@@ -183,7 +183,7 @@ if(GUI AND EXISTS ${desktop})
 endif()
 
 # The manual pages: this version, no placeholder left, and they render
-# without a warning (when groff is there).
+# without a warning.
 foreach(page IN LISTS pages)
   set(path ${root}/${MANDIR}/man1/${page}${page_suffix})
   if(NOT EXISTS ${path})
@@ -209,13 +209,14 @@ foreach(page IN LISTS pages)
   if(source MATCHES "@[A-Z_]+@")
     fail("${page}.1 holds an unconfigured placeholder")
   endif()
-  if(GROFF)
+  # Without groff or man the rendering would go unchecked: that fails too.
+  if(GROFF AND MAN)
     voltrix_render_man_page(${path} ${text_dir} warnings)
     if(NOT warnings STREQUAL "")
       fail("${page}.1 renders with warnings:\n${warnings}")
     endif()
   else()
-    message(STATUS "groff not found: the pages' rendering is not checked")
+    fail("groff or man not found (scripts/setup.sh installs groff-base and man-db): ${page}.1 unchecked")
   endif()
 endforeach()
 

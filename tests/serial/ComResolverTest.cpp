@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -7,16 +6,12 @@
 
 #include "serial/ComOrder.h"
 #include "serial/ComResolver.h"
+#include "serial/ComResolver_linux.h"
 #include "tests/serial/PtyPair.h"
 #include "tests/support/TempDir.h"
 
 namespace voltrix {
 namespace {
-
-bool exists(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0;
-}
 
 // Runs the body with VOLTRIX_DOSDEVICES unset.
 class NoOverride {
@@ -118,39 +113,72 @@ TEST(ComResolverOverride, ListsLinkedUsbPortsInTheDefaultOrder) {
   }
 }
 
-TEST(ComResolverDefault, NumbersTheMachinesOwnPorts) {
-  NoOverride plain;
-  const auto resolver = systemComResolver();
-  for (std::uint32_t number = 1; number <= 4; ++number) {
-    const std::string node = "/dev/ttyS" + std::to_string(number - 1);
-    const auto result = resolver->resolve(number);
-    if (exists(node)) {
-      EXPECT_EQ(result.devicePath, node);
-    } else {
-      EXPECT_TRUE(result.devicePath.empty());
-      EXPECT_NE(result.detail.find(node), std::string::npos) << result.detail;
+TEST(ComResolverDefault, NumbersTheNodesOfTheDeviceDirectory) {
+  test::TempDir dev;
+  for (const char* node : {"ttyS0", "ttyS2", "ttyACM1", "ttyACM0", "ttyUSB3", "ttyUSB0", "tty1",
+                           "console", "ttyACMx"}) {
+    test::writeFileBytes(dev.file(node), "");
+  }
+  const auto resolver = defaultOrderResolver(dev.path());
+  // COM1..COM4 are the on-board UARTs, whether or not they exist.
+  struct Onboard {
+    std::uint32_t number;
+    const char* node;
+    bool present;
+  };
+  for (const Onboard& port : {Onboard{1, "ttyS0", true}, Onboard{2, "ttyS1", false},
+                              Onboard{3, "ttyS2", true}, Onboard{4, "ttyS3", false}}) {
+    const auto result = resolver->resolve(port.number);
+    EXPECT_EQ(result.devicePath, port.present ? dev.file(port.node) : "") << port.node;
+    if (!port.present) {
+      EXPECT_NE(result.detail.find(dev.file(port.node)), std::string::npos) << result.detail;
     }
   }
-  // USB ports follow from COM5 on, without gaps, each one found again.
-  const auto ports = usbVirtualComPorts();
-  std::uint32_t expected = 5;
-  for (const auto& port : ports) {
-    EXPECT_EQ(port.comNumber, expected++);
-    EXPECT_TRUE(exists(port.devicePath)) << port.devicePath;
-    EXPECT_EQ(resolver->resolve(port.comNumber).devicePath, port.devicePath);
+  // USB ports follow from COM5 on, ttyACM before ttyUSB, without gaps.
+  const auto ports = usbComPortsIn(dev.path());
+  ASSERT_EQ(ports.size(), 4u);
+  const char* expected[] = {"ttyACM0", "ttyACM1", "ttyUSB0", "ttyUSB3"};
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    EXPECT_EQ(ports[i].comNumber, 5 + i);
+    EXPECT_EQ(ports[i].devicePath, dev.file(expected[i]));
+    EXPECT_EQ(resolver->resolve(ports[i].comNumber).devicePath, ports[i].devicePath);
   }
-  const auto beyond = resolver->resolve(expected);
+  const auto beyond = resolver->resolve(9);
   EXPECT_TRUE(beyond.devicePath.empty());
-  EXPECT_NE(beyond.detail.find("COM" + std::to_string(expected)), std::string::npos)
-      << beyond.detail;
+  EXPECT_NE(beyond.detail.find("COM9"), std::string::npos) << beyond.detail;
+  EXPECT_NE(beyond.detail.find(dev.file("ttyUSB3")), std::string::npos) << beyond.detail;
+
+  test::TempDir empty;
+  EXPECT_TRUE(usbComPortsIn(empty.path()).empty());
+  EXPECT_NE(defaultOrderResolver(empty.path())->resolve(5).detail.find("no USB virtual COM port"),
+            std::string::npos);
+}
+
+TEST(ComResolverDefault, WithoutOverrideTheMachineUsesDev) {
+  NoOverride plain;
+  const auto system = systemComResolver();
+  const auto dev = defaultOrderResolver("/dev");
+  for (std::uint32_t number = 1; number <= 8; ++number) {
+    EXPECT_EQ(system->resolve(number).devicePath, dev->resolve(number).devicePath) << number;
+    EXPECT_EQ(system->resolve(number).detail, dev->resolve(number).detail) << number;
+  }
+  const auto ports = usbVirtualComPorts();
+  const auto devPorts = usbComPortsIn("/dev");
+  ASSERT_EQ(ports.size(), devPorts.size());
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    EXPECT_EQ(ports[i].devicePath, devPorts[i].devicePath);
+  }
 }
 
 TEST(ComResolverDefault, EmptyVariableMeansNoOverride) {
   test::DosDevicesOverride empty("");
-  EXPECT_EQ(usbVirtualComPorts().size(), [] {
-    NoOverride plain;
-    return usbVirtualComPorts().size();
-  }());
+  // An override would explain COM1 by the variable; /dev explains it by ttyS0.
+  const auto result = systemComResolver()->resolve(1);
+  EXPECT_EQ(result.detail.find("VOLTRIX_DOSDEVICES"), std::string::npos) << result.detail;
+  EXPECT_TRUE(result.devicePath == "/dev/ttyS0" ||
+              result.detail.find("/dev/ttyS0") != std::string::npos)
+      << result.detail;
+  EXPECT_EQ(usbVirtualComPorts().size(), usbComPortsIn("/dev").size());
 }
 
 TEST(ComResolverOrder, AcmBeforeUsbEachInNumberOrder) {

@@ -29,7 +29,7 @@ linux_build="$(cd "$2" && pwd)"
 linux_cli="$linux_build/cli/voltrix-cli"
 ZETAK_SIM="$linux_build/sim/zetak-sim"
 sample_image="$linux_build/sim/zetak-sample-image"
-for program in "$windows_cli" "$linux_cli" "$ZETAK_SIM" "$sample_image"; do
+for program in "$windows_cli" "$port_test" "$linux_cli" "$ZETAK_SIM" "$sample_image"; do
   if [ ! -f "$program" ]; then
     echo "run-cli-e2e: $program is missing: build it first" >&2
     exit 2
@@ -132,7 +132,9 @@ port_tests() {
   local group="$1" sim_options="${2:-}"
   local output="$work/port-tests-$group.out"
   if [ ! -f "$port_test" ]; then
-    printf 'SKIP port %-11s %s is not built\n' "$group" "$port_test"
+    # A missing program would otherwise run nothing and pass.
+    failures=$((failures + 1))
+    printf 'FAIL port %-11s %s is not built\n' "$group" "$port_test"
     return
   fi
   if [ "$sim_options" != - ]; then
@@ -145,14 +147,15 @@ port_tests() {
   local passed skipped
   passed="$(grep -a -o 'PASSED  \] [0-9]* test' "$output" | grep -o '[0-9]*')"
   skipped="$(grep -a -o 'SKIPPED \] [0-9]* test' "$output" | grep -o '[0-9]*')"
-  if [ "$status" -eq 0 ] && [ -n "$passed" ]; then
-    printf 'PASS port %-11s %s tests, %s skipped\n' "$group" "$passed" "${skipped:-0}"
-    # Why, under the line: the message follows the "Skipped" line.
-    tr -d '\r' <"$output" | grep -a -A1 ': Skipped$' | grep -a -v ': Skipped$\|^--$' |
-      sed 's/^/     skipped: /'
+  # Zero tests run, or a skipped one, tests nothing: both fail the group.
+  if [ "$status" -eq 0 ] && [ "${passed:-0}" -gt 0 ] && [ "${skipped:-0}" -eq 0 ]; then
+    printf 'PASS port %-11s %s tests\n' "$group" "$passed"
   else
     failures=$((failures + 1))
-    printf 'FAIL port %-11s exit %s\n' "$group" "$status"
+    printf 'FAIL port %-11s exit %s, %s tests passed, %s skipped\n' "$group" "$status" \
+      "${passed:-0}" "${skipped:-0}"
+    tr -d '\r' <"$output" | grep -a -A1 ': Skipped$' | grep -a -v ': Skipped$\|^--$' |
+      sed 's/^/     skipped: /' >&2
     grep -a -E '^\[  FAILED  \]|Failure|Expected|Which is|actual' "$output" | head -n 20 >&2
     echo "  output: $output" >&2
   fi

@@ -145,8 +145,11 @@ sim_start || { failures=1; exit 1; }
 if start_dialog "$work/no-image"; then
   click_download
   if wait_for 20 info_box_shown; then
-    dismiss_info_box
-    echo "PASS missing-image    the box \"INFO:\" came up"
+    if dismiss_info_box; then
+      echo "PASS missing-image    the box \"INFO:\" came up and closed on Enter"
+    else
+      fail "missing-image: the box \"INFO:\" did not close on Enter"
+    fi
   else
     fail "missing-image: no box came up"
   fi
@@ -168,8 +171,11 @@ if start_dialog "$work/run"; then
   if wait_for 20 run_folder_present; then
     click_download
     if wait_for 20 info_box_shown; then
-      dismiss_info_box
-      echo "PASS busy-click       the box \"INFO:\" came up while the run went on"
+      if dismiss_info_box; then
+        echo "PASS busy-click       the box \"INFO:\" came up while the run went on and closed"
+      else
+        fail "busy-click: the box \"INFO:\" did not close on Enter"
+      fi
     else
       fail "busy-click: no box came up for a click during the run"
     fi
@@ -187,7 +193,7 @@ if start_dialog "$work/run"; then
   close_dialog
 fi
 sim_stop
-if [ "$SIM_END" = Z ] && [ "$SIM_MEMORY" -gt 0 ]; then
+if [ "$SIM_END" = Z ] && [[ "$SIM_MEMORY" =~ ^[0-9]+$ ]] && [ "$SIM_MEMORY" -gt 0 ]; then
   echo "PASS verified-run     the device received 'Z' after $SIM_MEMORY bytes"
 else
   fail "verified-run: the device received end $SIM_END after $SIM_MEMORY bytes"
@@ -214,7 +220,8 @@ if start_dialog "$work/closed"; then
   fi
 fi
 sim_stop
-if [ "$SIM_END" = none ] && [ "$SIM_MEMORY" -lt 32768 ] && closed_run_present; then
+if [ "$SIM_END" = none ] && [[ "$SIM_MEMORY" =~ ^[0-9]+$ ]] && [ "$SIM_MEMORY" -lt 32768 ] &&
+  closed_run_present; then
   echo "PASS closed-during-run the program ended ${closed_in:-?} s after Esc, $SIM_MEMORY bytes written, no end-of-run byte"
 else
   fail "closed-during-run: end $SIM_END after $SIM_MEMORY bytes; run folder kept: $(closed_run_present && echo yes || echo no)"

@@ -7,7 +7,8 @@
 #   wine_env_init WORKDIR        fresh prefix, server, registry value (on the X
 #                                display WINE_ENV_DISPLAY when that is set)
 #   sim_start [zetak-sim options] simulator up, dosdevices/com7 linked to it
-#   sim_stop                     SIM_END (Z, E or none), SIM_MEMORY (bytes)
+#   sim_stop                     SIM_END (Z, E or none), SIM_MEMORY (bytes);
+#                                both "missing" when the simulator left no summary
 #   wine_env_cleanup             simulator and wineserver gone; call from a trap
 # Wine programs write into files, never pipes: wineserver and Wine's helper
 # processes outlive a program and would hold an inherited pipe open.
@@ -74,6 +75,7 @@ sim_start() {
 }
 
 sim_stop() {
+  # Nothing ran: nothing was written and no byte ended a run.
   SIM_END=none
   SIM_MEMORY=0
   [ -n "$SIM_PID" ] || return 0
@@ -83,14 +85,21 @@ sim_stop() {
   rm -f "$WINEPREFIX/dosdevices/com7"
   local summary
   summary="$(grep '^zetak-sim:' "$SIM_OUT" | tail -n 1)"
+  # Without its summary the simulator's side is unknown: a value that no
+  # check accepts, rather than "nothing happened".
+  SIM_END=missing
   case "$summary" in
-    *"no end-of-run byte"*) ;;
+    *"no end-of-run byte"*) SIM_END=none ;;
     *"end-of-run byte 'Z'"*) SIM_END=Z ;;
     *"end-of-run byte 'E'"*) SIM_END=E ;;
     *"end-of-run byte"*) SIM_END=other ;;
   esac
   SIM_MEMORY="$(sed -n 's/.*, \([0-9]*\) bytes written into memory.*/\1/p' <<<"$summary")"
-  SIM_MEMORY="${SIM_MEMORY:-0}"
+  if [ -z "$SIM_MEMORY" ]; then
+    SIM_END=missing
+    SIM_MEMORY=missing
+    echo "wine-env: zetak-sim left no summary in $SIM_OUT" >&2
+  fi
 }
 
 wine_env_cleanup() {
