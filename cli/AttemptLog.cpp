@@ -16,8 +16,8 @@ void AttemptLog::setImage(const std::string& path, const std::string& sha256) {
   imageSha256_ = sha256;
 }
 
-void AttemptLog::record(const Attempt& attempt) {
-  if (!log_) return;
+bool AttemptLog::record(const Attempt& attempt) {
+  if (!log_) return true;
   AttemptRecord record;
   record.station = station_;
   record.slot = attempt.slot;
@@ -44,9 +44,11 @@ void AttemptLog::record(const Attempt& attempt) {
   record.hint = attempt.summary.hint;
   record.runFolder = attempt.summary.runFolder;
   if (std::string error; !log_->append(record, &error)) {
-    std::fprintf(stderr, "voltrix-cli: the log record of %s was not written: %s\n",
+    std::fprintf(stderr, "voltrix-cli: the log record of %s could not be kept: %s\n",
                  record.port.c_str(), error.c_str());
+    return false;
   }
+  return true;
 }
 
 }  // namespace voltrix::cli

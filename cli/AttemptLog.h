@@ -28,7 +28,9 @@ class AttemptLog {
     const RunSummary& summary;
     std::chrono::system_clock::time_point started, ended;
   };
-  void record(const Attempt& attempt);
+  // True when the record is in the log, or when there is no log; false
+  // (and said on standard error) when it could not be kept.
+  bool record(const Attempt& attempt);
 
  private:
   std::unique_ptr<TraceLog> log_;

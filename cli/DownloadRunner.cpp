@@ -108,15 +108,22 @@ int runDownload(const CliOptions& options) {
   command.setImagePath(options.image);
 
   RunSummary summary;
-  const auto finish = [&](int exitCode) {
+  // A run that started is recorded before its summary is printed, so that
+  // the summary can say when the record could not be kept.
+  const auto finish = [&](int exitCode, bool recorded) {
     display.finish();
     summary.exitCode = exitCode;
     summary.port = portOfRun(options, *resolver, command.registryPort());
     summary.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     summary.status = display.statusText();
+    if (recorded && log.enabled()) {
+      summary.logRecordKept = log.record(
+          {usbSlotOf(summary.port), summary, startedAt, std::chrono::system_clock::now()});
+      if (!*summary.logRecordKept) noteLogRecordLost(summary);
+    }
     printSummary(options, summary);
-    return exitCode;
+    return summary.exitCode;
   };
 
   if (log.enabled()) {
@@ -129,7 +136,7 @@ int runDownload(const CliOptions& options) {
     note(hint);
     summarizeRefusal(summary, refusal);
     addHint(summary, hint);
-    return finish(summary.exitCode);
+    return finish(summary.exitCode, false);
   }
   summary.segmentsInImage = state.segmentCount;
 
@@ -168,11 +175,7 @@ int runDownload(const CliOptions& options) {
   if (failure != RunFailure::None) note(describeKeptFiles(state));
   const int exitCode = exitCodeOfRun(failure, state);
   summarizeRun(summary, exitCode, failure, verified, state, link->openFailures().failure());
-  finish(exitCode);
-  if (log.enabled()) {
-    log.record({usbSlotOf(summary.port), summary, startedAt, std::chrono::system_clock::now()});
-  }
-  return exitCode;
+  return finish(exitCode, true);
 }
 
 }  // namespace voltrix::cli

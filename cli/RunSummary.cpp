@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/ExitCodes.h"
 #include "cli/JsonText.h"
 
 namespace voltrix::cli {
@@ -66,7 +67,14 @@ std::string describeFailure(const RunSummary& summary) {
   return system.empty() ? words : words + " (" + system + ")";
 }
 
-std::string summaryLine(const RunSummary& summary) {
+void noteLogRecordLost(RunSummary& summary) {
+  summary.logRecordKept = false;
+  if (summary.exitCode == kExitOk) summary.exitCode = kExitFileError;
+}
+
+namespace {
+
+std::string runLine(const RunSummary& summary) {
   const std::string verified =
       plural(summary.segments, "segment") + ", " + std::to_string(summary.bytes) + " bytes";
   switch (summary.result) {
@@ -83,6 +91,16 @@ std::string summaryLine(const RunSummary& summary) {
              "), nothing sent";
   }
   return {};
+}
+
+}  // namespace
+
+std::string summaryLine(const RunSummary& summary) {
+  if (summary.logRecordKept == false) {
+    return runLine(summary) + "; its log record could not be kept (exit " +
+           std::to_string(summary.exitCode) + ")";
+  }
+  return runLine(summary);
 }
 
 std::string summaryJson(const RunSummary& summary) {
@@ -107,6 +125,9 @@ std::string summaryJson(const RunSummary& summary) {
           (summary.failedSegment < 1 ? std::string("null") : jsonString(address));
   json += ",\"hint\":" + textOrNull(summary.hint);
   json += ",\"run_folder\":" + textOrNull(summary.runFolder);
+  json += ",\"log_record_kept\":" + std::string(!summary.logRecordKept   ? "null"
+                                                : *summary.logRecordKept ? "true"
+                                                                         : "false");
   if (summary.inStation) {
     json += ",\"slot\":" + textOrNull(summary.slot);
     json += ",\"label\":" + textOrNull(summary.label);

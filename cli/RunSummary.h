@@ -4,6 +4,7 @@
 // took; and the same as one JSON object.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/WorkerMessages.h"
@@ -36,7 +37,15 @@ struct RunSummary {
   std::string slot;
   std::string label;
   bool stationCancelled = false;
+  // With a traceability log: whether the run's record is in it. Empty
+  // without a log.
+  std::optional<bool> logRecordKept;
 };
+
+// The run's record could not be kept in the log (a full disk): the summary
+// says so, and a run that verified ends with the file error's exit code, so
+// that no script takes an unrecorded device for a recorded one.
+void noteLogRecordLost(RunSummary& summary);
 
 // "segment 2 at 0x00014000", or empty when the summary names no segment.
 std::string failedPlace(const RunSummary& summary);

@@ -80,6 +80,11 @@ class StationDevice {
   std::uint64_t bytesVerified() const { return verified_.bytes(); }
   // Once finished: how it ended, and the lines that say what to do.
   const RunSummary& summary() const { return summary_; }
+  // Whether the log kept the attempt's record (see noteLogRecordLost).
+  void noteLogRecord(bool kept) {
+    summary_.logRecordKept = kept;
+    if (!kept) noteLogRecordLost(summary_);
+  }
   RunFailure failure() const { return failure_; }
   bool portWasBusy() const { return portBusy_; }
   const std::string& hints() const { return hints_; }

@@ -176,7 +176,10 @@ void Station::settle(Slot& slot) {
       return;
     }
   }
-  log_.record({slot.target.slot, device.summary(), device.startedAt(), device.endedAt()});
+  if (log_.enabled()) {
+    device.noteLogRecord(
+        log_.record({slot.target.slot, device.summary(), device.startedAt(), device.endedAt()}));
+  }
   if (!device.hints().empty()) display_.note(device, device.hints());
 }
 

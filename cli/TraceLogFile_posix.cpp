@@ -94,8 +94,7 @@ TraceLogFile::Append TraceLogFile::append(const std::string& bytes, std::string&
   if (static_cast<std::size_t>(written) != bytes.size()) {
     error = "the log took only " + std::to_string(written) + " of " + std::to_string(bytes.size()) +
             " bytes of a record (disk full?)";
-    return undoShortWrite(fd, static_cast<off_t>(written)) ? Append::NothingWritten
-                                                           : Append::Torn;
+    return undoShortWrite(fd, static_cast<off_t>(written)) ? Append::NothingWritten : Append::Torn;
   }
   if (::fdatasync(fd) != 0) {
     error = systemError("the log could not be written to the disk", errno);

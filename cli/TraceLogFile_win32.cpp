@@ -17,8 +17,7 @@ std::string systemError(const std::string& what) {
 // A record is whole in the log or absent. The append-only handle cannot
 // set the file's end: a second handle cuts the file back to its length
 // before the short write, unless another writer has appended since.
-bool undoShortWrite(const std::string& path, HANDLE appender, LARGE_INTEGER before,
-                    DWORD written) {
+bool undoShortWrite(const std::string& path, HANDLE appender, LARGE_INTEGER before, DWORD written) {
   LARGE_INTEGER after{};
   if (!::GetFileSizeEx(appender, &after) || after.QuadPart != before.QuadPart + written) {
     return false;
@@ -26,7 +25,8 @@ bool undoShortWrite(const std::string& path, HANDLE appender, LARGE_INTEGER befo
   HANDLE cutter = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (cutter == INVALID_HANDLE_VALUE) return false;
-  const bool cut = ::SetFilePointerEx(cutter, before, nullptr, FILE_BEGIN) && ::SetEndOfFile(cutter);
+  const bool cut =
+      ::SetFilePointerEx(cutter, before, nullptr, FILE_BEGIN) && ::SetEndOfFile(cutter);
   ::CloseHandle(cutter);
   return cut;
 }

@@ -148,8 +148,9 @@ TEST_F(Labels, ALabelThatNamesNoDeviceIsRefusedOrToldOnce) {
 class Holder {
  public:
   explicit Holder(std::vector<std::string> args, const std::string& path)
-      : thread_([this, args] {
-          runProcess(args, {}, std::chrono::seconds(60), {}, test::ChildStreams{false, 0, &pid_});
+      : program_(fs::canonical(args.front())), thread_([this, args] {
+          result_ = runProcess(args, {}, std::chrono::seconds(60), {},
+                               test::ChildStreams{false, 0, &pid_});
         }) {
     // Held once one of its descriptors leads to the node.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -157,12 +158,22 @@ class Holder {
   }
   ~Holder() {
     ::kill(pid_.load(), SIGINT);
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
   }
   pid_t pid() const { return pid_.load(); }
+  // What it printed, once it has ended.
+  std::string output() {
+    if (thread_.joinable()) thread_.join();
+    return result_.out;
+  }
   bool holds(const std::string& path) const {
     if (pid_.load() <= 0) return false;
+    // Until the program runs, the child is a copy of this test process and
+    // holds what the test holds (the simulated device's own side).
     std::error_code error;
+    if (fs::read_symlink("/proc/" + std::to_string(pid_.load()) + "/exe", error) != program_) {
+      return false;
+    }
     for (fs::directory_iterator fd("/proc/" + std::to_string(pid_.load()) + "/fd", error), end;
          !error && fd != end; fd.increment(error)) {
       std::error_code linkError;
@@ -172,7 +183,9 @@ class Holder {
   }
 
  private:
+  fs::path program_;
   std::atomic<pid_t> pid_{0};
+  test::ProcessResult result_;
   std::thread thread_;
 };
 
@@ -207,7 +220,7 @@ TEST_F(CliDownload, CheckNamesTheProgramThatReadsThePort) {
   startDevice(silent);
   const std::string waiting = device->devicePath();
   Holder flash({VOLTRIX_CLI, "--port", waiting}, waiting);
-  ASSERT_TRUE(flash.holds(waiting));
+  ASSERT_TRUE(flash.holds(waiting)) << flash.output();
   auto busy = cli({"--check", "--port", waiting});
   EXPECT_EQ(busy.exitCode, 6) << busy.out;
   EXPECT_TRUE(contains(

@@ -151,5 +151,49 @@ TEST_F(CliOutput, VerboseTracesEveryExchangeOnStandardError) {
                           [](const std::string& line) { return contains(line, "-> 5A"); }));
 }
 
+// A disk that fills while the record is written (the file size limit stands
+// in for it): the log is left as it was, and the run says the record was not
+// kept, on standard error, in its summary and in its exit status.
+TEST_F(CliOutput, ARecordTheDiskCannotTakeIsAbsentAndSaidSo) {
+  const std::string log = dir.file("station.jsonl");
+  const std::string before =
+      "{\"id\":\"earlier\",\"padding\":\"" + std::string(1900, 'x') + "\"}\n";
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+  };
+  startDevice();
+  const Case cases[] = {{"one device", {"--port", device->devicePath()}},
+                        {"a station", {"--port", device->devicePath(), "--port", "/dev/null"}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::writeFileBytes(log, before);
+    std::vector<std::string> args = {
+        "/bin/sh",
+        "-c",
+        "trap '' XFSZ; exec prlimit --fsize=" + std::to_string(before.size() + 100) + " \"$@\"",
+        "sh",
+        VOLTRIX_CLI,
+        "--json",
+        "--log",
+        log};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto result =
+        test::runProcess(args, environment(), std::chrono::seconds(60), {}, apart());
+    EXPECT_EQ(result.exitCode, 10) << result.out << result.err;
+    EXPECT_EQ(test::readFileBytes(log), before);
+    EXPECT_TRUE(contains(result.err, "could not be kept")) << result.err;
+    const auto lines = linesOf(result.out);
+    ASSERT_FALSE(lines.empty()) << result.out;
+    const auto json = JsonReader::parse(lines[0]);
+    ASSERT_TRUE(json) << result.out;
+    EXPECT_EQ((*json)["port"].text, device->devicePath());
+    EXPECT_EQ((*json)["result"].text, "verified");
+    EXPECT_EQ((*json)["exit_code"].number, 10);
+    EXPECT_EQ((*json)["log_record_kept"].kind, JsonValue::Kind::Bool) << lines[0];
+    EXPECT_FALSE((*json)["log_record_kept"].truth) << lines[0];
+  }
+}
+
 }  // namespace
 }  // namespace voltrix
