@@ -16,7 +16,7 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: zetak-sample-image [FILE]\n"
-    "Writes a small system image of three segments to FILE (default sysbin.bin),\n"
+    "Writes a small system image of six segments to FILE (default sysbin.bin),\n"
     "replacing what stands there: something to flash into zetak-sim.\n"
     "\n"
     "  -h, --help     show this text\n"
