@@ -17,12 +17,7 @@ namespace {
 using test::JsonReader;
 using test::JsonValue;
 
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using test::linesOf;
 
 test::ChildStreams apart() {
   test::ChildStreams streams;

@@ -9,12 +9,7 @@
 
 namespace voltrix {
 
-inline std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using test::linesOf;
 
 inline bool runFolderLeft() {
   for (const auto& entry : std::filesystem::directory_iterator(".")) {

@@ -23,12 +23,7 @@ namespace {
 using test::JsonReader;
 using test::JsonValue;
 
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using test::linesOf;
 
 std::chrono::system_clock::time_point at(int hour, int minute, int second, int millisecond) {
   using namespace std::chrono;

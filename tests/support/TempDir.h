@@ -3,6 +3,7 @@
 // runs (every test runs in a process of its own), removed afterwards.
 
 #include <string>
+#include <vector>
 
 namespace voltrix::test {
 
@@ -24,5 +25,7 @@ class TempDir {
 std::string readFileBytes(const std::string& path);
 bool fileExists(const std::string& path);
 void writeFileBytes(const std::string& path, const std::string& bytes);
+// The lines of a text, without their line breaks.
+std::vector<std::string> linesOf(const std::string& text);
 
 }  // namespace voltrix::test
