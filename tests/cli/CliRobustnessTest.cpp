@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "tests/cli/CliFixture.h"
@@ -96,41 +97,48 @@ TEST_F(CliDownload, AnImageChangedDuringTheRunIsNotMixedIn) {
   EXPECT_TRUE(segmentFilesHere().empty());
 }
 
+// An image with a damaged later segment is refused whole: nothing reaches
+// the device, and --list marks the record and exits as DOWNLOAD does.
 TEST_F(CliDownload, ADamagedLaterSegmentIsRefusedBeforeTheDeviceIsTouched) {
-  auto image = buildImage(records);
-  image.bytes.resize(image.recordOffsets[1] + 32 + 10);  // segment 2 is cut short
-  ASSERT_TRUE(writeImageFile("sysbin.bin", image));
+  struct Case {
+    const char* name;
+    std::function<BuiltImage(std::vector<ImageRecord>)> damage;
+    const char* systemText;
+    const char* listMark;
+  };
+  const Case cases[] = {
+      {"segment 2 cut short",
+       [](std::vector<ImageRecord> records) {
+         auto image = buildImage(records);
+         image.bytes.resize(image.recordOffsets[1] + 32 + 10);
+         return image;
+       },
+       "The length of the file is less than initial file address!",
+       "damaged: runs past the end of the file"},
+      // Stored as 01 01 00: the device would take it for 0xFFFFFF.
+      {"segment 2 at a negative load address",
+       [](std::vector<ImageRecord> records) {
+         records[1].loadAddress = -1;
+         return buildImage(records);
+       },
+       "A segment's load address is damaged!", "damaged: a negative load address"},
+  };
   startDevice();
-  auto result = cli();
-  EXPECT_EQ(result.exitCode, 4) << result.out;
-  EXPECT_TRUE(contains(result.out, "The length of the file is less than initial file address!"))
-      << result.out;
-  EXPECT_TRUE(contains(result.out, "Segment 2 (the record at offset")) << result.out;
-  EXPECT_TRUE(device->bytesFromHost().empty());
-  EXPECT_TRUE(segmentFilesHere().empty());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(writeImageFile("sysbin.bin", c.damage(records)));
+    auto result = cli();
+    EXPECT_EQ(result.exitCode, 4) << result.out;
+    EXPECT_TRUE(contains(result.out, c.systemText)) << result.out;
+    EXPECT_TRUE(contains(result.out, "Segment 2 (the record at offset")) << result.out;
+    EXPECT_TRUE(device->bytesFromHost().empty());
+    EXPECT_TRUE(segmentFilesHere().empty());
 
-  auto listed = runProcess({VOLTRIX_CLI, "--list"});
-  EXPECT_EQ(listed.exitCode, 4) << listed.out;
-  EXPECT_TRUE(contains(listed.out, "damaged: runs past the end of the file")) << listed.out;
-  EXPECT_TRUE(contains(listed.out, "The length of the file is less than initial file address!"));
-}
-
-TEST_F(CliDownload, ANegativeLoadAddressIsRefusedBeforeTheDeviceIsTouched) {
-  // Stored as 01 01 00: the device would take it for 0xFFFFFF.
-  records[1].loadAddress = -1;
-  ASSERT_TRUE(writeImageFile("sysbin.bin", buildImage(records)));
-  startDevice();
-  auto result = cli();
-  EXPECT_EQ(result.exitCode, 4) << result.out;
-  EXPECT_TRUE(contains(result.out, "A segment's load address is damaged!")) << result.out;
-  EXPECT_TRUE(contains(result.out, "Segment 2 (the record at offset")) << result.out;
-  EXPECT_TRUE(device->bytesFromHost().empty());
-  EXPECT_TRUE(segmentFilesHere().empty());
-
-  auto listed = runProcess({VOLTRIX_CLI, "--list"});
-  EXPECT_EQ(listed.exitCode, 4) << listed.out;
-  EXPECT_TRUE(contains(listed.out, "damaged: a negative load address")) << listed.out;
-  EXPECT_TRUE(contains(listed.out, "A segment's load address is damaged!")) << listed.out;
+    auto listed = runProcess({VOLTRIX_CLI, "--list"});
+    EXPECT_EQ(listed.exitCode, 4) << listed.out;
+    EXPECT_TRUE(contains(listed.out, c.listMark)) << listed.out;
+    EXPECT_TRUE(contains(listed.out, c.systemText)) << listed.out;
+  }
 }
 
 TEST_F(CliDownload, AReaderThatGoesAwayDoesNotStopTheFlash) {
