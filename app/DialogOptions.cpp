@@ -1,10 +1,12 @@
 #include "app/DialogOptions.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "app/CommandLine.h"
+#include "voltrix/Version.h"
 
 namespace voltrix {
 
@@ -47,6 +49,20 @@ std::string dialogUsage() {
          "  -V, --version  show the version\n"
          "\n"
          "The toolkit's own options (-platform, -display, ...) are taken as well.\n";
+}
+
+std::optional<int> answerWithoutDialog(const DialogOptions& options) {
+  switch (options.action) {
+    case DialogOptions::Action::Help:
+      std::fputs(dialogUsage().c_str(), stdout);
+      return 0;
+    case DialogOptions::Action::Version:
+      std::printf("voltrix %s\n", kVoltrixVersion);
+      return 0;
+    case DialogOptions::Action::Run:
+      break;
+  }
+  return std::nullopt;
 }
 
 }  // namespace voltrix

@@ -24,4 +24,8 @@ ParsedDialogOptions parseDialogOptions(const std::vector<std::string>& arguments
 
 std::string dialogUsage();
 
+// Help and the version need no window: printed on standard output, with the
+// exit status to end with; empty when the dialog is to open.
+std::optional<int> answerWithoutDialog(const DialogOptions& options);
+
 }  // namespace voltrix

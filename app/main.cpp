@@ -13,7 +13,6 @@
 #include "app/ProcessSignals.h"
 #include "app/ThreadWorkerLauncher.h"
 #include "serial/SerialLinkPhases.h"
-#include "voltrix/Version.h"
 
 namespace {
 
@@ -28,14 +27,7 @@ int main(int argc, char** argv) {
   // Help and the version need no display: they are answered before the
   // toolkit starts, whatever else the line holds.
   if (const auto early = voltrix::parseDialogOptions(argumentsOf(argc, argv)); early.options) {
-    if (early.options->action == voltrix::DialogOptions::Action::Help) {
-      std::fputs(voltrix::dialogUsage().c_str(), stdout);
-      return 0;
-    }
-    if (early.options->action == voltrix::DialogOptions::Action::Version) {
-      std::printf("voltrix %s\n", voltrix::kVoltrixVersion);
-      return 0;
-    }
+    if (const auto status = voltrix::answerWithoutDialog(*early.options)) return *status;
   }
   // Ctrl+C, a polite kill or a closed terminal then close the dialog as the
   // operator would, so a run under way ends cleanly.

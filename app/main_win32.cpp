@@ -17,7 +17,6 @@
 #include "app/ProcessSignals.h"
 #include "app/ThreadWorkerLauncher.h"
 #include "serial/SerialLinkPhases.h"
-#include "voltrix/Version.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   voltrix::ensureStandardStreams();
@@ -28,14 +27,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     std::fprintf(stderr, "voltrix: %s\nTry 'voltrix --help'.\n", parsed.error.c_str());
     return 2;
   }
-  if (parsed.options->action == voltrix::DialogOptions::Action::Help) {
-    std::fputs(voltrix::dialogUsage().c_str(), stdout);
-    return 0;
-  }
-  if (parsed.options->action == voltrix::DialogOptions::Action::Version) {
-    std::printf("voltrix %s\n", voltrix::kVoltrixVersion);
-    return 0;
-  }
+  if (const auto status = voltrix::answerWithoutDialog(*parsed.options)) return *status;
   voltrix::catchTerminationRequests();
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
