@@ -1,6 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "app/CommandLine.h"
 #include "cli/ExitCodes.h"
+#include "cli/PlatformExamples.h"
 
 namespace voltrix::cli {
 
@@ -244,7 +246,9 @@ ParsedOptions parseOptions(int argc, const char* const* argv) {
   prepareCommandLine(app);
   Given given;
   bind(app, given);
-  const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+  std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+  // "/?" is how a Windows console program is asked for its help.
+  std::replace(arguments.begin(), arguments.end(), std::string("/?"), std::string("--help"));
   if (std::string error = parseCommandLine(app, arguments, missingValueText); !error.empty()) {
     return usageError(std::move(error));
   }
@@ -271,46 +275,50 @@ int reportUsageError(const std::string& message) {
 }
 
 void printUsage(std::FILE* out) {
+  const PlatformExamples& examples = platformExamples();
+  std::fprintf(out,
+               "Usage: voltrix-cli [OPTION]...\n"
+               "Write a firmware image (sysbin.bin of the working directory, or --image FILE)\n"
+               "into a Zetak device, read it back and verify it.\n"
+               "\n"
+               "  --image FILE       the image to write (default ./sysbin.bin)\n"
+               "  -p, --port DEVICE  use this %s (e.g. %s) instead of the\n"
+               "                     device map; repeat it to flash several devices at once\n"
+               "  --all              flash every USB virtual COM port of the device map at once\n"
+               "  --watch            flash every device of the device map and each one that\n"
+               "                     appears later, once until it is unplugged (Ctrl+C ends)\n"
+               "  --count N          with --watch: end after N devices\n"
+               "  --wait             the same as --watch --count 1\n"
+               "  --label PATH=NAME  show the slot PATH (%s) as NAME; may be\n"
+               "                     repeated, one name per slot\n"
+               "  --log FILE         append one JSON line per device and attempt to FILE\n"
+               "  --station NAME     the station's name in the log (default: the host name)\n"
+               "  --check            tell for each device whether it can be opened, and why not\n"
+               "                     (with --json: one JSON object per device)\n"
+               "  --timeout SECONDS  give up when the device has not accepted the download\n"
+               "                     within SECONDS (default: ask until it does or Ctrl+C)\n"
+               "  --reply-timeout SECONDS\n"
+               "                     the longest wait for any one answer of the device\n"
+               "                     (default 5; more for a device with slow flash)\n"
+               "  -q, --quiet        print only the summary line at the end\n"
+               "  --json             print only the summary, as one JSON object\n"
+               "  -v, --verbose      trace every byte exchanged with the device on stderr\n"
+               "  --list [FILE]      list the segments of an image (default: --image, or\n"
+               "                     sysbin.bin)\n"
+               "  -h, --help, /?     show this help\n"
+               "  -V, --version      show the version\n"
+               "\n"
+               "Options take their value as the next word or after '=' (--port=%s).\n"
+               "An option that has no effect in the mode asked for is refused (exit 2).\n"
+               "Without --port the device is looked up like the dialog does: the first USB\n"
+               "virtual COM port (or the map in %s). Ctrl+C cancels a run.\n"
+               "A device that stops answering ends the run after 5 seconds (--reply-timeout).\n"
+               "Every run ends with one summary line: the result, the port, the segments,\n"
+               "the bytes and the seconds taken; a run on several devices ends with a table\n"
+               "of them, one row per device.\n",
+               examples.portKind, examples.portExamples, examples.slotPath, examples.port,
+               examples.deviceMapVariable);
   std::fputs(
-      "Usage: voltrix-cli [OPTION]...\n"
-      "Write a firmware image (sysbin.bin of the working directory, or --image FILE)\n"
-      "into a Zetak device, read it back and verify it.\n"
-      "\n"
-      "  --image FILE       the image to write (default ./sysbin.bin)\n"
-      "  -p, --port DEVICE  use this device node (e.g. /dev/ttyACM0) instead of the\n"
-      "                     device map; repeat it to flash several devices at once\n"
-      "  --all              flash every USB virtual COM port of the device map at once\n"
-      "  --watch            flash every device of the device map and each one that\n"
-      "                     appears later, once until it is unplugged (Ctrl+C ends)\n"
-      "  --count N          with --watch: end after N devices\n"
-      "  --wait             the same as --watch --count 1\n"
-      "  --label PATH=NAME  show the slot PATH (its /dev/serial/by-path name, or the\n"
-      "                     port) as NAME; may be repeated, one name per slot\n"
-      "  --log FILE         append one JSON line per device and attempt to FILE\n"
-      "  --station NAME     the station's name in the log (default: the host name)\n"
-      "  --check            tell for each device whether it can be opened, and why not\n"
-      "                     (with --json: one JSON object per device)\n"
-      "  --timeout SECONDS  give up when the device has not accepted the download\n"
-      "                     within SECONDS (default: ask until it does or Ctrl+C)\n"
-      "  --reply-timeout SECONDS\n"
-      "                     the longest wait for any one answer of the device\n"
-      "                     (default 5; more for a device with slow flash)\n"
-      "  -q, --quiet        print only the summary line at the end\n"
-      "  --json             print only the summary, as one JSON object\n"
-      "  -v, --verbose      trace every byte exchanged with the device on stderr\n"
-      "  --list [FILE]      list the segments of an image (default: --image, or\n"
-      "                     sysbin.bin)\n"
-      "  -h, --help         show this help\n"
-      "  -V, --version      show the version\n"
-      "\n"
-      "Options take their value as the next word or after '=' (--port=/dev/ttyACM0).\n"
-      "An option that has no effect in the mode asked for is refused (exit 2).\n"
-      "Without --port the device is looked up like the dialog does: the first USB\n"
-      "virtual COM port (or the map in $VOLTRIX_SERIALCOMM). Ctrl+C cancels a run.\n"
-      "A device that stops answering ends the run after 5 seconds (--reply-timeout).\n"
-      "Every run ends with one summary line: the result, the port, the segments,\n"
-      "the bytes and the seconds taken; a run on several devices ends with a table\n"
-      "of them, one row per device.\n"
       "\n"
       "Exit status:\n"
       "   0  every segment written and verified\n"

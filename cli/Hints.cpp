@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "cli/PlatformExamples.h"
 #include "engine/ImageFileOps.h"
 #include "engine/SystemTexts.h"
 
@@ -68,15 +69,16 @@ std::string hintForRefusal(Refusal refusal, const DownloadState& state,
   switch (refusal) {
     case Refusal::DriverNotInstalled:
       if (mapFolder != nullptr) {
-        return std::string("No Zetak device found: the device map ") + mapFolder + " ($" +
-               kDeviceMapVariable + ") holds no value VCP0 naming the device's port.";
+        return std::string("No Zetak device found: the device map ") + mapFolder + " (" +
+               platformExamples().deviceMapVariable +
+               ") holds no value VCP0 naming the device's port.";
       }
       return "No Zetak device found: no USB virtual COM port is attached. Plug the device in, "
              "or name its port with --port DEVICE.";
     case Refusal::RegistryDamaged:
       if (mapFolder != nullptr) {
-        return std::string("The device map ") + mapFolder + " ($" + kDeviceMapVariable +
-               ") cannot be read: it must be a folder.";
+        return std::string("The device map ") + mapFolder + " (" +
+               platformExamples().deviceMapVariable + ") cannot be read: it must be a folder.";
       }
       return "The serial device map cannot be read.";
     case Refusal::ImageMissing:

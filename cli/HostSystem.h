@@ -17,6 +17,11 @@ void prepareStandardOutput();
 // escape sequences (TERM=dumb or unset).
 int redrawableTerminalColumns();
 
+// Before the program ends: when it owns its console window (see
+// cli/OwnConsole.h), asks for a key and waits for it, so that the operator
+// can read the result. Does nothing otherwise, and nothing on Linux.
+void holdOwnConsoleWindowOpen();
+
 // Whether ModemManager is running: it grabs a new USB modem's port for a few
 // seconds after the port appears.
 bool modemManagerRunning();

@@ -47,4 +47,7 @@ bool modemManagerRunning() {
   return false;
 }
 
+// A terminal's window belongs to its shell, which stays.
+void holdOwnConsoleWindowOpen() {}
+
 }  // namespace voltrix::cli

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "cli/HostSystem.h"
+#include "cli/OwnConsole.h"
 
 namespace voltrix::cli {
 
@@ -99,6 +100,26 @@ int redrawableTerminalColumns() {
   if (!::GetConsoleScreenBufferInfo(console, &info)) return 80;
   const int columns = info.srWindow.Right - info.srWindow.Left + 1;
   return columns > 0 ? columns : 80;
+}
+
+void holdOwnConsoleWindowOpen() {
+  DWORD processes[2] = {};
+  const DWORD attached = ::GetConsoleProcessList(processes, 2);
+  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  const bool inputIsConsole =
+      input != nullptr && input != INVALID_HANDLE_VALUE && ::GetConsoleMode(input, &mode);
+  if (!waitsForKeyBeforeClosing(attached, inputIsConsole)) return;
+  std::fflush(stdout);
+  std::fputs("\nPress any key to close this window.\n", stderr);
+  std::fflush(stderr);
+  // Keys pressed during the run do not count.
+  ::FlushConsoleInputBuffer(input);
+  INPUT_RECORD record{};
+  DWORD read = 0;
+  while (::ReadConsoleInputW(input, &record, 1, &read) && read == 1) {
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
+  }
 }
 
 // No such program holds ports on Windows.

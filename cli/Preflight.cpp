@@ -2,6 +2,7 @@
 
 #include "cli/ExitCodes.h"
 #include "cli/JsonText.h"
+#include "cli/PlatformExamples.h"
 
 namespace voltrix::cli {
 
@@ -197,11 +198,9 @@ std::vector<PreflightProblem> preflightProblems(const DeviceFacts& device, const
     case NodeAccess::Ready:
       break;
     case NodeAccess::Missing:
-      return {{"no such device",
-               {"ls -l /dev/serial/by-path   # plug the device in: this lists the attached ones"}}};
+      return {{"no such device", {platformExamples().listAttachedPorts}}};
     case NodeAccess::NotATerminal:
-      return {{"not a serial port",
-               {"ls -l /dev/serial/by-path   # name one of these serial ports instead"}}};
+      return {{"not a serial port", {platformExamples().listPortsToNameOne}}};
     case NodeAccess::PermissionDenied:
       problems.push_back(permissionProblem(device, host));
       break;

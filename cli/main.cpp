@@ -11,10 +11,11 @@
 #include "cli/StationTargets.h"
 #include "voltrix/Version.h"
 
-int main(int argc, char** argv) {
-  using namespace voltrix::cli;
-  voltrix::ensureStandardStreams();
-  prepareStandardOutput();
+namespace {
+
+using namespace voltrix::cli;
+
+int runCommandLine(int argc, char** argv) {
   const ParsedOptions parsed = parseOptions(argc, argv);
   if (!parsed.options) return reportUsageError(parsed.error);
   const CliOptions& options = *parsed.options;
@@ -41,4 +42,14 @@ int main(int argc, char** argv) {
       return options.stationRun() ? runStation(options) : runDownload(options);
   }
   return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  voltrix::ensureStandardStreams();
+  prepareStandardOutput();
+  const int status = runCommandLine(argc, argv);
+  holdOwnConsoleWindowOpen();
+  return status;
 }

@@ -3,8 +3,9 @@
 #   package-windows.sh [BUILD_DIR]        (default: build-win)
 # Makes BUILD_DIR/voltrix-VERSION-win64.zip (and the installer
 # voltrix-VERSION-win64.exe where Debian's nsis is installed), then checks
-# that the archive holds both programs, the README and the licence, and that
-# voltrix.exe carries its dialog, strings and version resource.
+# that the archive holds both programs, the quick start README.txt and the
+# licence LICENSE.txt (both with CRLF line ends), and that voltrix.exe
+# carries its dialog, strings and version resource.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dir="${1:-build-win}"
@@ -18,9 +19,21 @@ rm -f "$dir"/voltrix-*-win64.zip "$dir"/voltrix-*-win64.exe
 zip="$(ls "$dir"/voltrix-*-win64.zip)"
 listing="$(cmake -E tar tf "$zip")"
 failures=0
-for member in bin/voltrix.exe bin/voltrix-cli.exe README.md LICENSE; do
+for member in bin/voltrix.exe bin/voltrix-cli.exe README.txt LICENSE.txt; do
   if ! grep -q "^voltrix-[0-9.]*-win64/$member\$" <<<"$listing"; then
     echo "package-windows: $member is missing from $zip" >&2
+    failures=$((failures + 1))
+  fi
+done
+
+# The texts are for Notepad: every line ends in CRLF.
+unpacked="$(mktemp -d)"
+trap 'rm -rf "$unpacked"' EXIT
+(cd "$unpacked" && cmake -E tar xf "$zip")
+for text in README.txt LICENSE.txt; do
+  file="$(ls "$unpacked"/voltrix-*-win64/"$text" 2>/dev/null)"
+  if [ -z "$file" ] || [ ! -s "$file" ] || grep -q $'[^\r]$' "$file" || grep -q '^$' "$file"; then
+    echo "package-windows: $text is missing, empty or has a line without CRLF" >&2
     failures=$((failures + 1))
   fi
 done

@@ -51,6 +51,7 @@ TEST_F(CliDownload, CommandLinesEndWithTheirCodeAndSayWhy) {
       {{VOLTRIX_CLI, "--frobnicate"}, 2, "Try 'voltrix-cli --help'."},
       {{VOLTRIX_CLI, "-V"}, 0, "voltrix-cli " + kVersion + "\n"},
       {{VOLTRIX_CLI, "-h"}, 0, "-p, --port DEVICE"},
+      {{VOLTRIX_CLI, "/?"}, 0, "use this device node (e.g. /dev/ttyACM0)"},
       {{ZETAK_SIM, "--version"}, 0, "zetak-sim " + kVersion + "\n"},
       {{ZETAK_SIM, "--paced=yes"}, 2, "zetak-sim: --paced takes no value"},
       {{ZETAK_SAMPLE_IMAGE, "--help"}, 0, "Usage: zetak-sample-image [FILE]"},

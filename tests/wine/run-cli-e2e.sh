@@ -161,6 +161,46 @@ port_tests() {
   fi
 }
 
+# The manners of a Windows console program: "/?" asks for the help, which
+# names a COM port; Explorer finds an icon, a version and a manifest in the
+# program; the package brings its texts with Windows line ends.
+program_manners() {
+  local dir="$work/manners" verdict=PASS why=""
+  local status
+  status="$(run_cli "$dir" "$dir/help.out" wine "$windows_cli" '/?')"
+  if [ "$status" != 0 ] || ! grep -aq '^Usage: voltrix-cli' "$dir/help.out" ||
+    ! grep -aq 'e\.g\. COM7' "$dir/help.out" || grep -aq '/dev/' "$dir/help.out"; then
+    verdict=FAIL why="/? exit $status, see $dir/help.out"
+  fi
+  printf '%s manners /?         exit %s\n' "$verdict" "$status"
+  [ "$verdict" = PASS ] || { failures=$((failures + 1)); echo "  $why" >&2; }
+
+  # Resource types at the directory's top level: 0x3 icon, 0xe icon group,
+  # 0x10 version, 0x18 manifest.
+  local types version want_version
+  types="$(x86_64-w64-mingw32-objdump -p "$windows_cli" |
+    sed -n 's/^[0-9a-f]*   Entry: ID: 0x0*\([0-9a-f]*\),.*/\1/p' | sort | tr '\n' ' ')"
+  want_version="$("$linux_cli" --version | sed 's/^voltrix-cli //; s/\./, /g')"
+  version="$(strings -el "$windows_cli" | grep -A1 -x FileVersion | tail -n 1)"
+  verdict=PASS
+  if [ "$types" != "10 18 3 e " ] || [ "$version" != "$want_version" ] ||
+    ! strings -el "$windows_cli" | grep -qx 'voltrix-cli.exe'; then
+    verdict=FAIL
+    failures=$((failures + 1))
+  fi
+  printf '%s manners resources types %s, FileVersion "%s" (want "%s")\n' "$verdict" "$types" \
+    "$version" "$want_version"
+
+  verdict=PASS
+  if ! bash "$here/../../scripts/package-windows.sh" "$windows_build" >"$dir/package.out" 2>&1; then
+    verdict=FAIL
+    failures=$((failures + 1))
+    sed 's/^/     /' "$dir/package.out" >&2
+  fi
+  printf '%s manners package   README.txt and LICENSE.txt with CRLF, both programs\n' "$verdict"
+}
+
+program_manners
 port_tests NoDevice -
 port_tests LiveDevice ""
 port_tests HungUpDevice "--fault hangup:sync:1"

@@ -1,0 +1,18 @@
+#include "cli/PlatformExamples.h"
+
+namespace voltrix::cli {
+
+const PlatformExamples& platformExamples() {
+  static const PlatformExamples examples{
+      "device node",
+      "/dev/ttyACM0",
+      "/dev/ttyACM0",
+      "its /dev/serial/by-path name, or the port",
+      "$VOLTRIX_SERIALCOMM",
+      "ls -l /dev/serial/by-path   # plug the device in: this lists the attached ones",
+      "ls -l /dev/serial/by-path   # name one of these serial ports instead",
+  };
+  return examples;
+}
+
+}  // namespace voltrix::cli
