@@ -289,8 +289,7 @@ void printUsage(std::FILE* out) {
                "                     appears later, once until it is unplugged (Ctrl+C ends)\n"
                "  --count N          with --watch: end after N devices\n"
                "  --wait             the same as --watch --count 1\n"
-               "  --label PATH=NAME  show the slot PATH (%s) as NAME; may be\n"
-               "                     repeated, one name per slot\n"
+               "  --label PATH=NAME  %s\n"
                "  --log FILE         append one JSON line per device and attempt to FILE\n"
                "  --station NAME     the station's name in the log (default: the host name)\n"
                "  --check            tell for each device whether it can be opened, and why not\n"
@@ -316,7 +315,7 @@ void printUsage(std::FILE* out) {
                "Every run ends with one summary line: the result, the port, the segments,\n"
                "the bytes and the seconds taken; a run on several devices ends with a table\n"
                "of them, one row per device.\n",
-               examples.portKind, examples.portExamples, examples.slotPath, examples.port,
+               examples.portKind, examples.portExamples, examples.labelText, examples.port,
                examples.deviceMapVariable);
   std::fputs(
       "\n"

@@ -12,8 +12,9 @@ struct PlatformExamples {
   const char* port;
   // The ports the help names as examples for --port.
   const char* portExamples;
-  // What a slot's PATH in --label is, completing "show the slot PATH (...)".
-  const char* slotPath;
+  // The help's text for --label, which tells what a slot's PATH is; a line
+  // break in it goes on in the help's column of option texts.
+  const char* labelText;
   // The device map's environment variable as the shell writes it.
   const char* deviceMapVariable;
   // Where to see the attached serial ports, with a note after it.

@@ -7,7 +7,8 @@ const PlatformExamples& platformExamples() {
       "device node",
       "/dev/ttyACM0",
       "/dev/ttyACM0",
-      "its /dev/serial/by-path name, or the port",
+      "show the slot PATH (its /dev/serial/by-path name, or the\n"
+      "                     port) as NAME; may be repeated, one name per slot",
       "$VOLTRIX_SERIALCOMM",
       "ls -l /dev/serial/by-path   # plug the device in: this lists the attached ones",
       "ls -l /dev/serial/by-path   # name one of these serial ports instead",

@@ -8,7 +8,8 @@ const PlatformExamples& platformExamples() {
       "port",
       "COM7",
       "COM7, \\\\.\\COM10",
-      "its port, e.g. COM7",
+      "show the slot PATH (its port, e.g. COM7) as NAME; may be\n"
+      "                     repeated, one name per slot",
       "%VOLTRIX_SERIALCOMM%",
       "Device Manager, Ports (COM & LPT)   # plug the device in: it lists the attached ones",
       "Device Manager, Ports (COM & LPT)   # name one of these serial ports instead",
