@@ -54,4 +54,4 @@ if ! hex <"$dir/app/voltrix.exe" | grep -q "$(printf '关于 Voltrix(&A)...' | i
   failures=$((failures + 1))
 fi
 [ "$failures" -eq 0 ] || exit 1
-echo "package-windows: $(basename "$zip") holds both programs; voltrix.exe carries its resources"
+echo "package-windows: $(basename "$zip") holds both programs, README.txt and LICENSE.txt (CRLF); voltrix.exe carries its resources"
