@@ -77,7 +77,9 @@ echo "== build-win: voltrix-cli.exe under Wine against the simulated device"
 bash tests/wine/run-cli-e2e.sh build-win build
 echo "== build-win: voltrix.exe under Wine on Xvfb, clicked"
 bash tests/wine/run-dialog-e2e.sh build-win build
-bash scripts/package-windows.sh build-win  # the ZIP (and installer) of the Windows build
+bash scripts/package-windows.sh build-win  # the ZIP and the installer of the Windows build
+echo "== build-win: the installer under Wine, installed and uninstalled"
+bash tests/wine/run-installer.sh build-win build
 run_suite build-asan -DVOLTRIX_SANITIZE=address
 run_suite build-tsan -DVOLTRIX_SANITIZE=thread
 echo "== fuzz: bounded run"

@@ -1,0 +1,267 @@
+#!/usr/bin/env bash
+# The Windows installer under Wine, as an administrator meets it:
+#   run-installer.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
+# Takes WINDOWS_BUILD_DIR/voltrix-VERSION-win64.exe as scripts/package-windows.sh
+# made it (nothing is built here) and sim/zetak-sim, sim/zetak-sample-image
+# from the Linux build. In a fresh Wine prefix (removed at the end unless a
+# case failed) it installs silently, checks the files, the Start-menu
+# entries, the uninstall entry and the machine PATH (left alone by default,
+# one entry with /PATH=1, still one on a second /PATH=1, untouched when too
+# long to edit); runs the installed voltrix-cli.exe against the simulated
+# device; keeps it running and sees the uninstaller (and a reinstall)
+# refuse with everything in place; then uninstalls through the entry's
+# UninstallString and sees nothing left. One line per case; exits 1 on any
+# failure.
+set -uo pipefail
+
+if [ "$#" -ne 2 ]; then
+  echo "usage: $0 WINDOWS_BUILD_DIR LINUX_BUILD_DIR" >&2
+  exit 2
+fi
+here="$(cd "$(dirname "$0")" && pwd)"
+windows_build="$(cd "$1" && pwd)"
+linux_build="$(cd "$2" && pwd)"
+installer="$(find "$windows_build" -maxdepth 1 -name 'voltrix-*-win64.exe' | head -n 1)"
+ZETAK_SIM="$linux_build/sim/zetak-sim"
+sample_image="$linux_build/sim/zetak-sample-image"
+if [ -z "$installer" ]; then
+  echo "run-installer: no installer in $windows_build: make it with scripts/package-windows.sh" >&2
+  exit 2
+fi
+for program in "$ZETAK_SIM" "$sample_image"; do
+  if [ ! -f "$program" ]; then
+    echo "run-installer: $program is missing: build it first" >&2
+    exit 2
+  fi
+done
+version="$(basename "$installer" | sed 's/^voltrix-\(.*\)-win64\.exe$/\1/')"
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/voltrix-wine-installer.XXXXXX")"
+# shellcheck source=tests/wine/wine-env.sh
+source "$here/wine-env.sh"
+failures=0 cli_pid="" SIM_PID=""
+finish() {
+  set +e
+  stop_cli
+  wine_env_cleanup
+  if [ "$failures" -eq 0 ]; then rm -rf "$work"; else echo "run-installer: kept $work" >&2; fi
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+
+# Longest a silent install or uninstall may take; each takes 1-3 s.
+RUN_LIMIT_SECONDS=120
+install_dir='C:\Program Files\Voltrix'
+bin_dir="$install_dir\\bin"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Voltrix'
+product_key='HKLM\Software\Voltrix'
+environment_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+
+# verdict NAME OK DETAIL: one line, and the count of failures.
+verdict() {
+  if [ "$2" = 0 ]; then
+    printf 'PASS %-18s %s\n' "$1" "$3"
+  else
+    failures=$((failures + 1))
+    printf 'FAIL %-18s %s\n' "$1" "$3"
+  fi
+}
+
+# Retries `$@` every 0.1 s until it succeeds or SECONDS have passed.
+wait_for() {
+  local seconds="$1"
+  shift
+  local end=$((SECONDS + seconds))
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.1
+  done
+}
+
+# The held voltrix-cli.exe (if any) and its simulator stopped.
+cli_gone() { ! kill -0 "$cli_pid" 2>/dev/null; }
+stop_cli() {
+  [ -n "$cli_pid" ] || return 0
+  kill -TERM "$cli_pid" 2>/dev/null
+  wait_for 10 cli_gone || kill -KILL "$cli_pid" 2>/dev/null
+  wait "$cli_pid" 2>/dev/null
+  cli_pid=""
+  sim_stop
+}
+
+# run_wine OUTPUT PROGRAM ARGS...: the exit code of a Windows program.
+run_wine() {
+  local output="$1"
+  shift
+  (cd "$work" && timeout -k 5 "$RUN_LIMIT_SECONDS" wine "$@" >"$output" 2>"$output.err" </dev/null)
+  echo "$?"
+}
+
+unix_path() { printf '%s/drive_c/%s' "$WINEPREFIX" "$(sed 's/^C:\\//; s/\\/\//g' <<<"$1")"; }
+
+# reg_value KEY NAME: the value's data as `reg query` prints it, or nothing.
+reg_value() {
+  wine reg query "$1" /v "$2" 2>/dev/null </dev/null | tr -d '\r' |
+    sed -n "s/^ *$2 *REG_[A-Z_]* *//p" | head -n 1
+}
+reg_key_exists() { wine reg query "$1" >/dev/null 2>&1 </dev/null; }
+
+# How many entries of the machine PATH are the installation's bin folder.
+path_count() {
+  reg_value "$environment_key" Path | tr ';' '\n' | grep -icxF "$bin_dir"
+}
+
+echo "run-installer: $(basename "$installer"), Wine prefix in $work"
+wine_env_init "$work" || { failures=1; exit 1; }
+install_unix="$(unix_path "$install_dir")"
+start_menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Voltrix"
+"$sample_image" "$work/sysbin.bin" || { failures=1; exit 1; }
+
+format="$(x86_64-w64-mingw32-objdump -f "$installer" | sed -n 's/.*file format //p')"
+[ "$format" = pei-x86-64 ]
+verdict 64-bit $? "file format $format"
+
+status="$(run_wine "$work/install-1.out" "$installer" /S)"
+[ "$status" = 0 ]
+verdict install $? "/S exit $status"
+
+missing=""
+for file in bin/voltrix.exe bin/voltrix-cli.exe README.txt LICENSE.txt uninstall.exe; do
+  [ -s "$install_unix/$file" ] || missing="$missing $file"
+done
+[ -z "$missing" ]
+verdict files $? "bin\\voltrix.exe bin\\voltrix-cli.exe README.txt LICENSE.txt uninstall.exe${missing:+, missing:$missing}"
+
+# Both shortcuts start in bin: the dialog's own folder, the prompt's too.
+# The .lnk holds its texts as UTF-16; `strings` shows a text's length word
+# as one more character in front when that length is a printable code.
+lnk_has_text() {
+  # awk -v would take the backslashes as escapes: the text comes through the
+  # environment.
+  strings -el "$1" | LNK_TEXT="$2" awk '$0 == ENVIRON["LNK_TEXT"] ||
+    substr($0, 2) == ENVIRON["LNK_TEXT"] { found = 1 } END { exit !found }'
+}
+shortcut_check() {
+  local link="$start_menu/$1" target="$2" arguments="$3"
+  [ -f "$link" ] || return 1
+  strings -a "$link" | grep -qixF "$target" || return 1
+  lnk_has_text "$link" "$bin_dir" || return 1
+  [ -z "$arguments" ] || lnk_has_text "$link" "$arguments"
+}
+shortcut_check Voltrix.lnk "$bin_dir\\voltrix.exe" ""
+verdict shortcut-dialog $? "Voltrix.lnk: bin\\voltrix.exe, starts in $bin_dir"
+shortcut_check 'Voltrix command prompt.lnk' 'C:\windows\system32\cmd.exe' \
+  "/k set \"PATH=$bin_dir;%PATH%\""
+verdict shortcut-prompt $? "Voltrix command prompt.lnk: cmd.exe /k with bin on PATH, starts in bin"
+
+# The prompt's command line, run from elsewhere, finds voltrix-cli.exe.
+printf '@set "PATH=%s;%%PATH%%" && voltrix-cli --version\r\n' "$bin_dir" >"$WINEPREFIX/drive_c/prompt.cmd"
+status="$(run_wine "$work/prompt.out" cmd /c 'C:\prompt.cmd')"
+[ "$status" = 0 ] && grep -aq "^voltrix-cli $version" "$work/prompt.out"
+verdict prompt-finds-cli $? "set \"PATH=$bin_dir;%PATH%\" && voltrix-cli --version: exit $status"
+
+want_entry="DisplayName=Voltrix DisplayVersion=$version Publisher=The Voltrix developers
+DisplayIcon=$bin_dir\\voltrix.exe,0 NoModify=0x1 NoRepair=0x1 InstallLocation=$install_dir
+UninstallString=\"$install_dir\\uninstall.exe\""
+entry=""
+for name in DisplayName DisplayVersion Publisher DisplayIcon NoModify NoRepair InstallLocation \
+  UninstallString; do
+  entry="$entry $name=$(reg_value "$uninstall_key" "$name")"
+done
+size="$(reg_value "$uninstall_key" EstimatedSize)"
+help_link="$(reg_value "$uninstall_key" HelpLink)"
+[ "${entry# }" = "$(tr '\n' ' ' <<<"$want_entry" | sed 's/ $//')" ] &&
+  [ "$((size))" -gt 0 ] && [[ "$help_link" == https://* ]]
+verdict uninstall-entry $? "${entry# } EstimatedSize=$((size)) KiB HelpLink=$help_link"
+icon="$(reg_value "$uninstall_key" DisplayIcon)"
+[ -s "$(unix_path "${icon%,0}")" ]
+verdict display-icon $? "${icon%,0} exists"
+
+count="$(path_count)"
+[ "$count" = 0 ]
+verdict path-default $? "machine PATH has bin $count time(s) after a default install"
+
+for round in 1 2; do
+  status="$(run_wine "$work/install-path-$round.out" "$installer" /S /PATH=1)"
+  count="$(path_count)"
+  [ "$status" = 0 ] && [ "$count" = 1 ]
+  verdict "path-added-$round" $? "/S /PATH=1 exit $status, machine PATH has bin $count time(s)"
+done
+
+status="$(run_wine "$work/install-bad.out" "$installer" /S /PATH=yes)"
+[ "$status" = 2 ]
+verdict bad-option $? "/S /PATH=yes exit $status"
+
+# A PATH longer than the installer can hold is left exactly as it was.
+saved_path="$(reg_value "$environment_key" Path)"
+long_path="$(printf 'C:\\Tools\\%04d;' $(seq 1 120))C:\\windows"
+wine reg add "$environment_key" /v Path /t REG_EXPAND_SZ /d "$long_path" /f >/dev/null 2>&1 </dev/null
+status="$(run_wine "$work/install-long.out" "$installer" /S /PATH=1)"
+[ "$status" = 0 ] && [ "$(reg_value "$environment_key" Path)" = "$long_path" ]
+verdict path-too-long $? "/S /PATH=1 exit $status, a ${#long_path}-character PATH unchanged"
+wine reg add "$environment_key" /v Path /t REG_EXPAND_SZ /d "$saved_path" /f >/dev/null 2>&1 </dev/null
+
+mkdir -p "$work/run"
+cp "$work/sysbin.bin" "$work/run/"
+if sim_start; then
+  status="$(cd "$work/run" && timeout -k 5 "$RUN_LIMIT_SECONDS" wine "$bin_dir\\voltrix-cli.exe" \
+    >"$work/cli.out" 2>"$work/cli.out.err" </dev/null; echo $?)"
+  sim_stop
+else
+  status=none SIM_END=none
+fi
+[ "$status" = 0 ] && [ "$SIM_END" = Z ] && grep -aq '^verified ' "$work/cli.out"
+verdict cli-verifies $? "installed voltrix-cli.exe exit $status, device got '$SIM_END'"
+
+# A device that never answers keeps the installed voltrix-cli.exe asking;
+# its trace of the first byte sent says it runs.
+everything_in_place() {
+  [ -s "$install_unix/bin/voltrix.exe" ] && [ -s "$install_unix/bin/voltrix-cli.exe" ] &&
+    [ -s "$install_unix/uninstall.exe" ] && [ -f "$start_menu/Voltrix.lnk" ] &&
+    reg_key_exists "$uninstall_key" && [ "$(path_count)" = 1 ]
+}
+sim_start --fault silence:sync:1 || failures=$((failures + 1))
+(cd "$work/run" && exec wine "$bin_dir\\voltrix-cli.exe" -v --timeout 600 \
+  >"$work/held.out" 2>"$work/held.out.err" </dev/null) &
+cli_pid=$!
+wait_for 30 grep -aq -- '->' "$work/held.out.err"
+verdict cli-running $? "installed voltrix-cli.exe waits for a silent device"
+
+# The uninstaller copied out of the folder and told where the installation
+# is (what it does itself before it runs) gives its exit code back. "_?="
+# must reach it unquoted, so cmd.exe passes the line on as it is.
+cp "$install_unix/uninstall.exe" "$WINEPREFIX/drive_c/uninstall-copy.exe"
+status="$(run_wine "$work/uninstall-held.out" cmd /c "C:\uninstall-copy.exe /S _?=$install_dir")"
+[ "$status" = 2 ] && everything_in_place
+verdict uninstall-refused $? "uninstall /S while voltrix-cli.exe runs: exit $status, everything in place"
+status="$(run_wine "$work/install-held.out" "$installer" /S)"
+[ "$status" = 2 ] && everything_in_place
+verdict reinstall-refused $? "install /S while voltrix-cli.exe runs: exit $status, everything in place"
+stop_cli
+
+# The uninstall entry's own command, as "Apps & features" runs it: the
+# uninstaller copies itself away and ends, the copy does the work.
+uninstall_command="$(reg_value "$uninstall_key" UninstallString)"
+uninstall_program="${uninstall_command#\"}"
+uninstall_program="${uninstall_program%\"}"
+status="$(run_wine "$work/uninstall.out" "$uninstall_program" /S)"
+nothing_left() {
+  [ ! -e "$install_unix" ] && [ ! -e "$start_menu" ] && ! reg_key_exists "$uninstall_key" &&
+    ! reg_key_exists "$product_key" && [ "$(path_count)" = 0 ]
+}
+wait_for 60 nothing_left
+verdict uninstall $? "$uninstall_command /S exit $status"
+left=""
+[ ! -e "$install_unix" ] || left="$left $(cd "$install_unix" && find . | tr '\n' ' ')"
+[ ! -e "$start_menu" ] || left="$left Start-menu folder"
+! reg_key_exists "$uninstall_key" || left="$left $uninstall_key"
+! reg_key_exists "$product_key" || left="$left $product_key"
+[ "$(path_count)" = 0 ] || left="$left PATH entry"
+[ -z "$left" ]
+verdict nothing-left $? "no files, folder, Start-menu folder, registry keys or PATH entry${left:+; left:$left}"
+
+if [ "$failures" -ne 0 ]; then
+  echo "run-installer: $failures case(s) failed; everything is kept in $work" >&2
+  exit 1
+fi
+echo "run-installer: all cases passed"
