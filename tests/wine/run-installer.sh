@@ -34,16 +34,26 @@ for program in "$ZETAK_SIM" "$sample_image"; do
     exit 2
   fi
 done
+for tool in Xvfb xdotool; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "run-installer: $tool is missing (scripts/setup.sh installs it)" >&2
+    exit 2
+  fi
+done
 version="$(basename "$installer" | sed 's/^voltrix-\(.*\)-win64\.exe$/\1/')"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/voltrix-wine-installer.XXXXXX")"
 # shellcheck source=tests/wine/wine-env.sh
 source "$here/wine-env.sh"
-failures=0 cli_pid="" SIM_PID=""
+failures=0 held_pid="" xvfb_pid="" SIM_PID=""
 finish() {
   set +e
-  stop_cli
+  stop_held
   wine_env_cleanup
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
   if [ "$failures" -eq 0 ]; then rm -rf "$work"; else echo "run-installer: kept $work" >&2; fi
 }
 trap finish EXIT
@@ -60,10 +70,10 @@ environment_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environme
 # verdict NAME OK DETAIL: one line, and the count of failures.
 verdict() {
   if [ "$2" = 0 ]; then
-    printf 'PASS %-18s %s\n' "$1" "$3"
+    printf 'PASS %-24s %s\n' "$1" "$3"
   else
     failures=$((failures + 1))
-    printf 'FAIL %-18s %s\n' "$1" "$3"
+    printf 'FAIL %-24s %s\n' "$1" "$3"
   fi
 }
 
@@ -78,14 +88,14 @@ wait_for() {
   done
 }
 
-# The held voltrix-cli.exe (if any) and its simulator stopped.
-cli_gone() { ! kill -0 "$cli_pid" 2>/dev/null; }
-stop_cli() {
-  [ -n "$cli_pid" ] || return 0
-  kill -TERM "$cli_pid" 2>/dev/null
-  wait_for 10 cli_gone || kill -KILL "$cli_pid" 2>/dev/null
-  wait "$cli_pid" 2>/dev/null
-  cli_pid=""
+# The installed program kept running (if any) and the simulator stopped.
+held_gone() { ! kill -0 "$held_pid" 2>/dev/null; }
+stop_held() {
+  [ -n "$held_pid" ] || return 0
+  kill -TERM "$held_pid" 2>/dev/null
+  wait_for 10 held_gone || kill -KILL "$held_pid" 2>/dev/null
+  wait "$held_pid" 2>/dev/null
+  held_pid=""
   sim_stop
 }
 
@@ -112,6 +122,12 @@ path_count() {
 }
 
 echo "run-installer: $(basename "$installer"), Wine prefix in $work"
+# A private display for the dialog: Xvfb picks a free one and names it once
+# it accepts clients.
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+wait_for 10 test -s "$work/display" || { failures=1; cat "$work/xvfb.log" >&2; exit 1; }
+WINE_ENV_DISPLAY=":$(head -n 1 "$work/display")"
 wine_env_init "$work" || { failures=1; exit 1; }
 install_unix="$(unix_path "$install_dir")"
 start_menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Voltrix"
@@ -213,31 +229,46 @@ fi
 [ "$status" = 0 ] && [ "$SIM_END" = Z ] && grep -aq '^verified ' "$work/cli.out"
 verdict cli-verifies $? "installed voltrix-cli.exe exit $status, device got '$SIM_END'"
 
-# A device that never answers keeps the installed voltrix-cli.exe asking;
-# its trace of the first byte sent says it runs.
 everything_in_place() {
   [ -s "$install_unix/bin/voltrix.exe" ] && [ -s "$install_unix/bin/voltrix-cli.exe" ] &&
     [ -s "$install_unix/uninstall.exe" ] && [ -f "$start_menu/Voltrix.lnk" ] &&
     reg_key_exists "$uninstall_key" && [ "$(path_count)" = 1 ]
 }
+# refused_while_held PROGRAM NAME: uninstalling and installing again both refuse
+# and change nothing while PROGRAM of the installation runs. The uninstaller
+# is copied out of the folder and told where the installation is (what it
+# does itself before it runs) so that its exit code comes back; "_?=" must
+# reach it unquoted, so cmd.exe passes the line on as it is.
+refused_while_held() {
+  cp "$install_unix/uninstall.exe" "$WINEPREFIX/drive_c/uninstall-copy.exe"
+  status="$(run_wine "$work/uninstall-held.out" cmd /c "C:\uninstall-copy.exe /S _?=$install_dir")"
+  [ "$status" = 2 ] && everything_in_place
+  verdict "uninstall-refused-$2" $? "uninstall /S while $1 runs: exit $status, everything in place"
+  status="$(run_wine "$work/install-held.out" "$installer" /S)"
+  [ "$status" = 2 ] && everything_in_place
+  verdict "reinstall-refused-$2" $? "install /S while $1 runs: exit $status, everything in place"
+}
+
+# A device that never answers keeps the installed voltrix-cli.exe asking;
+# its trace of the first byte sent says it runs.
 sim_start --fault silence:sync:1 || failures=$((failures + 1))
 (cd "$work/run" && exec wine "$bin_dir\\voltrix-cli.exe" -v --timeout 600 \
   >"$work/held.out" 2>"$work/held.out.err" </dev/null) &
-cli_pid=$!
+held_pid=$!
 wait_for 30 grep -aq -- '->' "$work/held.out.err"
 verdict cli-running $? "installed voltrix-cli.exe waits for a silent device"
+refused_while_held voltrix-cli.exe cli
+stop_held
 
-# The uninstaller copied out of the folder and told where the installation
-# is (what it does itself before it runs) gives its exit code back. "_?="
-# must reach it unquoted, so cmd.exe passes the line on as it is.
-cp "$install_unix/uninstall.exe" "$WINEPREFIX/drive_c/uninstall-copy.exe"
-status="$(run_wine "$work/uninstall-held.out" cmd /c "C:\uninstall-copy.exe /S _?=$install_dir")"
-[ "$status" = 2 ] && everything_in_place
-verdict uninstall-refused $? "uninstall /S while voltrix-cli.exe runs: exit $status, everything in place"
-status="$(run_wine "$work/install-held.out" "$installer" /S)"
-[ "$status" = 2 ] && everything_in_place
-verdict reinstall-refused $? "install /S while voltrix-cli.exe runs: exit $status, everything in place"
-stop_cli
+# The dialog, started in bin as its Start-menu entry starts it; its window
+# on the private display says it runs.
+dialog_shown() { xdotool search --onlyvisible --name '^Pc platform COM download tool$' >/dev/null 2>&1; }
+(cd "$install_unix/bin" && exec wine "$bin_dir\\voltrix.exe" >"$work/dialog.out" 2>&1 </dev/null) &
+held_pid=$!
+wait_for 60 dialog_shown
+verdict dialog-running $? "installed voltrix.exe shows its window"
+refused_while_held voltrix.exe dialog
+stop_held
 
 # The uninstall entry's own command, as "Apps & features" runs it: the
 # uninstaller copies itself away and ends, the copy does the work.
