@@ -241,7 +241,7 @@ everything_in_place() {
 # reach it unquoted, so cmd.exe passes the line on as it is.
 refused_while_held() {
   cp "$install_unix/uninstall.exe" "$WINEPREFIX/drive_c/uninstall-copy.exe"
-  status="$(run_wine "$work/uninstall-held.out" cmd /c "C:\uninstall-copy.exe /S _?=$install_dir")"
+  status="$(run_wine "$work/uninstall-held.out" cmd /c "C:\\uninstall-copy.exe /S _?=$install_dir")"
   [ "$status" = 2 ] && everything_in_place
   verdict "uninstall-refused-$2" $? "uninstall /S while $1 runs: exit $status, everything in place"
   status="$(run_wine "$work/install-held.out" "$installer" /S)"
@@ -290,6 +290,18 @@ left=""
 [ "$(path_count)" = 0 ] || left="$left PATH entry"
 [ -z "$left" ]
 verdict nothing-left $? "no files, folder, Start-menu folder, registry keys or PATH entry${left:+; left:$left}"
+
+# A PATH entry that was there before the install is not the installer's: it
+# is not doubled, and it stays after the uninstall.
+wine reg add "$environment_key" /v Path /t REG_EXPAND_SZ /d "$(reg_value "$environment_key" Path);$bin_dir" /f \
+  >/dev/null 2>&1 </dev/null
+status="$(run_wine "$work/install-present.out" "$installer" /S /PATH=1)"
+count="$(path_count)"
+cp "$install_unix/uninstall.exe" "$WINEPREFIX/drive_c/uninstall-copy.exe"
+un_status="$(run_wine "$work/uninstall-present.out" cmd /c "C:\\uninstall-copy.exe /S _?=$install_dir")"
+[ "$status" = 0 ] && [ "$count" = 1 ] && [ "$un_status" = 0 ] && [ "$(path_count)" = 1 ] &&
+  [ ! -e "$install_unix" ] && ! reg_key_exists "$product_key"
+verdict path-was-there $? "install /S /PATH=1 exit $status: bin $count time(s); uninstall exit $un_status: bin $(path_count) time(s)"
 
 if [ "$failures" -ne 0 ]; then
   echo "run-installer: $failures case(s) failed; everything is kept in $work" >&2
