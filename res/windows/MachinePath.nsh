@@ -148,9 +148,24 @@ Function ${UN}RemoveFromMachinePath
 FunctionEnd
 !macroend
 
+; ${UN}TellPathUnchanged: after AddToMachinePath or RemoveFromMachinePath
+; ($R1, $R3), tells the administrator when a PATH too long to edit was left
+; as it was.
+!macro DEFINE_TELL_PATH_UNCHANGED UN
+Function ${UN}TellPathUnchanged
+  ${If} $R3 == too-long
+    MessageBox MB_ICONEXCLAMATION "The machine's PATH is too long to change safely, so \
+      $R1 was neither added to it nor taken out of it. Change it by hand: System \
+      Properties, Environment Variables." /SD IDOK
+  ${EndIf}
+FunctionEnd
+!macroend
+
 !insertmacro DEFINE_MACHINE_PATH_WITHOUT ""
 !insertmacro DEFINE_MACHINE_PATH_WITHOUT "un."
 !insertmacro DEFINE_READ_MACHINE_PATH ""
 !insertmacro DEFINE_READ_MACHINE_PATH "un."
 !insertmacro DEFINE_REMOVE_FROM_MACHINE_PATH ""
 !insertmacro DEFINE_REMOVE_FROM_MACHINE_PATH "un."
+!insertmacro DEFINE_TELL_PATH_UNCHANGED ""
+!insertmacro DEFINE_TELL_PATH_UNCHANGED "un."

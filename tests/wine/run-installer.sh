@@ -4,14 +4,18 @@
 # Takes WINDOWS_BUILD_DIR/voltrix-VERSION-win64.exe as scripts/package-windows.sh
 # made it (nothing is built here) and sim/zetak-sim, sim/zetak-sample-image
 # from the Linux build. In a fresh Wine prefix (removed at the end unless a
-# case failed) it installs silently, checks the files, the Start-menu
-# entries, the uninstall entry and the machine PATH (left alone by default,
-# one entry with /PATH=1, still one on a second /PATH=1, untouched when too
-# long to edit); runs the installed voltrix-cli.exe against the simulated
-# device; keeps it running and sees the uninstaller (and a reinstall)
-# refuse with everything in place; then uninstalls through the entry's
-# UninstallString and sees nothing left. One line per case; exits 1 on any
-# failure.
+# case failed), with a private Xvfb display for the dialog, it installs
+# silently, checks the files, the Start-menu entries, the uninstall entry
+# and the machine PATH (left alone by default, one entry with /PATH=1, still
+# one on a second /PATH=1, untouched when too long to edit); runs the
+# installed voltrix-cli.exe against the simulated device; keeps it, then
+# the dialog, running and sees the uninstaller and a reinstall refuse with
+# everything in place; uninstalls through the entry's UninstallString and
+# sees nothing left; then sees an entry that was on PATH before kept, the
+# PATH entry move along with an install into another folder, the old
+# folder's uninstaller leave the new installation's entries, and the PATH
+# as it was before any install at the end. One line per case; exits 1 on
+# any failure.
 set -uo pipefail
 
 if [ "$#" -ne 2 ]; then
@@ -107,6 +111,14 @@ run_wine() {
   echo "$?"
 }
 
+# uninstall_in FOLDER: the exit code of FOLDER's uninstaller, run to its
+# end. It is copied out of the folder and told where the installation is
+# (what it does itself before it runs) so that its exit code comes back;
+# "_?=" must reach it unquoted, so cmd.exe passes the line on as it is.
+uninstall_in() {
+  cp "$(unix_path "$1")/uninstall.exe" "$WINEPREFIX/drive_c/uninstall-copy.exe"
+  run_wine "$work/uninstall-$RANDOM.out" cmd /c "C:\\uninstall-copy.exe /S _?=$1"
+}
 unix_path() { printf '%s/drive_c/%s' "$WINEPREFIX" "$(sed 's/^C:\\//; s/\\/\//g' <<<"$1")"; }
 
 # reg_value KEY NAME: the value's data as `reg query` prints it, or nothing.
@@ -132,6 +144,7 @@ wine_env_init "$work" || { failures=1; exit 1; }
 install_unix="$(unix_path "$install_dir")"
 start_menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Voltrix"
 "$sample_image" "$work/sysbin.bin" || { failures=1; exit 1; }
+base_path="$(reg_value "$environment_key" Path)"
 
 format="$(x86_64-w64-mingw32-objdump -f "$installer" | sed -n 's/.*file format //p')"
 [ "$format" = pei-x86-64 ]
@@ -234,14 +247,10 @@ everything_in_place() {
     [ -s "$install_unix/uninstall.exe" ] && [ -f "$start_menu/Voltrix.lnk" ] &&
     reg_key_exists "$uninstall_key" && [ "$(path_count)" = 1 ]
 }
-# refused_while_held PROGRAM NAME: uninstalling and installing again both refuse
-# and change nothing while PROGRAM of the installation runs. The uninstaller
-# is copied out of the folder and told where the installation is (what it
-# does itself before it runs) so that its exit code comes back; "_?=" must
-# reach it unquoted, so cmd.exe passes the line on as it is.
+# refused_while_held PROGRAM NAME: uninstalling and installing again both
+# refuse and change nothing while PROGRAM of the installation runs.
 refused_while_held() {
-  cp "$install_unix/uninstall.exe" "$WINEPREFIX/drive_c/uninstall-copy.exe"
-  status="$(run_wine "$work/uninstall-held.out" cmd /c "C:\\uninstall-copy.exe /S _?=$install_dir")"
+  status="$(uninstall_in "$install_dir")"
   [ "$status" = 2 ] && everything_in_place
   verdict "uninstall-refused-$2" $? "uninstall /S while $1 runs: exit $status, everything in place"
   status="$(run_wine "$work/install-held.out" "$installer" /S)"
@@ -255,7 +264,7 @@ sim_start --fault silence:sync:1 || failures=$((failures + 1))
 (cd "$work/run" && exec wine "$bin_dir\\voltrix-cli.exe" -v --timeout 600 \
   >"$work/held.out" 2>"$work/held.out.err" </dev/null) &
 held_pid=$!
-wait_for 30 grep -aq -- '->' "$work/held.out.err"
+wait_for 30 grep -aqs -- '->' "$work/held.out.err"
 verdict cli-running $? "installed voltrix-cli.exe waits for a silent device"
 refused_while_held voltrix-cli.exe cli
 stop_held
@@ -297,11 +306,31 @@ wine reg add "$environment_key" /v Path /t REG_EXPAND_SZ /d "$(reg_value "$envir
   >/dev/null 2>&1 </dev/null
 status="$(run_wine "$work/install-present.out" "$installer" /S /PATH=1)"
 count="$(path_count)"
-cp "$install_unix/uninstall.exe" "$WINEPREFIX/drive_c/uninstall-copy.exe"
-un_status="$(run_wine "$work/uninstall-present.out" cmd /c "C:\\uninstall-copy.exe /S _?=$install_dir")"
+un_status="$(uninstall_in "$install_dir")"
 [ "$status" = 0 ] && [ "$count" = 1 ] && [ "$un_status" = 0 ] && [ "$(path_count)" = 1 ] &&
   [ ! -e "$install_unix" ] && ! reg_key_exists "$product_key"
 verdict path-was-there $? "install /S /PATH=1 exit $status: bin $count time(s); uninstall exit $un_status: bin $(path_count) time(s)"
+
+# Installed again elsewhere, the installation takes its PATH entry along;
+# the old folder's uninstaller then removes its own files only, and the new
+# one leaves the PATH exactly as it was before any install.
+wine reg add "$environment_key" /v Path /t REG_EXPAND_SZ /d "$base_path" /f >/dev/null 2>&1 </dev/null
+other_dir='C:\Tools\Voltrix'
+status="$(run_wine "$work/install-here.out" "$installer" /S /PATH=1)"
+status="$status $(run_wine "$work/install-there.out" "$installer" /S /PATH=1 "/D=$other_dir")"
+entries="$(reg_value "$environment_key" Path | tr ';' '\n' | grep -ic 'Voltrix\\bin$')"
+[ "$status" = "0 0" ] && [ "$entries" = 1 ] &&
+  [ "$(reg_value "$environment_key" Path)" = "$base_path;$other_dir\bin" ]
+verdict path-moves $? "installs here and in $other_dir: exit $status, $entries Voltrix entry on PATH, the new one"
+status="$(uninstall_in "$install_dir")"
+[ "$status" = 0 ] && [ ! -e "$install_unix" ] && reg_key_exists "$uninstall_key" &&
+  [ "$(reg_value "$uninstall_key" InstallLocation)" = "$other_dir" ] &&
+  [ "$(reg_value "$environment_key" Path)" = "$base_path;$other_dir\bin" ]
+verdict old-uninstaller $? "the old folder's uninstaller: exit $status, its files gone, entries and PATH kept"
+status="$(uninstall_in "$other_dir")"
+[ "$status" = 0 ] && [ ! -e "$(unix_path "$other_dir")" ] && ! reg_key_exists "$uninstall_key" &&
+  ! reg_key_exists "$product_key" && [ "$(reg_value "$environment_key" Path)" = "$base_path" ]
+verdict path-restored $? "uninstall in $other_dir: exit $status, PATH as before any install"
 
 if [ "$failures" -ne 0 ]; then
   echo "run-installer: $failures case(s) failed; everything is kept in $work" >&2
