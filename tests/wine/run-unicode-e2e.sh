@@ -2,7 +2,7 @@
 # Chinese names and texts through voltrix-cli.exe under Wine, once under the
 # ANSI code page 1252 and once under 936 (GBK):
 #   run-unicode-e2e.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR [WORK_DIR]
-# The Windows build gives cli/voltrix-cli.exe and
+# The Windows build gives cli/voltrix-cli.exe, app/voltrix.exe and
 # tests/wine/voltrix_code_page_probe.exe, the Linux build sim/zetak-sim and
 # sim/zetak-sample-image. Each code page gets a fresh Wine prefix in
 # WORK_DIR (default: a temporary folder, removed at the end unless the run
@@ -12,8 +12,10 @@
 # from an image in a folder with a Chinese name, into a log in another one,
 # with a Chinese label and station name and the JSON summary; from Linux the
 # log must stand at the Chinese path and hold every name as UTF-8 (never as
-# GBK bytes or question marks), and so must the JSON summary. One line per
-# check; exits 1 on any failure.
+# GBK bytes or question marks), and so must the JSON summary. Hints on
+# standard error and on Wine's console, and voltrix.exe's answer to a bad
+# command line, name Chinese paths as they were typed. One line per check;
+# exits 1 on any failure.
 set -uo pipefail
 
 if [ "$#" -lt 2 ] || [ "$#" -gt 3 ]; then
@@ -23,11 +25,12 @@ fi
 here="$(cd "$(dirname "$0")" && pwd)"
 windows_build="$(cd "$1" && pwd)"
 windows_cli="$windows_build/cli/voltrix-cli.exe"
+windows_dialog="$windows_build/app/voltrix.exe"
 code_page_probe="$windows_build/tests/wine/voltrix_code_page_probe.exe"
 linux_build="$(cd "$2" && pwd)"
 ZETAK_SIM="$linux_build/sim/zetak-sim"
 sample_image="$linux_build/sim/zetak-sample-image"
-for program in "$windows_cli" "$code_page_probe" "$ZETAK_SIM" "$sample_image"; do
+for program in "$windows_cli" "$windows_dialog" "$code_page_probe" "$ZETAK_SIM" "$sample_image"; do
   if [ ! -f "$program" ]; then
     echo "run-unicode-e2e: $program is missing: build it first" >&2
     exit 2
@@ -132,6 +135,18 @@ in_code_page() {
   local ok=1
   if [ "$status" -eq 0 ] && grep -aq '^1 ' "$dir/list.out"; then ok=0; fi
   verdict "cp$code_page --list" "$ok" "exit $status (see $dir/list.out)"
+
+  # The dialog reads its command line as the CLI does: a second folder is
+  # refused, named as it was typed (and no dialog opens).
+  (cd "$dir" && timeout -k 5 "$RUN_LIMIT_SECONDS" wine "$windows_dialog" "C:\\$image_folder" \
+    "C:\\$log_folder" >"$dir/dialog.out" 2>"$dir/dialog.out.err" </dev/null)
+  status=$?
+  ok=1
+  if [ "$status" -eq 2 ] && holds "$dir/dialog.out.err" "unknown argument 'C:\\$log_folder'" &&
+    utf8_only "$dir/dialog.out.err"; then
+    ok=0
+  fi
+  verdict "cp$code_page dialog arguments" "$ok" "exit $status (see $dir/dialog.out.err)"
 
   # A missing image is named in the hint as it was typed.
   (cd "$dir" && timeout -k 5 "$RUN_LIMIT_SECONDS" wine "$windows_cli" \
