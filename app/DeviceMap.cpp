@@ -8,6 +8,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "engine/Utf8Path.h"
+
 namespace voltrix {
 
 namespace {
@@ -23,8 +25,9 @@ constexpr std::size_t kValueBufferSize = 80;
 // name (a link does not count) or its content does not fit the buffer.
 std::optional<std::string> readValueFile(const std::string& file) {
   std::error_code error;
-  if (!fs::is_regular_file(fs::symlink_status(file, error))) return std::nullopt;
-  std::ifstream in(file, std::ios::binary);
+  const fs::path path = pathFromUtf8(file);
+  if (!fs::is_regular_file(fs::symlink_status(path, error))) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   char buffer[kValueBufferSize + 1];
   in.read(buffer, sizeof buffer);
@@ -57,9 +60,9 @@ class DirectoryDeviceMap final : public DeviceMap {
     std::vector<DeviceMapEntry> entries;
     if (key != SERIALCOMM_KEY) return entries;
     std::error_code error;
-    fs::directory_iterator it(directory_, error);
+    fs::directory_iterator it(pathFromUtf8(directory_), error);
     for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
-      const std::string name = it->path().filename().string();
+      const std::string name = utf8FromPath(it->path().filename());
       if (const auto data = readValueFile(fileOf(name))) {
         entries.emplace_back(std::string(kDevicePrefix) + name, *data);
       }
@@ -71,7 +74,7 @@ class DirectoryDeviceMap final : public DeviceMap {
  private:
   bool directoryReadable() const {
     std::error_code error;
-    const fs::directory_iterator it(directory_, error);
+    const fs::directory_iterator it(pathFromUtf8(directory_), error);
     return !error;
   }
   std::string fileOf(const std::string& name) const { return directory_ + "/" + name; }

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/CommandLine.h"
+#include "engine/Utf8Path.h"
 #include "voltrix/Version.h"
 
 namespace voltrix {
@@ -30,9 +31,9 @@ ParsedDialogOptions parseDialogOptions(const std::vector<std::string>& arguments
   if (target) {
     if (target->empty()) return {std::nullopt, "an empty name is no folder or image"};
     std::error_code notThere;
-    const std::filesystem::path path(*target);
+    const std::filesystem::path path = pathFromUtf8(*target);
     options.imagePath =
-        std::filesystem::is_directory(path, notThere) ? (path / "sysbin.bin").string() : *target;
+        std::filesystem::is_directory(path, notThere) ? utf8FromPath(path / "sysbin.bin") : *target;
   }
   return {options, {}};
 }

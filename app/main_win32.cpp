@@ -3,7 +3,6 @@
 #include <windows.h>
 // Needs the types of windows.h.
 #include <commctrl.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <memory>
@@ -15,13 +14,14 @@
 #include "app/DialogOptions.h"
 #include "app/MainDialog_win32.h"
 #include "app/ProcessSignals.h"
+#include "app/ProgramArguments.h"
 #include "app/ThreadWorkerLauncher.h"
 #include "serial/SerialLinkPhases.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   voltrix::ensureStandardStreams();
-  // The C runtime splits the command line as a console program's would.
-  const std::vector<std::string> arguments(__argv + (__argc > 0 ? 1 : 0), __argv + __argc);
+  // The UTF-16 command line, split as a console program's would be.
+  const std::vector<std::string> arguments = voltrix::programArguments(0, nullptr);
   const voltrix::ParsedDialogOptions parsed = voltrix::parseDialogOptions(arguments);
   if (!parsed.options) {
     std::fprintf(stderr, "voltrix: %s\nTry 'voltrix --help'.\n", parsed.error.c_str());

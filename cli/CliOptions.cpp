@@ -242,11 +242,14 @@ std::optional<std::string> takeDownload(const Given& given, CliOptions& options)
 }  // namespace
 
 ParsedOptions parseOptions(int argc, const char* const* argv) {
+  return parseOptions(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
+}
+
+ParsedOptions parseOptions(std::vector<std::string> arguments) {
   CLI::App app;
   prepareCommandLine(app);
   Given given;
   bind(app, given);
-  std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
   // "/?" is how a Windows console program is asked for its help.
   std::replace(arguments.begin(), arguments.end(), std::string("/?"), std::string("--help"));
   if (std::string error = parseCommandLine(app, arguments, missingValueText); !error.empty()) {

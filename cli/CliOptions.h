@@ -38,6 +38,9 @@ struct ParsedOptions {
   std::string error;
 };
 
+// `arguments` are the words after the program's name, in UTF-8.
+ParsedOptions parseOptions(std::vector<std::string> arguments);
+// main()'s argc and argv, taken as they are.
 ParsedOptions parseOptions(int argc, const char* const* argv);
 void printUsage(std::FILE* out);
 

@@ -23,6 +23,7 @@
 #include "cli/SlotNames.h"
 #include "engine/MessageQueue.h"
 #include "engine/SystemTexts.h"
+#include "engine/Utf8Path.h"
 #include "serial/PortOpenFailure.h"
 #include "serial/SerialLinkPhases.h"
 
@@ -128,8 +129,8 @@ int runDownload(const CliOptions& options) {
 
   if (log.enabled()) {
     std::error_code error;
-    const auto path = std::filesystem::absolute(options.image, error);
-    log.setImage(error ? options.image : path.string(), sha256OfFile(options.image));
+    const auto path = std::filesystem::absolute(pathFromUtf8(options.image), error);
+    log.setImage(error ? options.image : utf8FromPath(path), sha256OfFile(options.image));
   }
   if (const Refusal refusal = command.OnDownload(); refusal != Refusal::None) {
     const std::string hint = hintForRefusal(refusal, state, options.image);

@@ -8,6 +8,7 @@
 #include "cli/PlatformExamples.h"
 #include "engine/ImageFileOps.h"
 #include "engine/SystemTexts.h"
+#include "engine/Utf8Path.h"
 
 namespace voltrix::cli {
 
@@ -20,13 +21,14 @@ constexpr char kDeviceMapVariable[] = "VOLTRIX_SERIALCOMM";
 std::string workingDirectory() {
   std::error_code error;
   const fs::path here = fs::current_path(error);
-  return error ? std::string(".") : here.string();
+  return error ? std::string(".") : utf8FromPath(here);
 }
 
 }  // namespace
 
-std::string describeImageProblem(const std::string& path, const std::string& folder) {
-  const std::string name = fs::path(path).filename().string();
+std::string describeImageProblem(const std::string& imagePath, const std::string& folder) {
+  const fs::path path = pathFromUtf8(imagePath);
+  const std::string name = utf8FromPath(path.filename());
   const std::string where = folder.empty() ? std::string() : " in " + folder;
   std::error_code error;
   const fs::file_status link = fs::symlink_status(path, error);
@@ -38,7 +40,7 @@ std::string describeImageProblem(const std::string& path, const std::string& fol
       return subject + " is a symbolic link that cannot be followed (" + error.message() + ").";
     }
     if (!fs::exists(target)) {
-      return subject + " is a symbolic link to " + fs::read_symlink(path, error).string() +
+      return subject + " is a symbolic link to " + utf8FromPath(fs::read_symlink(path, error)) +
              ", which does not exist.";
     }
   }
@@ -52,7 +54,7 @@ std::string describeImageProblem(const std::string& path, const std::string& fol
 
 std::string describeSegmentPastEnd(const DownloadState& state, const std::string& imagePath) {
   std::error_code error;
-  const std::uint64_t length = fs::file_size(imagePath, error);
+  const std::uint64_t length = fs::file_size(pathFromUtf8(imagePath), error);
   if (error) return {};
   const std::int32_t index =
       firstSegmentPastEnd(length, state.segmentOffsets, state.segmentLengths, state.segmentCount);
@@ -85,7 +87,7 @@ std::string hintForRefusal(Refusal refusal, const DownloadState& state,
     case Refusal::ImageUnreadable:
       // A relative path is named with the folder it was looked for in.
       return describeImageProblem(
-          imagePath, fs::path(imagePath).is_absolute() ? std::string() : workingDirectory());
+          imagePath, pathFromUtf8(imagePath).is_absolute() ? std::string() : workingDirectory());
     case Refusal::SegmentPastEnd:
       return describeSegmentPastEnd(state, imagePath);
     case Refusal::NoRunFolder:
@@ -123,9 +125,9 @@ std::string describeDeviceMapValue(const std::string& value, int portNumber) {
 std::string describeKeptFiles(const DownloadState& state) {
   if (state.runFolder.empty()) return {};
   std::error_code error;
-  const fs::path folder = fs::absolute(state.runFolder, error);
+  const fs::path folder = fs::absolute(pathFromUtf8(state.runFolder), error);
   return "The segment files of this run are kept in " +
-         (error ? state.runFolder : folder.string()) + " for inspection.";
+         (error ? state.runFolder : utf8FromPath(folder)) + " for inspection.";
 }
 
 }  // namespace voltrix::cli

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "cli/ConsoleRelay_win32.h"
 #include "cli/HostSystem.h"
 #include "cli/OwnConsole.h"
 
@@ -79,7 +80,9 @@ class ConsoleSettings {
 void prepareStandardOutput() {
   // The texts are UTF-8 whatever the console's own code page; a file gets
   // them unchanged whatever the console shows.
-  if (consoleOf(STD_OUTPUT_HANDLE) != nullptr || consoleOf(STD_ERROR_HANDLE) != nullptr) {
+  const HANDLE outputConsole = consoleOf(STD_OUTPUT_HANDLE);
+  const HANDLE errorConsole = consoleOf(STD_ERROR_HANDLE);
+  if (outputConsole != nullptr || errorConsole != nullptr) {
     ConsoleSettings::ofThisProgram().showUtf8();
   }
   // Text mode would add a CR before every LF written to a file or a pipe.
@@ -87,6 +90,11 @@ void prepareStandardOutput() {
   std::fflush(stderr);
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
+  // Even in UTF-8 the console breaks a character that the runtime writes
+  // byte by byte: it gets whole characters through the relay.
+  if (outputConsole != nullptr || errorConsole != nullptr) {
+    relayToConsole(outputConsole != nullptr, errorConsole != nullptr);
+  }
 }
 
 int redrawableTerminalColumns() {

@@ -7,6 +7,7 @@
 #include "cli/Hints.h"
 #include "cli/Outcome.h"
 #include "engine/ImageFileOps.h"
+#include "engine/Utf8Path.h"
 
 namespace voltrix::cli {
 
@@ -45,7 +46,7 @@ int listSegments(const std::string& imageFile, std::FILE* out, std::FILE* err) {
     return exitCodeFor(refusal);
   }
   std::error_code error;
-  const std::uint64_t imageLength = std::filesystem::file_size(imageFile, error);
+  const std::uint64_t imageLength = std::filesystem::file_size(pathFromUtf8(imageFile), error);
   std::fprintf(out, "%-8s %10s %10s %10s\n", "segment", "offset", "address", "length");
   int damaged = 0;
   // As DOWNLOAD reports it: a segment past the end before a damaged address.

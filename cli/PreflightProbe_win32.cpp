@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "cli/PreflightProbe.h"
+#include "engine/WideText_win32.h"
 
 namespace voltrix::cli {
 
@@ -15,8 +16,8 @@ DeviceFacts probeDevice(const std::string& path, const PreflightRoots&) {
   DeviceFacts facts;
   facts.path = path;
   const std::string name = path.rfind("\\\\.\\", 0) == 0 ? path : "\\\\.\\" + path;
-  HANDLE port = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+  HANDLE port = ::CreateFileW(widen(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
   if (port != INVALID_HANDLE_VALUE) {
     ::CloseHandle(port);
     facts.access = NodeAccess::Ready;

@@ -7,6 +7,7 @@
 #include "cli/FailureKind.h"
 #include "cli/HostSystem.h"
 #include "cli/Outcome.h"
+#include "engine/Utf8Path.h"
 
 namespace voltrix::cli {
 
@@ -69,8 +70,8 @@ void summarizeRun(RunSummary& summary, int exitCode, RunFailure failure,
   }
   if (!state.runFolder.empty()) {
     std::error_code error;
-    const auto folder = std::filesystem::absolute(state.runFolder, error);
-    summary.runFolder = error ? state.runFolder : folder.string();
+    const auto folder = std::filesystem::absolute(pathFromUtf8(state.runFolder), error);
+    summary.runFolder = error ? state.runFolder : utf8FromPath(folder);
   }
 }
 

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <vector>
 
+#include "engine/Utf8Path.h"
+
 namespace voltrix::cli {
 
 namespace {
@@ -116,7 +118,7 @@ std::string Sha256::hex(const Digest& digest) {
 }
 
 std::string sha256OfFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(pathFromUtf8(path), std::ios::binary);
   if (!file) return {};
   Sha256 hash;
   std::vector<char> chunk(1 << 16);

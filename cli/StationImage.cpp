@@ -8,6 +8,7 @@
 #include "engine/FileIo.h"
 #include "engine/RunPreparation.h"
 #include "engine/SystemTexts.h"
+#include "engine/Utf8Path.h"
 
 namespace voltrix::cli {
 
@@ -49,7 +50,7 @@ StationImageLoad loadStationImage(const std::string& imagePath) {
   digest.update(image->bytes.data(), image->bytes.size());
   image->sha256 = Sha256::hex(digest.finish());
   std::error_code error;
-  image->path = std::filesystem::absolute(imagePath, error).string();
+  image->path = utf8FromPath(std::filesystem::absolute(pathFromUtf8(imagePath), error));
   if (error) image->path = imagePath;
   load.image = std::move(image);
   return load;

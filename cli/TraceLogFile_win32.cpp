@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "cli/TraceLogFile.h"
+#include "engine/WideText_win32.h"
 
 namespace voltrix::cli {
 
@@ -22,8 +23,9 @@ bool undoShortWrite(const std::string& path, HANDLE appender, LARGE_INTEGER befo
   if (!::GetFileSizeEx(appender, &after) || after.QuadPart != before.QuadPart + written) {
     return false;
   }
-  HANDLE cutter = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE cutter =
+      ::CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (cutter == INVALID_HANDLE_VALUE) return false;
   const bool cut =
       ::SetFilePointerEx(cutter, before, nullptr, FILE_BEGIN) && ::SetEndOfFile(cutter);
@@ -40,7 +42,7 @@ TraceLogFile::~TraceLogFile() {
 std::unique_ptr<TraceLogFile> TraceLogFile::open(const std::string& path, std::string& error) {
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end,
   // as one piece, whoever else appends.
-  HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
+  HANDLE file = ::CreateFileW(widen(path).c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -90,10 +92,11 @@ TraceLogFile::Append TraceLogFile::append(const std::string& bytes, std::string&
 }
 
 std::string hostName() {
-  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD length = sizeof name;
-  if (!::GetComputerNameA(name, &length) || length == 0) return "unknown";
-  return std::string(name, length);
+  // The wide call: a name outside the ANSI code page reaches the log intact.
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!::GetComputerNameW(name, &length) || length == 0) return "unknown";
+  return narrow(std::wstring_view(name, length));
 }
 
 }  // namespace voltrix::cli

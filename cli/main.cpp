@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "app/ProcessSignals.h"
+#include "app/ProgramArguments.h"
 #include "cli/CliOptions.h"
 #include "cli/DownloadRunner.h"
 #include "cli/ExitCodes.h"
@@ -16,7 +17,7 @@ namespace {
 using namespace voltrix::cli;
 
 int runCommandLine(int argc, char** argv) {
-  const ParsedOptions parsed = parseOptions(argc, argv);
+  const ParsedOptions parsed = parseOptions(voltrix::programArguments(argc, argv));
   if (!parsed.options) return reportUsageError(parsed.error);
   const CliOptions& options = *parsed.options;
   switch (options.action) {

@@ -4,6 +4,8 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/Utf8Path.h"
+
 namespace voltrix {
 
 File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)) {}
@@ -22,7 +24,7 @@ bool File::isOpen() const {
 
 bool removeFolder(const std::string& name) {
   std::error_code error;
-  std::filesystem::remove_all(name, error);
+  std::filesystem::remove_all(pathFromUtf8(name), error);
   return !error;
 }
 

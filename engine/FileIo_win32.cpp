@@ -1,5 +1,5 @@
-// The file layer on Win32: handles from CreateFileA, narrow (ANSI) names as
-// the rest of the program uses them.
+// The file layer on Win32: handles from CreateFileW. Names arrive as UTF-8
+// and cross to the system as UTF-16, never through the ANSI code page.
 
 #include <windows.h>
 // After windows.h: the security descriptor from its text form.
@@ -9,6 +9,7 @@
 #include <random>
 
 #include "engine/FileIo.h"
+#include "engine/WideText_win32.h"
 
 namespace voltrix {
 
@@ -43,7 +44,7 @@ class LocalMemory {
 
 // A protected list that lets in the folder's owner and no one else, and
 // passes that on to everything made inside.
-constexpr char kOwnerOnlyAccess[] = "D:P(A;OICI;FA;;;OW)";
+constexpr wchar_t kOwnerOnlyAccess[] = L"D:P(A;OICI;FA;;;OW)";
 
 std::string randomSuffix() {
   static constexpr char kLetters[] =
@@ -108,7 +109,7 @@ File openForReading(const std::string& name) {
   // A folder does not open without FILE_FLAG_BACKUP_SEMANTICS; pipes and
   // devices (a COM port named as the image, say) open but are no disk file,
   // and are let go again at once.
-  HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ,
+  HANDLE handle = ::CreateFileW(widen(name).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return File();
@@ -121,13 +122,15 @@ File createFreshFile(const std::string& name) {
   if (!removeFile(name)) return File();
   // CREATE_NEW fails for anything under the name, a link included, so a
   // link planted between the delete and the create is never followed.
-  HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE handle =
+      ::CreateFileW(widen(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   return handle != INVALID_HANDLE_VALUE ? File(heldHandle(handle)) : File();
 }
 
 bool removeFile(const std::string& name) {
-  const DWORD attributes = ::GetFileAttributesA(name.c_str());
+  const std::wstring wide = widen(name);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = ::GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -136,18 +139,18 @@ bool removeFile(const std::string& name) {
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     // A link to a folder goes by RemoveDirectory, which takes the link and
     // leaves the folder; a real folder stays, as unlink() leaves one.
-    return link && ::RemoveDirectoryA(name.c_str()) != 0;
+    return link && ::RemoveDirectoryW(wide.c_str()) != 0;
   }
   // A read-only file goes too, as on a POSIX system where the folder decides.
   if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && !link) {
-    ::SetFileAttributesA(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    ::SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   }
-  return ::DeleteFileA(name.c_str()) != 0 || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  return ::DeleteFileW(wide.c_str()) != 0 || ::GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 std::optional<std::string> createPrivateFolder(const std::string& prefix) {
   LocalMemory descriptor;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kOwnerOnlyAccess, SDDL_REVISION_1,
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kOwnerOnlyAccess, SDDL_REVISION_1,
                                                               descriptor.receiver(), nullptr)) {
     return std::nullopt;
   }
@@ -158,7 +161,7 @@ std::optional<std::string> createPrivateFolder(const std::string& prefix) {
   // A name someone else took first is passed over for another.
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = prefix + randomSuffix();
-    if (::CreateDirectoryA(name.c_str(), &security)) return name;
+    if (::CreateDirectoryW(widen(name).c_str(), &security)) return name;
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
   }
   return std::nullopt;

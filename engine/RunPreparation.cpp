@@ -8,6 +8,7 @@
 #include "engine/FileIo.h"
 #include "engine/ImageFileOps.h"
 #include "engine/SystemTexts.h"
+#include "engine/Utf8Path.h"
 
 namespace voltrix {
 
@@ -41,7 +42,8 @@ std::optional<std::string> temporaryRunFolder() {
   std::error_code error;
   const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
   if (error) return std::nullopt;
-  return createPrivateFolder((temporary / RUN_FOLDER_PREFIX).string());
+  // The user's temporary folder may hold their name, in any script.
+  return createPrivateFolder(utf8FromPath(temporary / RUN_FOLDER_PREFIX));
 }
 
 Refusal refuseAndDiscard(DownloadState& state, Refusal refusal) {

@@ -75,6 +75,8 @@ echo "== build-win: tests under Wine"
 run_ctest build-win
 echo "== build-win: voltrix-cli.exe under Wine against the simulated device"
 bash tests/wine/run-cli-e2e.sh build-win build
+echo "== build-win: Chinese names and texts under code pages 1252 and 936"
+bash tests/wine/run-unicode-e2e.sh build-win build
 echo "== build-win: voltrix.exe under Wine on Xvfb, clicked"
 bash tests/wine/run-dialog-e2e.sh build-win build
 bash scripts/package-windows.sh build-win  # the ZIP and the installer of the Windows build

@@ -1,5 +1,10 @@
 #include "serial/PortErrors_win32.h"
 
+#include <iterator>
+#include <string_view>
+
+#include "engine/WideText_win32.h"
+
 namespace voltrix {
 
 bool meansPortGone(DWORD error) {
@@ -55,16 +60,17 @@ void describeSettingsFailure(DWORD error, OpenFailure kindOtherwise, PortOpenFai
 }
 
 std::string systemErrorText(DWORD error) {
-  char text[256] = {};
+  wchar_t text[256] = {};
   const auto format = [&](DWORD language) {
-    return ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                            error, language, text, sizeof text, nullptr);
+    return ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                            error, language, text, static_cast<DWORD>(std::size(text)), nullptr);
   };
   // English like every other text of the link; a system without English
-  // texts gives its own.
+  // texts gives its own, in UTF-8 like every text of ours (the ANSI call
+  // would give it in the machine's code page).
   DWORD length = format(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
   if (length == 0) length = format(0);
-  std::string message(text, length);
+  std::string message = narrow(std::wstring_view(text, length));
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                               message.back() == ' ' || message.back() == '.')) {
     message.pop_back();

@@ -17,7 +17,7 @@ namespace voltrix {
 // apart.
 bool meansPortGone(DWORD error);
 
-// The failure of CreateFileA on the port's device name.
+// The failure of CreateFileW on the port's device name.
 void describeCreateFailure(DWORD error, PortOpenFailure& failure);
 
 // The failure of a call on a port that did open (GetCommState, SetupComm,

@@ -1,5 +1,6 @@
 #include "serial/PortSetup_win32.h"
 
+#include "engine/WideText_win32.h"
 #include "serial/PortErrors_win32.h"
 
 namespace voltrix {
@@ -22,7 +23,7 @@ bool isRaw8N1(const DCB& dcb, std::uint32_t baudRate) {
 }  // namespace
 
 bool openComDevice(const std::string& devicePath, WinHandle& port, PortOpenFailure& failure) {
-  WinHandle opened(::CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE,
+  WinHandle opened(::CreateFileW(widen(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE,
                                  0,  // exclusive use
                                  nullptr, OPEN_EXISTING,
                                  FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -6,9 +6,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <iterator>
 #include <thread>
 #include <utility>
 
+#include "engine/WideText_win32.h"
 #include "serial/ComMonitor_win32.h"
 #include "serial/CountedRead.h"
 #include "serial/OverlappedPort_win32.h"
@@ -235,9 +237,9 @@ std::string SerialPort::DeviceIdentity() const {
   std::string name = devicePath_;
   constexpr char kDevicePrefix[] = "\\\\.\\";
   if (name.rfind(kDevicePrefix, 0) == 0) name.erase(0, sizeof kDevicePrefix - 1);
-  char target[1024] = {};
-  if (::QueryDosDeviceA(name.c_str(), target, sizeof target) == 0) return {};
-  return target;  // the first of the names the link holds
+  wchar_t target[1024] = {};
+  if (::QueryDosDeviceW(widen(name).c_str(), target, std::size(target)) == 0) return {};
+  return narrow(target);  // the first of the names the link holds
 }
 
 bool SerialPort::MonitorRunning() const {
