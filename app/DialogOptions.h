@@ -12,6 +12,9 @@ namespace voltrix {
 struct DialogOptions {
   enum class Action { Run, Help, Version } action = Action::Run;
   std::string imagePath = "sysbin.bin";
+  // Whether the line named a folder or an image; without one the dialog
+  // decides where it works.
+  bool imageNamed = false;
 };
 
 struct ParsedDialogOptions {
