@@ -1,7 +1,9 @@
 #pragma once
 // The command line of the dialog: voltrix [FOLDER | FILE]. A folder stands
 // for the sysbin.bin in it, a file is the image itself; without either the
-// dialog takes sysbin.bin of the working directory, as it always did.
+// dialog takes sysbin.bin of the working directory, as it always did (on
+// Windows, started in its own program folder, it works in Documents\Voltrix:
+// see WorkFolder.h).
 
 #include <optional>
 #include <string>

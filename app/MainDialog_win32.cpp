@@ -1,14 +1,13 @@
 #include "app/MainDialog_win32.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <shellapi.h>
 
 #include <ctime>
-#include <cwchar>
 #include <string>
 #include <utility>
 
+#include "app/ImageChoice_win32.h"
 #include "app/StatusDisplay.h"
 #include "app/WindowMessageSink_win32.h"
 #include "engine/DownloadState.h"
@@ -28,8 +27,6 @@ constexpr UINT kEndRequestPeriodMs = 100;
 // The fonts' sizes below are pixels at 96 DPI, where the dialog units of
 // the template were laid out.
 constexpr int kDesignDpi = 96;
-// Long enough for any path the wide API hands out.
-constexpr DWORD kLongestPath = 32768;
 
 // The DPI the window is drawn at: the window's own where the system knows
 // per-window DPI (Windows 10 1607 and later), else the screen's.
@@ -44,33 +41,6 @@ int windowDpi(HWND window) {
   const int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
   if (dc != nullptr) ReleaseDC(window, dc);
   return dpi > 0 ? dpi : kDesignDpi;
-}
-
-std::wstring loadText(HINSTANCE instance, UINT id) {
-  const wchar_t* text = nullptr;
-  // With a zero length LoadStringW hands out the resource's own text.
-  const int length = LoadStringW(instance, id, reinterpret_cast<LPWSTR>(&text), 0);
-  return length > 0 && text != nullptr ? std::wstring(text, static_cast<std::size_t>(length))
-                                       : std::wstring();
-}
-
-std::wstring fullPathOf(const std::wstring& name) {
-  std::wstring full(kLongestPath, L'\0');
-  const DWORD length = GetFullPathNameW(name.c_str(), kLongestPath, full.data(), nullptr);
-  if (length == 0 || length >= kLongestPath) return name;
-  full.resize(length);
-  return full;
-}
-
-// A dropped or chosen folder stands for the sysbin.bin in it.
-std::wstring imageOf(const std::wstring& name) {
-  const DWORD attributes = GetFileAttributesW(name.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return name;
-  }
-  std::wstring image = name;
-  if (!image.empty() && image.back() != L'\\' && image.back() != L'/') image += L'\\';
-  return image + widen(texts::kImageFileName);
 }
 
 // The program file's name without folder and extension: the caption of a
@@ -154,9 +124,8 @@ class DialogSession {
   BOOL SetupFonts(int height, int width, int weight);
   void applyCaptionFonts(int dpi);
   void addSystemMenuItems();
-  void chooseImage();
-  void takeDroppedImage(HDROP drop);
-  void useImage(const std::wstring& image);
+  bool refusedWhileBusy();
+  void useImage(const std::wstring& name);
   void applyWorkerMessage(const WorkerMessage& message);
   void paintIcon();
   void close();
@@ -192,53 +161,19 @@ void DialogSession::addSystemMenuItems() {
   if (!choose.empty()) AppendMenuW(systemMenu, MF_STRING, IDM_CHOOSE_IMAGE, choose.c_str());
 }
 
-void DialogSession::useImage(const std::wstring& image) {
-  const std::wstring path = fullPathOf(imageOf(image));
-  command_->setImagePath(narrow(path));
-  SetWindowTextW(window_, (path + L" - " + caption_).c_str());
+bool DialogSession::refusedWhileBusy() {
+  // The image of a run under way is not swapped under the operator's eyes:
+  // the title names the image being written until the run ends.
+  if (state_.busy == BusyState::Idle) return false;
+  boxes_.showMessageBox(refusalText(Refusal::Busy), refusalCaption(Refusal::Busy));
+  return true;
 }
 
-void DialogSession::chooseImage() {
-  // The image of a run under way is not swapped under the operator's eyes.
-  if (state_.busy != BusyState::Idle) {
-    boxes_.showMessageBox(refusalText(Refusal::Busy), refusalCaption(Refusal::Busy));
-    return;
-  }
-  // The string table keeps the filter's parts apart with '|'; the dialog
-  // wants NULs.
-  std::wstring filter = loadText(instance_, IDS_IMAGE_FILTER);
-  for (wchar_t& c : filter) {
-    if (c == L'|') c = L'\0';
-  }
-  filter += L'\0';
-  std::wstring file(kLongestPath, L'\0');
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof(dialog);
-  dialog.hwndOwner = window_;
-  dialog.lpstrFilter = filter.c_str();
-  dialog.lpstrFile = file.data();
-  dialog.nMaxFile = kLongestPath;
-  // The working folder holds the run folders: the dialog leaves it alone.
-  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-  if (!GetOpenFileNameW(&dialog)) return;
-  file.resize(std::wcslen(file.c_str()));
-  useImage(file);
-}
-
-void DialogSession::takeDroppedImage(HDROP drop) {
-  // Of several dropped names the first is taken.
-  std::wstring name;
-  if (const UINT length = DragQueryFileW(drop, 0, nullptr, 0); length > 0) {
-    name.resize(length + 1);
-    name.resize(DragQueryFileW(drop, 0, name.data(), length + 1));
-  }
-  DragFinish(drop);
-  if (name.empty()) return;
-  if (state_.busy != BusyState::Idle) {
-    boxes_.showMessageBox(refusalText(Refusal::Busy), refusalCaption(Refusal::Busy));
-    return;
-  }
-  useImage(name);
+void DialogSession::useImage(const std::wstring& name) {
+  if (name.empty() || refusedWhileBusy()) return;
+  const std::wstring image = imageNamedBy(name);
+  command_->setImagePath(narrow(image));
+  SetWindowTextW(window_, (image + L" - " + caption_).c_str());
 }
 
 BOOL DialogSession::onInitDialog(HWND window) {
@@ -331,12 +266,13 @@ INT_PTR DialogSession::handle(HWND window, UINT message, WPARAM wParam, LPARAM l
         return TRUE;
       }
       if ((wParam & 0xFFF0) == IDM_CHOOSE_IMAGE) {
-        chooseImage();
+        if (!refusedWhileBusy()) useImage(askForImage(instance_, window));
         return TRUE;
       }
       return FALSE;
     case WM_DROPFILES:
-      takeDroppedImage(reinterpret_cast<HDROP>(wParam));
+      // Of several dropped names the first is taken.
+      useImage(takeFirstDroppedName(reinterpret_cast<HDROP>(wParam)));
       return TRUE;
     case WM_DPICHANGED:
       // The system scales the template's controls; the captions' own fonts
