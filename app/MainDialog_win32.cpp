@@ -12,7 +12,6 @@
 #include "app/WindowMessageSink_win32.h"
 #include "engine/DownloadState.h"
 #include "engine/Refusal.h"
-#include "engine/SystemTexts.h"
 #include "engine/WideText_win32.h"
 #include "res/resource.h"
 
