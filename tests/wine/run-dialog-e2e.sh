@@ -291,6 +291,7 @@ mkdir -p "$work/choose" "$work/chosen"
 chosen="$(winepath -w "$work/chosen/firmware.bin" 2>/dev/null)"
 choose_run_present() { compgen -G "$work/choose/voltrix-run-*" >/dev/null; }
 choose_run_gone() { ! choose_run_present; }
+# shellcheck disable=SC2001  # every regular-expression character escaped at once
 titled_with_image() { find_window "$(sed 's/[][\\.*^$]/\\&/g' <<<"$chosen") - $title"; }
 sim_start --paced || { failures=1; exit 1; }
 if start_dialog "$work/choose"; then
