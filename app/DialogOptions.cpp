@@ -30,6 +30,7 @@ ParsedDialogOptions parseDialogOptions(const std::vector<std::string>& arguments
   if (!error.empty()) return {std::nullopt, error};
   if (target) {
     if (target->empty()) return {std::nullopt, "an empty name is no folder or image"};
+    options.imageNamed = true;
     std::error_code notThere;
     const std::filesystem::path path = pathFromUtf8(*target);
     options.imagePath =

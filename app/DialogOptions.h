@@ -1,7 +1,9 @@
 #pragma once
 // The command line of the dialog: voltrix [FOLDER | FILE]. A folder stands
 // for the sysbin.bin in it, a file is the image itself; without either the
-// dialog takes sysbin.bin of the working directory, as it always did.
+// dialog takes sysbin.bin of the working directory, as it always did (on
+// Windows, started in its own program folder, it works in Documents\Voltrix:
+// see WorkFolder.h).
 
 #include <optional>
 #include <string>
@@ -12,6 +14,9 @@ namespace voltrix {
 struct DialogOptions {
   enum class Action { Run, Help, Version } action = Action::Run;
   std::string imagePath = "sysbin.bin";
+  // Whether the line named a folder or an image; without one the dialog
+  // decides where it works.
+  bool imageNamed = false;
 };
 
 struct ParsedDialogOptions {

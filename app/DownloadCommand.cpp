@@ -1,5 +1,8 @@
 #include "app/DownloadCommand.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "engine/DownloadWorker.h"
 #include "engine/RunPreparation.h"
 #include "engine/SystemTexts.h"
@@ -18,8 +21,42 @@ DownloadCommand::DownloadCommand(DownloadState& state, const DeviceMap& deviceMa
       dialog_(std::move(dialog)),
       link_(std::move(link)) {}
 
+namespace {
+
+// Paths are UTF-8 inside Voltrix; char8_t makes std::filesystem read and
+// write them as such on every system.
+std::filesystem::path pathFromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string utf8FromPath(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+}  // namespace
+
+std::string DownloadCommand::whereImageWasLookedFor() const {
+  std::error_code error;
+  std::filesystem::path image = std::filesystem::absolute(pathFromUtf8(imagePath_), error);
+  if (error) image = pathFromUtf8(imagePath_);
+  image = image.lexically_normal();
+  // sysbin.bin is looked for in a folder; an image of another name is
+  // named whole.
+  const bool usualName = image.filename() == pathFromUtf8(texts::kImageFileName);
+  std::string line = usualName ? texts::kLookedIn + utf8FromPath(image.parent_path())
+                               : texts::kLookedFor + utf8FromPath(image);
+  if (!lookedRemark_.empty()) line += " (" + lookedRemark_ + ")";
+  return line;
+}
+
 Refusal DownloadCommand::refuse(Refusal refusal) {
-  boxes_.showMessageBox(refusalText(refusal), refusalCaption(refusal));
+  if (refusal == Refusal::ImageMissing && nameWhereLooked_) {
+    const std::string text = std::string(refusalText(refusal)) + "\n" + whereImageWasLookedFor();
+    boxes_.showMessageBox(text.c_str(), refusalCaption(refusal));
+  } else {
+    boxes_.showMessageBox(refusalText(refusal), refusalCaption(refusal));
+  }
   return refusal;
 }
 

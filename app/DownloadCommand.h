@@ -42,6 +42,15 @@ class DownloadCommand {
   void setImagePath(std::string path) { imagePath_ = std::move(path); }
   const std::string& imagePath() const { return imagePath_; }
 
+  // The dialogs add a second line to the box of a missing image: the
+  // absolute folder it was looked for in, followed by `remark` in brackets
+  // when there is one (why that is not the folder the operator expects).
+  // Without this call the box holds the one line the CLI expects.
+  void nameWhereImageWasLookedFor(std::string remark = {}) {
+    nameWhereLooked_ = true;
+    lookedRemark_ = std::move(remark);
+  }
+
   // One click on DOWNLOAD. Refusal::None when the run was started;
   // otherwise the refusal has been shown in a message box.
   Refusal OnDownload();
@@ -53,6 +62,7 @@ class DownloadCommand {
 
  private:
   Refusal refuse(Refusal refusal);
+  std::string whereImageWasLookedFor() const;
 
   DownloadState& state_;
   const DeviceMap& deviceMap_;
@@ -63,6 +73,8 @@ class DownloadCommand {
   int registryPort_ = 0;
   std::string registryValue_;
   std::string imagePath_ = texts::kImageFileName;
+  bool nameWhereLooked_ = false;
+  std::string lookedRemark_;
 };
 
 }  // namespace voltrix

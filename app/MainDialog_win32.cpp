@@ -1,14 +1,18 @@
 #include "app/MainDialog_win32.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <ctime>
 #include <string>
 #include <utility>
 
+#include "app/ImageChoice_win32.h"
 #include "app/StatusDisplay.h"
 #include "app/WindowMessageSink_win32.h"
 #include "engine/DownloadState.h"
+#include "engine/Refusal.h"
+#include "engine/WideText_win32.h"
 #include "res/resource.h"
 
 namespace voltrix {
@@ -19,13 +23,23 @@ namespace {
 constexpr UINT_PTR kEndRequestTimer = 1;
 constexpr UINT kEndRequestPeriodMs = 100;
 
-std::wstring widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
+// The fonts' sizes below are pixels at 96 DPI, where the dialog units of
+// the template were laid out.
+constexpr int kDesignDpi = 96;
+
+// The DPI the window is drawn at: the window's own where the system knows
+// per-window DPI (Windows 10 1607 and later), else the screen's.
+int windowDpi(HWND window) {
+  using DpiForWindow = UINT(WINAPI*)(HWND);
+  static const auto dpiForWindow = reinterpret_cast<DpiForWindow>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (dpiForWindow != nullptr) {
+    if (const UINT dpi = dpiForWindow(window); dpi > 0) return static_cast<int>(dpi);
+  }
+  HDC dc = GetDC(window);
+  const int dpi = dc != nullptr ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
+  if (dc != nullptr) ReleaseDC(window, dc);
+  return dpi > 0 ? dpi : kDesignDpi;
 }
 
 // The program file's name without folder and extension: the caption of a
@@ -107,6 +121,10 @@ class DialogSession {
 
  private:
   BOOL SetupFonts(int height, int width, int weight);
+  void applyCaptionFonts(int dpi);
+  void addSystemMenuItems();
+  bool refusedWhileBusy();
+  void useImage(const std::wstring& name);
   void applyWorkerMessage(const WorkerMessage& message);
   void paintIcon();
   void close();
@@ -122,23 +140,54 @@ class DialogSession {
   std::unique_ptr<DownloadCommand> command_;
   FontObject titleFont_;
   FontObject buttonFont_;
+  // The template's caption; an image chosen in the dialog is named before it.
+  std::wstring caption_;
+  // The arguments SetupFonts was given, kept for a change of DPI.
+  int fontHeight_ = 0;
+  int fontWidth_ = 0;
+  int fontWeight_ = 0;
 };
+
+void DialogSession::addSystemMenuItems() {
+  HMENU systemMenu = GetSystemMenu(window_, FALSE);
+  if (systemMenu == nullptr) return;
+  const std::wstring about = loadText(instance_, IDS_ABOUTBOX);
+  if (!about.empty()) {
+    AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+  }
+  const std::wstring choose = loadText(instance_, IDS_CHOOSE_IMAGE);
+  if (!choose.empty()) AppendMenuW(systemMenu, MF_STRING, IDM_CHOOSE_IMAGE, choose.c_str());
+}
+
+bool DialogSession::refusedWhileBusy() {
+  // The image of a run under way is not swapped under the operator's eyes:
+  // the title names the image being written until the run ends.
+  if (state_.busy == BusyState::Idle) return false;
+  boxes_.showMessageBox(refusalText(Refusal::Busy), refusalCaption(Refusal::Busy));
+  return true;
+}
+
+void DialogSession::useImage(const std::wstring& name) {
+  if (name.empty() || refusedWhileBusy()) return;
+  const std::wstring image = imageNamedBy(name);
+  command_->setImagePath(narrow(image));
+  SetWindowTextW(window_, (image + L" - " + caption_).c_str());
+}
 
 BOOL DialogSession::onInitDialog(HWND window) {
   window_ = window;
   boxes_.setOwner(window);
   sink_ = std::make_shared<WindowMessageSink>(window);
-  command_ = std::make_unique<DownloadCommand>(state_, *seams_.deviceMap, boxes_,
-                                               *seams_.launcher, sink_, seams_.link);
+  command_ = std::make_unique<DownloadCommand>(state_, *seams_.deviceMap, boxes_, *seams_.launcher,
+                                               sink_, seams_.link);
   command_->setImagePath(seams_.imagePath);
+  command_->nameWhereImageWasLookedFor(seams_.workFolderProblem);
+  wchar_t caption[256] = {};
+  caption_.assign(caption, static_cast<std::size_t>(GetWindowTextW(window, caption, 256)));
 
-  if (HMENU systemMenu = GetSystemMenu(window, FALSE); systemMenu != nullptr) {
-    wchar_t about[128] = {};
-    if (LoadStringW(instance_, IDS_ABOUTBOX, about, 128) > 0) {
-      AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
-      AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
-    }
-  }
+  addSystemMenuItems();
+  DragAcceptFiles(window, TRUE);
   SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
   SetupFonts(23, 0, 700);
@@ -147,22 +196,31 @@ BOOL DialogSession::onInitDialog(HWND window) {
 }
 
 BOOL DialogSession::SetupFonts(int height, int width, int weight) {
-  // The banner gets the larger, heavier face; a font that cannot be made
-  // leaves its control with the template's font.
-  titleFont_.reset(CreateFontW(height + 10, width, 0, 0, weight + 10, FALSE, FALSE, FALSE, 0, 0,
-                               0, 0, 0, L"arial"));
-  if (titleFont_.get() != nullptr) {
-    SendDlgItemMessageW(window_, IDC_TITLE, WM_SETFONT,
-                        reinterpret_cast<WPARAM>(titleFont_.get()), TRUE);
-  }
-  buttonFont_.reset(
-      CreateFontW(height, width, 0, 0, weight, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0, L"arial"));
-  if (buttonFont_.get() != nullptr) {
-    SendDlgItemMessageW(window_, IDC_DOWNLOAD, WM_SETFONT,
-                        reinterpret_cast<WPARAM>(buttonFont_.get()), TRUE);
-  }
+  fontHeight_ = height;
+  fontWidth_ = width;
+  fontWeight_ = weight;
+  applyCaptionFonts(windowDpi(window_));
   state_.setDefaults();
   return TRUE;
+}
+
+void DialogSession::applyCaptionFonts(int dpi) {
+  // The banner gets the larger, heavier face. The sizes are pixels at 96
+  // DPI and grow with the DPI as the template's dialog units do, so the
+  // captions keep their place in their controls. A font that cannot be made
+  // leaves its control with the font it has.
+  const auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, kDesignDpi); };
+  const auto apply = [this](int control, FontObject& holder, HFONT font) {
+    if (font == nullptr) return;
+    SendDlgItemMessageW(window_, control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    holder.reset(font);  // the control no longer uses the previous one
+  };
+  apply(IDC_TITLE, titleFont_,
+        CreateFontW(scaled(fontHeight_ + 10), scaled(fontWidth_), 0, 0, fontWeight_ + 10, FALSE,
+                    FALSE, FALSE, 0, 0, 0, 0, 0, L"arial"));
+  apply(IDC_DOWNLOAD, buttonFont_,
+        CreateFontW(scaled(fontHeight_), scaled(fontWidth_), 0, 0, fontWeight_, FALSE, FALSE, FALSE,
+                    0, 0, 0, 0, 0, L"arial"));
 }
 
 void DialogSession::applyWorkerMessage(const WorkerMessage& message) {
@@ -206,6 +264,19 @@ INT_PTR DialogSession::handle(HWND window, UINT message, WPARAM wParam, LPARAM l
         DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_ABOUTBOX), window, aboutDialogProc, 0);
         return TRUE;
       }
+      if ((wParam & 0xFFF0) == IDM_CHOOSE_IMAGE) {
+        if (!refusedWhileBusy()) useImage(askForImage(instance_, window));
+        return TRUE;
+      }
+      return FALSE;
+    case WM_DROPFILES:
+      // Of several dropped names the first is taken.
+      useImage(takeFirstDroppedName(reinterpret_cast<HDROP>(wParam)));
+      return TRUE;
+    case WM_DPICHANGED:
+      // The system scales the template's controls; the captions' own fonts
+      // follow here.
+      applyCaptionFonts(HIWORD(wParam));
       return FALSE;
     case WM_PAINT:
       if (IsIconic(window)) {
@@ -220,7 +291,7 @@ INT_PTR DialogSession::handle(HWND window, UINT message, WPARAM wParam, LPARAM l
         case IDC_DOWNLOAD:
           if (HIWORD(wParam) == BN_CLICKED) command_->OnDownload();
           return TRUE;
-        case IDOK:  // Enter
+        case IDOK:      // Enter
         case IDCANCEL:  // Esc and the close box
           close();
           return TRUE;

@@ -27,6 +27,9 @@ struct NativeDialogSeams {
   std::function<bool()> endRequested;
   // The image DOWNLOAD writes.
   std::string imagePath = "sysbin.bin";
+  // Why the dialog works in a folder other than Documents\Voltrix where it
+  // meant to; named with the folder when the image is missing there.
+  std::string workFolderProblem;
 };
 
 // Shows the dialog modally until the operator closes it.

@@ -16,6 +16,7 @@
 #include "app/ProcessSignals.h"
 #include "app/ProgramArguments.h"
 #include "app/ThreadWorkerLauncher.h"
+#include "app/WorkFolder_win32.h"
 #include "serial/SerialLinkPhases.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -38,6 +39,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   seams.launcher = std::make_unique<voltrix::ThreadWorkerLauncher>();
   seams.endRequested = &voltrix::terminationRequested;
   seams.imagePath = parsed.options->imagePath;
+  seams.workFolderProblem = voltrix::settleWorkFolder(*parsed.options);
   // The dialog's result means nothing: the program ends when it closes.
   voltrix::runNativeMainDialog(instance, std::move(seams));
   return 0;

@@ -30,6 +30,10 @@ inline constexpr const char kBeingInDownload[] = "Being in download status!";
 inline constexpr const char kInfoCaption[] = "INFO:";
 inline constexpr const char kSystemFileNotFound[] =
     "             System file can't be found              ";
+// The dialogs' second line under kSystemFileNotFound: the folder sysbin.bin
+// was looked for in, or the whole name of an image called otherwise.
+inline constexpr const char kLookedIn[] = "Looked in: ";
+inline constexpr const char kLookedFor[] = "Looked for: ";
 inline constexpr const char kDownloadingFileNotFound[] =
     "           Downloading file can't be found           ";
 inline constexpr const char kTooManySegments[] = "The system file holds more than 128 segments!";

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 
 #include "app/DownloadCommand.h"
@@ -189,6 +190,48 @@ TEST_F(Command, AMissingImageIsReportedAndTheNextClickTriesAgain) {
   writeImage(1);
   click();
   EXPECT_EQ(launcher.held.size(), 1u);
+}
+
+std::string utf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+TEST_F(Command, TheDialogsNameWhereAMissingImageWasLookedFor) {
+  std::remove("sysbin.bin");
+  const std::filesystem::path here = std::filesystem::current_path();
+  const std::filesystem::path firmware = here / std::filesystem::path(u8"固件");
+  struct Row {
+    std::string image;
+    std::string remark;
+    std::string secondLine;
+  };
+  const std::vector<Row> rows = {
+      {"sysbin.bin", "", "Looked in: " + utf8(here)},
+      {"./sub/../sysbin.bin", "", "Looked in: " + utf8(here)},
+      {utf8(firmware / "sysbin.bin"), "", "Looked in: " + utf8(firmware)},
+      {"other.bin", "", "Looked for: " + utf8(here / "other.bin")},
+      {"sysbin.bin", "the Documents folder is unknown",
+       "Looked in: " + utf8(here) + " (the Documents folder is unknown)"},
+  };
+  for (const Row& row : rows) {
+    boxes.shown.clear();
+    command.setImagePath(row.image);
+    command.nameWhereImageWasLookedFor(row.remark);
+    click();
+    EXPECT_EQ(boxes.shown,
+              (std::vector<Box>{
+                  {std::string(texts::kSystemFileNotFound) + "\n" + row.secondLine, "INFO:"}}))
+        << row.image;
+    EXPECT_EQ(state.busy, BusyState::Idle);
+  }
+  // Other refusals keep their one line.
+  boxes.shown.clear();
+  command.setImagePath("sysbin.bin");
+  ASSERT_TRUE(writeImageFile("sysbin.bin", buildImage({{1, 0, {1}, {}, {}}})));
+  click();
+  EXPECT_EQ(boxes.shown,
+            (std::vector<Box>{{"           Downloading file can't be found           ", "INFO:"}}));
 }
 
 TEST_F(Command, ImagesWithoutSegmentsOrWithTooManyAreRefused) {

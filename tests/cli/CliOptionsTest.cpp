@@ -89,6 +89,10 @@ TEST(DialogCommandLine, AFolderStandsForItsImage) {
   EXPECT_EQ(parse({}).options->imagePath, "sysbin.bin");
   EXPECT_EQ(parse({"line-3"}).options->imagePath, (fs::path("line-3") / "sysbin.bin").string());
   EXPECT_EQ(parse({"fw/v2.bin"}).options->imagePath, "fw/v2.bin");
+  // Only a line that names no image leaves the dialog to choose its folder.
+  EXPECT_FALSE(parse({}).options->imageNamed);
+  EXPECT_TRUE(parse({"line-3"}).options->imageNamed);
+  EXPECT_TRUE(parse({"sysbin.bin"}).options->imageNamed);
   EXPECT_EQ(parse({"a.bin", "b.bin"}).error, "unknown argument 'b.bin'");
   EXPECT_EQ(parse({"--image", "a.bin"}).error, "unknown option '--image'");
 }

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "app/ThreadWorkerLauncher.h"
@@ -136,6 +137,17 @@ class DownloaderAppTest : public ::testing::Test {
 };
 
 const DeviceMapValue kCom3{DeviceMapStatus::Ok, "COM3"};
+
+TEST_F(DownloaderAppTest, AMissingImagesBoxNamesTheFolderItWasLookedForIn) {
+  std::pair<QString, QString> seen;
+  runWith(kCom3, [&](MainDialog& dialog) {
+    seen = clickExpectingBox(dialog);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+  });
+  EXPECT_EQ(seen.first, QString::fromUtf8(texts::kSystemFileNotFound) + "\nLooked in: " +
+                            QString::fromStdString(std::filesystem::current_path().string()));
+  EXPECT_EQ(seen.second, "INFO:");
+}
 
 TEST_F(DownloaderAppTest, MissingDeviceMapIsReportedInABoxNamedAfterTheProgram) {
   std::pair<QString, QString> seen;

@@ -11,6 +11,15 @@
 #    receives 'Z'.
 # 3. Esc in the middle of a long write: the run is cancelled cleanly, the
 #    program ends, the device gets no end-of-run byte.
+# 4. Started from the Start menu (working folder = voltrix.exe's own folder,
+#    no argument): it works in Documents\Voltrix, which it creates; the box
+#    of the missing image names that folder on its second line; with the
+#    sample image put there, DOWNLOAD verifies.
+# 5. The system menu's "Choose image" item (Alt+Space, I) opens the Open
+#    dialog; the image chosen there is named in the title and DOWNLOAD
+#    writes it.
+# 6. At 144 DPI (LogPixels) the banner's and DOWNLOAD's captions are drawn
+#    larger than at 96, as the rest of the dialog is.
 # The dialog after the verified run is photographed into SCREENSHOT.png when
 # one is named. One line per case; exits 1 on any failure.
 set -uo pipefail
@@ -113,8 +122,11 @@ dismiss_info_box() {
   wait_for 10 info_box_gone
 }
 
-start_dialog() { # FOLDER
-  (cd "$1" && exec wine "$dialog_exe" >"$1/voltrix.log" 2>&1 </dev/null) &
+start_dialog() { # FOLDER [PROGRAM]: PROGRAM (voltrix.exe of the build) started in FOLDER
+  # Wine's message-box channel writes each box's text into the log.
+  dialog_log="$1/voltrix.log"
+  (cd "$1" && WINEDEBUG=-all,+msgbox exec wine "${2:-$dialog_exe}" >"$dialog_log" 2>&1 \
+    </dev/null) &
   app_pid=$!
   if ! wait_for 60 find_window "$title"; then
     fail "the dialog did not come up (see $1/voltrix.log)"
@@ -225,6 +237,132 @@ if [ "$SIM_END" = none ] && [[ "$SIM_MEMORY" =~ ^[0-9]+$ ]] && [ "$SIM_MEMORY" -
   echo "PASS closed-during-run the program ended ${closed_in:-?} s after Esc, $SIM_MEMORY bytes written, no end-of-run byte"
 else
   fail "closed-during-run: end $SIM_END after $SIM_MEMORY bytes; run folder kept: $(closed_run_present && echo yes || echo no)"
+fi
+
+# Case 4: started as the Start menu starts it, in the folder of voltrix.exe
+# under Program Files. Wine links Documents to the Unix home; the test gets
+# a Documents folder of its own.
+user_folder="$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 ! -name Public | head -n 1)"
+documents="$user_folder/Documents"
+[ -L "$documents" ] && rm "$documents"
+mkdir -p "$documents"
+work_folder="$documents/Voltrix"
+program_folder="$WINEPREFIX/drive_c/Program Files/Voltrix/bin"
+mkdir -p "$program_folder"
+cp "$dialog_exe" "$program_folder/voltrix.exe"
+# The box's text as Wine's trace writes it: backslashes doubled, the line
+# break as \n.
+looked_in="$(printf 'System file can'\''t be found              \\nLooked in: C:\\\\users\\\\%s\\\\Documents\\\\Voltrix"' "$(basename "$user_folder")")"
+documents_run_present() { compgen -G "$work_folder/voltrix-run-*" >/dev/null; }
+documents_run_gone() { ! documents_run_present; }
+sim_start --paced || { failures=1; exit 1; }
+if start_dialog "$program_folder" "$program_folder/voltrix.exe"; then
+  click_download
+  if wait_for 20 info_box_shown && dismiss_info_box; then
+    if ! grep -qF -- "$looked_in" "$dialog_log"; then
+      fail "documents: the box did not name Documents\\Voltrix: $(grep -a MSGBOX_OnInit "$dialog_log")"
+    elif [ ! -d "$work_folder" ]; then
+      fail "documents: $work_folder was not made"
+    else
+      echo "PASS documents-folder the box named Documents\\Voltrix, which was made"
+    fi
+  else
+    fail "documents: no box came up for the missing image"
+  fi
+  "$sample_image" "$work_folder/sysbin.bin" >/dev/null || { failures=1; exit 1; }
+  click_download
+  if ! wait_for 20 documents_run_present; then
+    fail "documents: no run started in $work_folder"
+  elif ! wait_for 120 documents_run_gone; then
+    fail "documents: the run folder stayed: the run did not verify"
+  fi
+  close_dialog
+fi
+sim_stop
+if [ "$SIM_END" = Z ] && [ -z "$(compgen -G "$program_folder/voltrix-run-*")" ]; then
+  echo "PASS documents-run    the image in Documents\\Voltrix verified ($SIM_MEMORY bytes)"
+else
+  fail "documents-run: end $SIM_END after $SIM_MEMORY bytes"
+fi
+
+# Case 5: another image chosen through the system menu's item.
+mkdir -p "$work/choose" "$work/chosen"
+"$sample_image" "$work/chosen/firmware.bin" >/dev/null || { failures=1; exit 1; }
+chosen="$(winepath -w "$work/chosen/firmware.bin" 2>/dev/null)"
+choose_run_present() { compgen -G "$work/choose/voltrix-run-*" >/dev/null; }
+choose_run_gone() { ! choose_run_present; }
+# shellcheck disable=SC2001  # every regular-expression character escaped at once
+titled_with_image() { find_window "$(sed 's/[][\\.*^$]/\\&/g' <<<"$chosen") - $title"; }
+sim_start --paced || { failures=1; exit 1; }
+if start_dialog "$work/choose"; then
+  # The system menu is one more visible window, without a name.
+  windows_before="$(xdotool search --onlyvisible --class '' 2>/dev/null | wc -l)"
+  menu_shown() { [ "$(xdotool search --onlyvisible --class '' 2>/dev/null | wc -l)" -gt "$windows_before" ]; }
+  xdotool key --window "$dialog" alt+space
+  wait_for 10 menu_shown || fail "choose-image: Alt+Space showed no system menu"
+  xdotool key i
+  if wait_for 20 find_window Open; then
+    # The file name field has the focus; what is typed waits in its queue.
+    xdotool type --delay 20 "$chosen"
+    xdotool key Return
+    if wait_for 20 titled_with_image; then
+      echo "PASS choose-image     the menu's item opened the Open dialog; the title names $chosen"
+      click_download
+      if ! wait_for 20 choose_run_present; then
+        fail "choose-image: no run started (see $dialog_log)"
+      elif ! wait_for 120 choose_run_gone; then
+        fail "choose-image: the run did not verify"
+      fi
+    else
+      fail "choose-image: the title did not name the chosen image"
+    fi
+  else
+    fail "choose-image: Alt+Space, I opened no Open dialog"
+  fi
+  close_dialog
+fi
+sim_stop
+if [ "$SIM_END" = Z ]; then
+  echo "PASS chosen-run       the chosen image verified ($SIM_MEMORY bytes)"
+else
+  fail "chosen-run: end $SIM_END after $SIM_MEMORY bytes"
+fi
+
+# Case 6: DPI. The height of the dark pixels of a caption inside its control
+# (a rectangle in dialog units), from a photograph of the dialog.
+caption_height() { # X Y W H
+  local crop="$((WIDTH * $3 / template_w))x$((HEIGHT * $4 / template_h))"
+  crop+="+$((X + WIDTH * $1 / template_w))+$((Y + HEIGHT * $2 / template_h))"
+  xwd -root -silent | convert xwd:- -crop "$crop" +repage -colorspace gray -threshold 40% \
+    -format '%@' info: 2>/dev/null | sed -n 's/^[0-9]*x\([0-9]*\)+.*/\1/p'
+}
+# Banner and DOWNLOAD, inside their frames; painted once DOWNLOAD shows.
+measure_captions() {
+  button_height="$(caption_height 88 60 86 23)"
+  [ -n "$button_height" ] && [ "$button_height" -gt 4 ] || return 1
+  banner_height="$(caption_height 11 10 243 29)"
+  [ -n "$banner_height" ] && [ "$banner_height" -gt 4 ]
+}
+set_dpi() { wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+  >"$work/dpi.log" 2>&1 </dev/null; }
+mkdir -p "$work/dpi"
+declare -A width_at button_at banner_at
+for dpi in 96 144; do
+  set_dpi "$dpi" || fail "dpi: LogPixels could not be set (see $work/dpi.log)"
+  if start_dialog "$work/dpi"; then
+    wait_for 20 measure_captions || fail "dpi: no caption found at $dpi DPI"
+    width_at[$dpi]=$WIDTH button_at[$dpi]=${button_height:-0} banner_at[$dpi]=${banner_height:-0}
+    close_dialog
+  fi
+done
+set_dpi 96
+if [ "${width_at[144]:-0}" -le $((${width_at[96]:-0} * 13 / 10)) ]; then
+  fail "dpi: the dialog did not grow at 144 DPI (${width_at[96]:-?} px, then ${width_at[144]:-?})"
+elif [ $((${button_at[144]:-0} * 10)) -ge $((${button_at[96]:-0} * 13)) ] &&
+  [ $((${banner_at[144]:-0} * 10)) -ge $((${banner_at[96]:-0} * 13)) ]; then
+  echo "PASS dpi              captions at 144 DPI: DOWNLOAD ${button_at[144]} px (${button_at[96]} at 96), banner ${banner_at[144]} px (${banner_at[96]})"
+else
+  fail "dpi: captions did not grow with the dialog: DOWNLOAD ${button_at[96]:-?} -> ${button_at[144]:-?} px, banner ${banner_at[96]:-?} -> ${banner_at[144]:-?} px"
 fi
 
 if [ "$failures" -ne 0 ]; then
