@@ -20,6 +20,9 @@
 #    writes it.
 # 6. At 144 DPI (LogPixels) the banner's and DOWNLOAD's captions are drawn
 #    larger than at 96, as the rest of the dialog is.
+# 7. voltrix-cli.exe in a console window of its own (as a double-click starts
+#    it) keeps the window after a verified run until a key is pressed;
+#    started from a prompt in such a window it ends by itself.
 # The dialog after the verified run is photographed into SCREENSHOT.png when
 # one is named. One line per case; exits 1 on any failure.
 set -uo pipefail
@@ -30,11 +33,12 @@ if [ "$#" -lt 2 ] || [ "$#" -gt 3 ]; then
 fi
 here="$(cd "$(dirname "$0")" && pwd)"
 dialog_exe="$(cd "$1" && pwd)/app/voltrix.exe"
+console_exe="$(cd "$1" && pwd)/cli/voltrix-cli.exe"
 linux_build="$(cd "$2" && pwd)"
 ZETAK_SIM="$linux_build/sim/zetak-sim"
 sample_image="$linux_build/sim/zetak-sample-image"
 screenshot="${3:-}"
-for program in "$dialog_exe" "$ZETAK_SIM" "$sample_image"; do
+for program in "$dialog_exe" "$console_exe" "$ZETAK_SIM" "$sample_image"; do
   if [ ! -f "$program" ]; then
     echo "run-dialog-e2e: $program is missing: build it first" >&2
     exit 2
@@ -364,6 +368,49 @@ elif [ $((${button_at[144]:-0} * 10)) -ge $((${button_at[96]:-0} * 13)) ] &&
 else
   fail "dpi: captions did not grow with the dialog: DOWNLOAD ${button_at[96]:-?} -> ${button_at[144]:-?} px, banner ${banner_at[96]:-?} -> ${banner_at[144]:-?} px"
 fi
+
+# Case 7: the console program's own window. wineconsole gives it a console
+# of its own, as Explorer does on a double-click.
+mkdir -p "$work/console"
+cp "$console_exe" "$work/console/voltrix-cli.exe"
+"$sample_image" "$work/console/sysbin.bin" || fail "console: no sample image"
+cli_gone() { ! pgrep -f '^voltrix-cli\.exe' >/dev/null; }
+record_written() { [ -s "$work/console/own.jsonl" ]; }
+sim_start || fail "console: the simulator did not start"
+(cd "$work/console" && exec wine wineconsole voltrix-cli.exe --image sysbin.bin -p COM7 \
+  --log own.jsonl >"$work/console/own.log" 2>&1 </dev/null) &
+console_starter=$!
+if ! wait_for 120 record_written; then
+  fail "console-own-window: the run wrote no log record"
+elif wait_for 3 cli_gone; then
+  # The record is the run's last act: a program that ends within seconds
+  # of it did not wait for anyone to read the result.
+  fail "console-own-window: voltrix-cli.exe closed its window without waiting for a key"
+elif ! find_window 'Z:.*voltrix-cli\.exe'; then
+  fail "console-own-window: no console window found to press a key in"
+else
+  xdotool key --window "$wid" space 2>/dev/null
+  if wait_for 20 cli_gone; then
+    echo "PASS console-own-window the run's window stayed until a key was pressed"
+  else
+    fail "console-own-window: a key did not end voltrix-cli.exe"
+  fi
+fi
+pkill -f '^voltrix-cli\.exe' 2>/dev/null
+wait "$console_starter" 2>/dev/null
+sim_stop
+[ "$SIM_END" = Z ] || fail "console-own-window: end $SIM_END after $SIM_MEMORY bytes"
+version_written() { grep -q '^voltrix-cli ' "$work/console/version.txt" 2>/dev/null; }
+(cd "$work/console" && exec wine wineconsole cmd /c 'voltrix-cli.exe -V > version.txt' \
+  >"$work/console/prompt.log" 2>&1 </dev/null) &
+console_starter=$!
+if wait_for 60 version_written && wait_for 20 cli_gone; then
+  echo "PASS console-prompt   started from a prompt, voltrix-cli.exe ended by itself"
+else
+  fail "console-prompt: voltrix-cli.exe -V from a prompt did not end by itself"
+fi
+pkill -f '^voltrix-cli\.exe' 2>/dev/null
+wait "$console_starter" 2>/dev/null
 
 if [ "$failures" -ne 0 ]; then
   echo "run-dialog-e2e: $failures case(s) failed" >&2
