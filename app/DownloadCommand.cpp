@@ -6,6 +6,7 @@
 #include "engine/DownloadWorker.h"
 #include "engine/RunPreparation.h"
 #include "engine/SystemTexts.h"
+#include "engine/Utf8Path.h"
 #include "serial/ComNumber.h"
 
 namespace voltrix {
@@ -20,21 +21,6 @@ DownloadCommand::DownloadCommand(DownloadState& state, const DeviceMap& deviceMa
       launcher_(launcher),
       dialog_(std::move(dialog)),
       link_(std::move(link)) {}
-
-namespace {
-
-// Paths are UTF-8 inside Voltrix; char8_t makes std::filesystem read and
-// write them as such on every system.
-std::filesystem::path pathFromUtf8(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string utf8FromPath(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
-}  // namespace
 
 std::string DownloadCommand::whereImageWasLookedFor() const {
   std::error_code error;
