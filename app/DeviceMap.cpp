@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "engine/Utf8Path.h"
+#include "platform/Utf8Path.h"
 
 namespace voltrix {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "app/DeviceMapWatch.h"
-#include "engine/FileDescriptor_posix.h"
+#include "platform/FileDescriptor_posix.h"
 
 namespace voltrix {
 

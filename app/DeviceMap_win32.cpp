@@ -1,7 +1,7 @@
 // The device map on Windows: the registry's own serial-port map.
 
 #include "app/DeviceMap.h"
-#include "serial/RegistryKey_win32.h"
+#include "platform/RegistryKey_win32.h"
 
 namespace voltrix {
 

@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "app/CommandLine.h"
-#include "engine/Utf8Path.h"
+#include "platform/Utf8Path.h"
 #include "voltrix/Version.h"
 
 namespace voltrix {

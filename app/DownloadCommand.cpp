@@ -6,7 +6,7 @@
 #include "engine/DownloadWorker.h"
 #include "engine/RunPreparation.h"
 #include "engine/SystemTexts.h"
-#include "engine/Utf8Path.h"
+#include "platform/Utf8Path.h"
 #include "serial/ComNumber.h"
 
 namespace voltrix {

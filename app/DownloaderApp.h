@@ -9,7 +9,7 @@
 
 #include "app/DeviceMap.h"
 #include "app/DownloadCommand.h"
-#include "app/ProcessSignals.h"
+#include "platform/ProcessSignals.h"
 #include "engine/DownloadState.h"
 #include "engine/LinkPhases.h"
 

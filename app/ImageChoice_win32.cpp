@@ -5,7 +5,7 @@
 #include <cwchar>
 
 #include "engine/SystemTexts.h"
-#include "engine/WideText_win32.h"
+#include "platform/WideText_win32.h"
 #include "res/resource.h"
 
 namespace voltrix {

@@ -12,7 +12,7 @@
 #include "app/WindowMessageSink_win32.h"
 #include "engine/DownloadState.h"
 #include "engine/Refusal.h"
-#include "engine/WideText_win32.h"
+#include "platform/WideText_win32.h"
 #include "res/resource.h"
 
 namespace voltrix {

@@ -10,7 +10,7 @@
 
 #include "app/WorkFolder.h"
 #include "engine/SystemTexts.h"
-#include "engine/WideText_win32.h"
+#include "platform/WideText_win32.h"
 
 namespace voltrix {
 

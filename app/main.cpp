@@ -10,7 +10,7 @@
 #include "app/DeviceMap.h"
 #include "app/DialogOptions.h"
 #include "app/DownloaderApp.h"
-#include "app/ProcessSignals.h"
+#include "platform/ProcessSignals.h"
 #include "app/ThreadWorkerLauncher.h"
 #include "serial/SerialLinkPhases.h"
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <thread>
 
-#include "engine/WideText_win32.h"
+#include "platform/WideText_win32.h"
 
 namespace voltrix::cli {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/DownloadCommand.h"
-#include "app/ProcessSignals.h"
+#include "platform/ProcessSignals.h"
 #include "app/ThreadWorkerLauncher.h"
 #include "cli/AttemptLog.h"
 #include "cli/ConsoleDisplay.h"
@@ -23,7 +23,7 @@
 #include "cli/SlotNames.h"
 #include "engine/MessageQueue.h"
 #include "engine/SystemTexts.h"
-#include "engine/Utf8Path.h"
+#include "platform/Utf8Path.h"
 #include "serial/PortOpenFailure.h"
 #include "serial/SerialLinkPhases.h"
 

@@ -8,7 +8,7 @@
 #include "cli/PlatformExamples.h"
 #include "engine/ImageFileOps.h"
 #include "engine/SystemTexts.h"
-#include "engine/Utf8Path.h"
+#include "platform/Utf8Path.h"
 
 namespace voltrix::cli {
 

@@ -7,7 +7,7 @@
 #include "cli/Hints.h"
 #include "cli/Outcome.h"
 #include "engine/ImageFileOps.h"
-#include "engine/Utf8Path.h"
+#include "platform/Utf8Path.h"
 
 namespace voltrix::cli {
 

@@ -18,7 +18,7 @@
 #include <system_error>
 
 #include "cli/PreflightProbe.h"
-#include "engine/FileDescriptor_posix.h"
+#include "platform/FileDescriptor_posix.h"
 #include "serial/PortOpening_posix.h"
 
 namespace voltrix::cli {

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "cli/PreflightProbe.h"
-#include "engine/WideText_win32.h"
+#include "platform/WideText_win32.h"
 
 namespace voltrix::cli {
 

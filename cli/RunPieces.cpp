@@ -7,7 +7,7 @@
 #include "cli/FailureKind.h"
 #include "cli/HostSystem.h"
 #include "cli/Outcome.h"
-#include "engine/Utf8Path.h"
+#include "platform/Utf8Path.h"
 
 namespace voltrix::cli {
 

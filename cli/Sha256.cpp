@@ -3,7 +3,7 @@
 #include <fstream>
 #include <vector>
 
-#include "engine/Utf8Path.h"
+#include "platform/Utf8Path.h"
 
 namespace voltrix::cli {
 

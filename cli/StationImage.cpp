@@ -5,10 +5,10 @@
 
 #include "cli/Hints.h"
 #include "cli/Sha256.h"
-#include "engine/FileIo.h"
+#include "platform/FileIo.h"
 #include "engine/RunPreparation.h"
 #include "engine/SystemTexts.h"
-#include "engine/Utf8Path.h"
+#include "platform/Utf8Path.h"
 
 namespace voltrix::cli {
 

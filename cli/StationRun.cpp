@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/DeviceMapWatch.h"
-#include "app/ProcessSignals.h"
+#include "platform/ProcessSignals.h"
 #include "cli/AttemptLog.h"
 #include "cli/ConsoleTrace.h"
 #include "cli/ExitCodes.h"

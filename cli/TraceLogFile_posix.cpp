@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "cli/TraceLogFile.h"
-#include "engine/FileDescriptor_posix.h"
+#include "platform/FileDescriptor_posix.h"
 
 namespace voltrix::cli {
 

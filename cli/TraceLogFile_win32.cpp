@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "cli/TraceLogFile.h"
-#include "engine/WideText_win32.h"
+#include "platform/WideText_win32.h"
 
 namespace voltrix::cli {
 

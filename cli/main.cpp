@@ -1,7 +1,7 @@
 #include <cstdio>
 
-#include "app/ProcessSignals.h"
-#include "app/ProgramArguments.h"
+#include "platform/ProcessSignals.h"
+#include "platform/ProgramArguments.h"
 #include "cli/CliOptions.h"
 #include "cli/DownloadRunner.h"
 #include "cli/ExitCodes.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "engine/FileIo.h"
+#include "platform/FileIo.h"
 #include "engine/ImageFileOps.h"
 #include "engine/RequestWatch.h"
 #include "engine/RunFailure.h"

@@ -4,7 +4,7 @@
 #include <new>
 #include <vector>
 
-#include "engine/FileIo.h"
+#include "platform/FileIo.h"
 
 namespace voltrix {
 

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/FileIo.h"
+#include "platform/FileIo.h"
 #include "engine/ImageFileOps.h"
 #include "engine/SystemTexts.h"
-#include "engine/Utf8Path.h"
+#include "platform/Utf8Path.h"
 
 namespace voltrix {
 

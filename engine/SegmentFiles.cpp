@@ -2,7 +2,7 @@
 #include <new>
 #include <vector>
 
-#include "engine/FileIo.h"
+#include "platform/FileIo.h"
 #include "engine/ImageFileOps.h"
 
 namespace voltrix {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "serial/LineNotifications.h"
-#include "serial/WinHandle_win32.h"
+#include "platform/WinHandle_win32.h"
 
 namespace voltrix {
 

@@ -7,7 +7,7 @@
 #include "serial/ComNumber.h"
 #include "serial/ComOrder.h"
 #include "serial/ComResolver.h"
-#include "serial/RegistryKey_win32.h"
+#include "platform/RegistryKey_win32.h"
 
 namespace voltrix {
 

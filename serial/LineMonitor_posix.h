@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <thread>
 
-#include "engine/FileDescriptor_posix.h"
+#include "platform/FileDescriptor_posix.h"
 #include "serial/LineCounters_posix.h"
 #include "serial/LineNotifications.h"
 

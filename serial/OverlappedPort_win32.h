@@ -16,7 +16,7 @@
 #include <optional>
 #include <vector>
 
-#include "serial/WinHandle_win32.h"
+#include "platform/WinHandle_win32.h"
 
 namespace voltrix {
 

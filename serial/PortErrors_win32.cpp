@@ -3,7 +3,7 @@
 #include <iterator>
 #include <string_view>
 
-#include "engine/WideText_win32.h"
+#include "platform/WideText_win32.h"
 
 namespace voltrix {
 

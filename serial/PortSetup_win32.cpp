@@ -1,6 +1,6 @@
 #include "serial/PortSetup_win32.h"
 
-#include "engine/WideText_win32.h"
+#include "platform/WideText_win32.h"
 #include "serial/PortErrors_win32.h"
 
 namespace voltrix {

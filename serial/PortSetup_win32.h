@@ -9,7 +9,7 @@
 #include <string>
 
 #include "serial/PortOpenFailure.h"
-#include "serial/WinHandle_win32.h"
+#include "platform/WinHandle_win32.h"
 
 namespace voltrix {
 

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "engine/FileIo.h"
+#include "platform/FileIo.h"
 #include "engine/RunFailure.h"
 #include "engine/SystemTexts.h"
 #include "serial/HeaderPackets.h"

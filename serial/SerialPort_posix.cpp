@@ -8,15 +8,15 @@
 #include <thread>
 #include <utility>
 
-#include "engine/FileDescriptor_posix.h"
+#include "platform/FileDescriptor_posix.h"
 #include "serial/CountedRead.h"
 #include "serial/DeviceGone_posix.h"
 #include "serial/LineCounters_posix.h"
 #include "serial/LineMonitor_posix.h"
 #include "serial/PortOpening_posix.h"
-#include "serial/PosixTime_posix.h"
+#include "platform/PosixTime_posix.h"
 #include "serial/SerialPort.h"
-#include "serial/TermiosSpeed_posix.h"
+#include "platform/TermiosSpeed_posix.h"
 #include "serial/TtyIdentity_linux.h"
 
 namespace voltrix {

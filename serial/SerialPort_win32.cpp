@@ -10,7 +10,7 @@
 #include <thread>
 #include <utility>
 
-#include "engine/WideText_win32.h"
+#include "platform/WideText_win32.h"
 #include "serial/ComMonitor_win32.h"
 #include "serial/CountedRead.h"
 #include "serial/OverlappedPort_win32.h"

@@ -6,7 +6,7 @@
 #include <array>
 #include <deque>
 
-#include "engine/FileIo.h"
+#include "platform/FileIo.h"
 #include "engine/ImageFileOps.h"
 #include "engine/RunFailure.h"
 #include "engine/SystemTexts.h"

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "serial/TermiosSpeed_posix.h"
+#include "platform/TermiosSpeed_posix.h"
 
 namespace voltrix::sim {
 

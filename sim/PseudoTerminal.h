@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/FileDescriptor_posix.h"
+#include "platform/FileDescriptor_posix.h"
 
 namespace voltrix::sim {
 

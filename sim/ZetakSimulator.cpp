@@ -13,8 +13,8 @@
 #include <system_error>
 #include <thread>
 
-#include "engine/FileDescriptor_posix.h"
-#include "serial/PosixTime_posix.h"
+#include "platform/FileDescriptor_posix.h"
+#include "platform/PosixTime_posix.h"
 #include "sim/LineClock.h"
 #include "sim/LoaderProtocol.h"
 #include "sim/PseudoTerminal.h"

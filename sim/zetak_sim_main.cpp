@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ProcessSignals.h"
+#include "platform/ProcessSignals.h"
 #include "sim/DeviceLink.h"
 #include "sim/SimOptions.h"
 #include "sim/ZetakSimulator.h"

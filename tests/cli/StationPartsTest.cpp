@@ -17,7 +17,7 @@
 #include "cli/StationImage.h"
 #include "cli/StationTable.h"
 #include "cli/StationTargets.h"
-#include "engine/FileIo.h"
+#include "platform/FileIo.h"
 #include "sim/ImageBuilder.h"
 #include "tests/support/TempDir.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/FileDescriptor_posix.h"
+#include "platform/FileDescriptor_posix.h"
 #include "tests/engine/CorruptImageFixture.h"
 #include "tests/support/TestUser_posix.h"
 

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "engine/FileDescriptor_posix.h"
+#include "platform/FileDescriptor_posix.h"
 #include "engine/ImageFileOps.h"
 #include "sim/ImageBuilder.h"
 #include "tests/support/TempDir.h"

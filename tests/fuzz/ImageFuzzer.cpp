@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/FileIo.h"
+#include "platform/FileIo.h"
 #include "engine/ImageFileOps.h"
 
 namespace voltrix {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/FileDescriptor_posix.h"
+#include "platform/FileDescriptor_posix.h"
 #include "sim/ZetakSimulator.h"
 
 namespace voltrix::sim::test {

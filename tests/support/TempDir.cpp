@@ -8,7 +8,7 @@
 #include <optional>
 #include <sstream>
 
-#include "engine/FileIo.h"
+#include "platform/FileIo.h"
 
 namespace voltrix::test {
 

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "app/ProgramArguments.h"
+#include "platform/ProgramArguments.h"
 
 namespace voltrix {
 

@@ -8,8 +8,8 @@
 
 #include <memory>
 
-#include "app/ProgramArguments.h"
-#include "engine/WideText_win32.h"
+#include "platform/ProgramArguments.h"
+#include "platform/WideText_win32.h"
 
 namespace voltrix {
 

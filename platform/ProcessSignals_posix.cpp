@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cerrno>
 
-#include "app/ProcessSignals.h"
+#include "platform/ProcessSignals.h"
 
 namespace voltrix {
 

@@ -1,8 +1,8 @@
 // Windows names are UTF-16. The conversion is our own rather than the
 // library's: that one throws on text that is not UTF-8, ours replaces it.
 
-#include "engine/Utf8Path.h"
-#include "engine/WideText_win32.h"
+#include "platform/Utf8Path.h"
+#include "platform/WideText_win32.h"
 
 namespace voltrix {
 

@@ -1,10 +1,10 @@
-#include "engine/FileIo.h"
+#include "platform/FileIo.h"
 
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
-#include "engine/Utf8Path.h"
+#include "platform/Utf8Path.h"
 
 namespace voltrix {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "engine/FileIo.h"
+#include "platform/FileIo.h"
 #include "tests/support/TempDir.h"
 
 namespace voltrix {

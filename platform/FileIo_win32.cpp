@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <random>
 
-#include "engine/FileIo.h"
-#include "engine/WideText_win32.h"
+#include "platform/FileIo.h"
+#include "platform/WideText_win32.h"
 
 namespace voltrix {
 

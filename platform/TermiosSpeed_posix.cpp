@@ -1,4 +1,4 @@
-#include "serial/TermiosSpeed_posix.h"
+#include "platform/TermiosSpeed_posix.h"
 
 namespace voltrix {
 

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "app/ProcessSignals.h"
+#include "platform/ProcessSignals.h"
 
 namespace voltrix {
 

@@ -1,7 +1,7 @@
 // Linux names are bytes: they pass unchanged, valid UTF-8 or not, so that
 // a file named in another encoding still opens.
 
-#include "engine/Utf8Path.h"
+#include "platform/Utf8Path.h"
 
 namespace voltrix {
 

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "engine/WideText_win32.h"
+#include "platform/WideText_win32.h"
 
 namespace voltrix {
 

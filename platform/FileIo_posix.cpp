@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <vector>
 
-#include "engine/FileDescriptor_posix.h"
-#include "engine/FileIo.h"
+#include "platform/FileDescriptor_posix.h"
+#include "platform/FileIo.h"
 
 namespace voltrix {
 

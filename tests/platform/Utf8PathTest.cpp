@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/FileIo.h"
-#include "engine/Utf8Path.h"
+#include "platform/FileIo.h"
+#include "platform/Utf8Path.h"
 #include "tests/support/TempDir.h"
 
 namespace voltrix {
