@@ -20,7 +20,7 @@
 #include "engine/ImageFileOps.h"
 #include "engine/MessageQueue.h"
 #include "engine/SystemTexts.h"
-#include "serial/SerialLinkPhases.h"
+#include "link/SerialLinkPhases.h"
 #include "sim/ImageBuilder.h"
 
 namespace {

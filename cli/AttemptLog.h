@@ -8,8 +8,8 @@
 #include <string>
 
 #include "cli/CliOptions.h"
-#include "cli/RunSummary.h"
-#include "cli/TraceLog.h"
+#include "control/RunSummary.h"
+#include "record/TraceLog.h"
 
 namespace voltrix::cli {
 

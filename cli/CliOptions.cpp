@@ -3,14 +3,15 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <initializer_list>
 #include <map>
 
-#include "app/CommandLine.h"
-#include "cli/ExitCodes.h"
-#include "cli/PlatformExamples.h"
+#include "platform/CommandLine.h"
+#include "control/ExitCodes.h"
+#include "control/PlatformExamples.h"
 
 namespace voltrix::cli {
 
@@ -339,6 +340,21 @@ void printUsage(std::FILE* out) {
       "With several devices the exit status is the worst of theirs, in this order\n"
       "(worst first): 9, 7, 10, 1, 8, 6, 11, 0.\n",
       out);
+}
+
+namespace {
+
+std::chrono::milliseconds millisecondsOf(double seconds) {
+  return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0 + 0.5));
+}
+
+}  // namespace
+
+LinkTimings linkTimingsFor(const CliOptions& options) {
+  LinkTimings timings;
+  timings.replyBound = millisecondsOf(options.replyTimeoutSeconds);
+  if (options.timeoutSeconds) timings.handshakeLimit = millisecondsOf(*options.timeoutSeconds);
+  return timings;
 }
 
 }  // namespace voltrix::cli

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "link/LinkSession.h"
+
 namespace voltrix::cli {
 
 struct CliOptions {
@@ -43,6 +45,10 @@ ParsedOptions parseOptions(std::vector<std::string> arguments);
 // main()'s argc and argv, taken as they are.
 ParsedOptions parseOptions(int argc, const char* const* argv);
 void printUsage(std::FILE* out);
+
+// The link's timings the options ask for: the reply bound and the
+// handshake's limit.
+LinkTimings linkTimingsFor(const CliOptions& options);
 
 // A bad command line found after parsing: "voltrix-cli: <message>" and the
 // hint to --help on standard error. Returns the exit code for it.

@@ -10,8 +10,8 @@
 #include <ctime>
 #include <string>
 
-#include "app/StatusDisplay.h"
-#include "cli/RunProgress.h"
+#include "control/StatusDisplay.h"
+#include "control/RunProgress.h"
 
 namespace voltrix::cli {
 

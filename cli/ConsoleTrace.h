@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "serial/ProtocolTrace.h"
+#include "link/ProtocolTrace.h"
 
 namespace voltrix::cli {
 

@@ -7,25 +7,26 @@
 #include <memory>
 #include <string>
 
-#include "app/DownloadCommand.h"
+#include "control/DownloadCommand.h"
 #include "platform/ProcessSignals.h"
-#include "app/ThreadWorkerLauncher.h"
+#include "control/ThreadWorkerLauncher.h"
 #include "cli/AttemptLog.h"
 #include "cli/ConsoleDisplay.h"
 #include "cli/ConsoleTrace.h"
-#include "cli/ExitCodes.h"
-#include "cli/Hints.h"
+#include "control/ExitCodes.h"
+#include "control/Hints.h"
 #include "cli/HostSystem.h"
-#include "cli/Outcome.h"
-#include "cli/RunPieces.h"
-#include "cli/RunSummary.h"
-#include "cli/Sha256.h"
-#include "cli/SlotNames.h"
+#include "control/Outcome.h"
+#include "control/RunPieces.h"
+#include "control/RunSummary.h"
+#include "record/SummaryJson.h"
+#include "record/Sha256.h"
+#include "record/SlotNames.h"
 #include "engine/MessageQueue.h"
 #include "engine/SystemTexts.h"
 #include "platform/Utf8Path.h"
-#include "serial/PortOpenFailure.h"
-#include "serial/SerialLinkPhases.h"
+#include "port/PortOpenFailure.h"
+#include "link/SerialLinkPhases.h"
 
 namespace voltrix::cli {
 

@@ -1,8 +1,7 @@
 #pragma once
 // What the command-line front end needs of the operating system besides the
 // shared signal handling: a console that shows our UTF-8 texts, telling a
-// terminal from a pipe, and spotting a program known to hold freshly attached
-// serial ports.
+// terminal from a pipe.
 
 namespace voltrix::cli {
 
@@ -21,9 +20,5 @@ int redrawableTerminalColumns();
 // cli/OwnConsole.h), asks for a key and waits for it, so that the operator
 // can read the result. Does nothing otherwise, and nothing on Linux.
 void holdOwnConsoleWindowOpen();
-
-// Whether ModemManager is running: it grabs a new USB modem's port for a few
-// seconds after the port appears.
-bool modemManagerRunning();
 
 }  // namespace voltrix::cli

@@ -130,9 +130,4 @@ void holdOwnConsoleWindowOpen() {
   }
 }
 
-// No such program holds ports on Windows.
-bool modemManagerRunning() {
-  return false;
-}
-
 }  // namespace voltrix::cli

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/ExitCodes.h"
-#include "cli/Hints.h"
-#include "cli/Outcome.h"
+#include "control/ExitCodes.h"
+#include "control/Hints.h"
+#include "control/Outcome.h"
 #include "engine/ImageFileOps.h"
 #include "platform/Utf8Path.h"
 

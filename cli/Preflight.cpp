@@ -1,8 +1,8 @@
 #include "cli/Preflight.h"
 
-#include "cli/ExitCodes.h"
-#include "cli/JsonText.h"
-#include "cli/PlatformExamples.h"
+#include "control/ExitCodes.h"
+#include "record/JsonText.h"
+#include "control/PlatformExamples.h"
 
 namespace voltrix::cli {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/UsbIdentity.h"
+#include "record/UsbIdentity.h"
 
 namespace voltrix::cli {
 

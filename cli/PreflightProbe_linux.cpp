@@ -19,7 +19,7 @@
 
 #include "cli/PreflightProbe.h"
 #include "platform/FileDescriptor_posix.h"
-#include "serial/PortOpening_posix.h"
+#include "port/PortOpening_posix.h"
 
 namespace voltrix::cli {
 

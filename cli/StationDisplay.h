@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/StationDevice.h"
+#include "station/StationDevice.h"
 
 namespace voltrix::cli {
 

@@ -8,17 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "app/DeviceMapWatch.h"
+#include "control/DeviceMapWatch.h"
 #include "platform/ProcessSignals.h"
 #include "cli/AttemptLog.h"
 #include "cli/ConsoleTrace.h"
-#include "cli/ExitCodes.h"
+#include "control/ExitCodes.h"
 #include "cli/HostSystem.h"
-#include "cli/Outcome.h"
-#include "cli/RunPieces.h"
+#include "control/Outcome.h"
+#include "control/RunPieces.h"
+#include "record/SummaryJson.h"
 #include "cli/StationDisplay.h"
 #include "cli/StationTable.h"
-#include "cli/StationTargets.h"
+#include "station/StationTargets.h"
 
 namespace voltrix::cli {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/RunSummary.h"
+#include "control/RunSummary.h"
 
 namespace voltrix::cli {
 

@@ -4,16 +4,17 @@
 #include "platform/ProgramArguments.h"
 #include "cli/CliOptions.h"
 #include "cli/DownloadRunner.h"
-#include "cli/ExitCodes.h"
+#include "control/ExitCodes.h"
 #include "cli/HostSystem.h"
 #include "cli/ListCommand.h"
 #include "cli/Preflight.h"
 #include "cli/StationRun.h"
-#include "cli/StationTargets.h"
+#include "station/StationTargets.h"
 #include "voltrix/Version.h"
 
 namespace {
 
+using namespace voltrix;
 using namespace voltrix::cli;
 
 int runCommandLine(int argc, char** argv) {

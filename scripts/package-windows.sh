@@ -55,7 +55,7 @@ for text in README.txt LICENSE.txt; do
 done
 
 # The resources hold their texts as UTF-16.
-resources="$(strings -el "$dir/app/voltrix.exe")"
+resources="$(strings -el "$dir/gui/win32/voltrix.exe")"
 for text in 'Pc platform COM download tool' 'DOWNLOAD' 'Zetak V1.0' 'Voltrix.EXE' \
   'Note: This downloading file is just limited to this Zetak!'; do
   if ! grep -qxF "$text" <<<"$resources"; then
@@ -65,7 +65,7 @@ for text in 'Pc platform COM download tool' 'DOWNLOAD' 'Zetak V1.0' 'Voltrix.EXE
 done
 # String 101 is Chinese: look for its UTF-16 bytes.
 hex() { od -An -tx1 -v | tr -d ' \n'; }
-if ! hex <"$dir/app/voltrix.exe" | grep -q "$(printf '关于 Voltrix(&A)...' | iconv -f UTF-8 -t UTF-16LE | hex)"; then
+if ! hex <"$dir/gui/win32/voltrix.exe" | grep -q "$(printf '关于 Voltrix(&A)...' | iconv -f UTF-8 -t UTF-16LE | hex)"; then
   echo "package-windows: voltrix.exe lacks string 101" >&2
   failures=$((failures + 1))
 fi

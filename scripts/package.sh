@@ -34,7 +34,7 @@ if [ "${#debs[@]}" -ne 1 ]; then
   echo "package: cpack made no voltrix-cli package in $dir" >&2
   exit 1
 fi
-if [ -x "$dir/app/voltrix" ]; then
+if [ -x "$dir/gui/qt/voltrix" ]; then
   gui=("$dir"/voltrix_*.deb)
   if [ "${#gui[@]}" -ne 1 ]; then
     echo "package: cpack made no voltrix package in $dir" >&2

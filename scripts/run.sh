@@ -70,9 +70,9 @@ fi
 "$build/cli/voltrix-cli" --list sysbin.bin
 
 status=0
-if [ "$mode" != port ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/app/voltrix" ]; then
+if [ "$mode" != port ] && [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/gui/qt/voltrix" ]; then
   echo "run: opening the dialog; press DOWNLOAD, close the window when done"
-  "$build/app/voltrix" || status=$?
+  "$build/gui/qt/voltrix" || status=$?
 elif [ "$mode" = port ]; then
   "$build/cli/voltrix-cli" --port "$port" || status=$?
 else

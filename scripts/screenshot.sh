@@ -53,7 +53,7 @@ wait_for() {
 }
 
 install_missing
-for file in "$build/app/voltrix" "$build/sim/zetak-sim" "$build/sim/zetak-sample-image"; do
+for file in "$build/gui/qt/voltrix" "$build/sim/zetak-sim" "$build/sim/zetak-sample-image"; do
   [ -x "$file" ] || { echo "screenshot: $file is missing; build $build first" >&2; exit 1; }
 done
 
@@ -88,7 +88,7 @@ device_up=1
 
 cd "$work"
 "$build/sim/zetak-sample-image" sysbin.bin
-QT_QPA_PLATFORM=xcb "$build/app/voltrix" >"$work/voltrix.log" 2>&1 &
+QT_QPA_PLATFORM=xcb "$build/gui/qt/voltrix" >"$work/voltrix.log" 2>&1 &
 app_pid=$!
 
 wid=""

@@ -36,7 +36,7 @@ run_suite() {
   echo "== $dir: build"
   bash scripts/build.sh "$dir" -DVOLTRIX_BENCH=OFF "$@"
   # A build without the dialog would pass without its tests: say so instead.
-  if [ ! -x "$dir/tests/gui/gui_app_test" ]; then
+  if [ ! -x "$dir/tests/gui/qt/gui_app_test" ]; then
     echo "test: $dir has no dialog tests (Qt6 not found?)" >&2
     exit 1
   fi

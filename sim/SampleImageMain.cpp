@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandLine.h"
+#include "platform/CommandLine.h"
 #include "sim/ImageBuilder.h"
 #include "voltrix/Version.h"
 

@@ -6,7 +6,7 @@
 #include <limits>
 #include <utility>
 
-#include "app/CommandLine.h"
+#include "platform/CommandLine.h"
 
 namespace voltrix::sim {
 

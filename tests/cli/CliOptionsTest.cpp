@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/DialogOptions.h"
+#include "control/DialogOptions.h"
 #include "tests/cli/CliFixture.h"
 #include "voltrix/Version.h"
 

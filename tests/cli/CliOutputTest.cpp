@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "tests/cli/CliFixture.h"
-#include "tests/cli/JsonReader.h"
+#include "tests/support/JsonReader.h"
 
 namespace voltrix {
 namespace {

@@ -1,6 +1,7 @@
 // The line that ends every run, as a factory script reads it.
 
-#include "cli/RunSummary.h"
+#include "control/RunSummary.h"
+#include "record/SummaryJson.h"
 #include "tests/cli/CliFixture.h"
 
 namespace voltrix {
@@ -77,11 +78,11 @@ TEST_F(CliDownload, BadReplyTimeoutsAreRefused) {
 }
 
 TEST(RunSummaryJson, EscapesWhatJsonMustEscape) {
-  cli::RunSummary summary;
+  RunSummary summary;
   summary.status = "ERROR:\"x\"\\ \n 文件名";
-  EXPECT_TRUE(cli::summaryJson(summary).find(R"("status":"ERROR:\"x\"\\ \u000a 文件名")") !=
+  EXPECT_TRUE(summaryJson(summary).find(R"("status":"ERROR:\"x\"\\ \u000a 文件名")") !=
               std::string::npos)
-      << cli::summaryJson(summary);
+      << summaryJson(summary);
 }
 
 }  // namespace

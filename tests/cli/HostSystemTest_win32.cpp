@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "cli/HostSystem.h"
+#include "platform/ModemManager.h"
 #include "tests/support/TempDir.h"
 
 namespace voltrix::cli {
@@ -34,7 +35,7 @@ TEST(WindowsOutput, AFileGetsTheBytesAsPrintedAndNoRedrawing) {
   _close(saved);
   EXPECT_EQ(columns, 0);
   EXPECT_EQ(test::readFileBytes("out.txt"), std::string("错误：注册表损坏！") + "\nline\n");
-  EXPECT_FALSE(modemManagerRunning());
+  EXPECT_FALSE(voltrix::modemManagerRunning());
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "cli/ExitCodes.h"
+#include "control/ExitCodes.h"
 #include "cli/Preflight.h"
 #include "sim/PseudoTerminal.h"
 #include "tests/support/TempDir.h"

@@ -7,7 +7,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "tests/cli/JsonReader.h"
+#include "tests/support/JsonReader.h"
 #include "tests/cli/StationFixture.h"
 
 namespace voltrix {

@@ -11,12 +11,12 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/DeviceMapWatch.h"
-#include "cli/NaturalOrder.h"
+#include "control/DeviceMapWatch.h"
+#include "station/NaturalOrder.h"
 #include "cli/StationDisplay.h"
-#include "cli/StationImage.h"
+#include "station/StationImage.h"
 #include "cli/StationTable.h"
-#include "cli/StationTargets.h"
+#include "station/StationTargets.h"
 #include "platform/FileIo.h"
 #include "sim/ImageBuilder.h"
 #include "tests/support/TempDir.h"

@@ -12,7 +12,7 @@
 #include "engine/ImageFileOps.h"
 #include "engine/MessageQueue.h"
 #include "engine/SystemTexts.h"
-#include "serial/SerialLinkPhases.h"
+#include "link/SerialLinkPhases.h"
 #include "sim/ImageBuilder.h"
 #include "tests/support/MessagePrinting.h"
 #include "tests/support/TempDir.h"

@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "serial/ProtocolConstants.h"
-#include "serial/SerialPort.h"
+#include "link/ProtocolConstants.h"
+#include "port/SerialPort.h"
 
 namespace voltrix {
 namespace {

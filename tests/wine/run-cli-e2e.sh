@@ -24,7 +24,7 @@ fi
 here="$(cd "$(dirname "$0")" && pwd)"
 windows_build="$(cd "$1" && pwd)"
 windows_cli="$windows_build/cli/voltrix-cli.exe"
-port_test="$windows_build/tests/wine/voltrix_serial_wine_test.exe"
+port_test="$windows_build/tests/wine/voltrix_port_wine_test.exe"
 linux_build="$(cd "$2" && pwd)"
 linux_cli="$linux_build/cli/voltrix-cli"
 ZETAK_SIM="$linux_build/sim/zetak-sim"

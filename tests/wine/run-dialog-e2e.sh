@@ -32,7 +32,7 @@ if [ "$#" -lt 2 ] || [ "$#" -gt 3 ]; then
   exit 2
 fi
 here="$(cd "$(dirname "$0")" && pwd)"
-dialog_exe="$(cd "$1" && pwd)/app/voltrix.exe"
+dialog_exe="$(cd "$1" && pwd)/gui/win32/voltrix.exe"
 console_exe="$(cd "$1" && pwd)/cli/voltrix-cli.exe"
 linux_build="$(cd "$2" && pwd)"
 ZETAK_SIM="$linux_build/sim/zetak-sim"

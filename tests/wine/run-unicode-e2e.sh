@@ -2,7 +2,7 @@
 # Chinese names and texts through voltrix-cli.exe under Wine, once under the
 # ANSI code page 1252 and once under 936 (GBK):
 #   run-unicode-e2e.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR [WORK_DIR]
-# The Windows build gives cli/voltrix-cli.exe, app/voltrix.exe and
+# The Windows build gives cli/voltrix-cli.exe, gui/win32/voltrix.exe and
 # tests/wine/voltrix_code_page_probe.exe, the Linux build sim/zetak-sim and
 # sim/zetak-sample-image. Each code page gets a fresh Wine prefix in
 # WORK_DIR (default: a temporary folder, removed at the end unless the run
@@ -25,7 +25,7 @@ fi
 here="$(cd "$(dirname "$0")" && pwd)"
 windows_build="$(cd "$1" && pwd)"
 windows_cli="$windows_build/cli/voltrix-cli.exe"
-windows_dialog="$windows_build/app/voltrix.exe"
+windows_dialog="$windows_build/gui/win32/voltrix.exe"
 code_page_probe="$windows_build/tests/wine/voltrix_code_page_probe.exe"
 linux_build="$(cd "$2" && pwd)"
 ZETAK_SIM="$linux_build/sim/zetak-sim"

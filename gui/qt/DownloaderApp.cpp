@@ -1,0 +1,42 @@
+#include "gui/qt/DownloaderApp.h"
+
+#include <utility>
+
+#include "gui/qt/AppIcon.h"
+#include "gui/qt/MainDialog.h"
+#include "gui/qt/QtMessageBoxes.h"
+#include "gui/qt/QtMessageSink.h"
+
+namespace voltrix {
+
+DownloaderApp::DownloaderApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setWindowIcon(applicationIcon());
+  setDesktopFileName(QStringLiteral("voltrix"));
+}
+
+int DownloaderApp::runMainDialog(DownloadSeams seams) {
+  MainDialog dialog(state_);
+  QtMessageBoxes boxes(&dialog);
+  DownloadCommand command(state_, *seams.deviceMap, boxes, *seams.launcher, dialog.sink(),
+                          seams.link);
+  command.setImagePath(seams.imagePath);
+  // The box of a missing image names the folder it was looked for in.
+  command.nameWhereImageWasLookedFor();
+  dialog.setDownloadHandler([&command] { command.OnDownload(); });
+  dialog.watchForTermination(std::move(seams.endRequested));
+
+  dialog.exec();
+
+  // Every way of closing went through done(), which has already asked the
+  // run to stop and stopped listening; an exec() ended by the application
+  // quitting did not, hence once more here. The launcher then waits for the
+  // worker while everything it uses still exists: the state is ours, the
+  // sink and the link are shared with the worker, and the dialog, the boxes
+  // and the command it never touches go only after this.
+  state_.cancelRequested = true;
+  dialog.detachSink();
+  seams.launcher.reset();
+  return 0;
+}
+
+}  // namespace voltrix

@@ -1,0 +1,155 @@
+#include "record/TraceLog.h"
+
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+#include "record/JsonText.h"
+#include "record/TraceLogFile.h"
+#include "voltrix/Version.h"
+
+namespace voltrix {
+
+namespace {
+
+std::string textOrNull(const std::string& text) {
+  return text.empty() ? std::string("null") : jsonString(text);
+}
+
+std::string timeOrNull(std::chrono::system_clock::time_point time) {
+  if (time == std::chrono::system_clock::time_point{}) return "null";
+  return jsonString(utcTimestamp(time));
+}
+
+std::string secondsOrNull(double seconds) {
+  if (!std::isfinite(seconds)) return "null";
+  char text[48];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
+std::string usbObject(const UsbIdentity& usb) {
+  return "{\"vid_pid\":" + textOrNull(usb.vidPid) + ",\"serial\":" + textOrNull(usb.serial) +
+         ",\"path\":" + textOrNull(usb.usbPath) + "}";
+}
+
+}  // namespace
+
+std::string utcTimestamp(std::chrono::system_clock::time_point time) {
+  using namespace std::chrono;
+  const auto milliseconds = floor<std::chrono::milliseconds>(time);
+  const auto day = floor<days>(milliseconds);
+  const year_month_day date{day};
+  const hh_mm_ss clock{milliseconds - day};
+  char text[40];
+  std::snprintf(
+      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+      static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+      static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
+  return text;
+}
+
+namespace {
+
+std::array<std::uint8_t, 16> randomBytes() {
+  std::array<std::uint8_t, 16> bytes{};
+  const auto fill = [&bytes](auto& source) {
+    for (std::size_t i = 0; i < bytes.size(); i += 4) {
+      const auto value = static_cast<std::uint32_t>(source());
+      for (std::size_t k = 0; k < 4; ++k)
+        bytes[i + k] = static_cast<std::uint8_t>(value >> (8 * k));
+    }
+  };
+  try {
+    std::random_device source;
+    fill(source);
+  } catch (...) {
+    // A system without a random source still gets ids that differ between
+    // records and processes.
+    static std::atomic<std::uint64_t> counter{0};
+    std::seed_seq seed{
+        static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()),
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()),
+        counter.fetch_add(1), reinterpret_cast<std::uintptr_t>(&bytes)};
+    std::mt19937 source(seed);
+    fill(source);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::string newRecordId() {
+  std::array<std::uint8_t, 16> bytes = randomBytes();
+  bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0f) | 0x40);  // version 4
+  bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3f) | 0x80);  // RFC 4122 variant
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string id;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) id += '-';
+    id += kDigits[bytes[i] >> 4];
+    id += kDigits[bytes[i] & 0x0f];
+  }
+  return id;
+}
+
+std::string traceRecordJson(const AttemptRecord& record, const std::string& id) {
+  std::string json = "{\"id\":" + jsonString(id);
+  json += ",\"station\":" + textOrNull(record.station);
+  json += ",\"version\":" + jsonString(kVoltrixVersion);
+  json += ",\"start\":" + timeOrNull(record.started);
+  json += ",\"end\":" + timeOrNull(record.ended);
+  json += ",\"slot\":" + textOrNull(record.slot);
+  json += ",\"port\":" + textOrNull(record.port);
+  if (record.usb.known()) json += ",\"usb\":" + usbObject(record.usb);
+  json += ",\"image\":{\"path\":" + textOrNull(record.imagePath) +
+          ",\"sha256\":" + textOrNull(record.imageSha256) + "}";
+  json += ",\"segments\":" + std::to_string(record.segments);
+  json += ",\"bytes\":" + std::to_string(record.bytes);
+  json += ",\"seconds\":" + secondsOrNull(record.seconds);
+  json += ",\"result\":" + jsonString(record.result);
+  json += ",\"exit_code\":" + std::to_string(record.exitCode);
+  json += ",\"label\":" + textOrNull(record.label);
+  json += ",\"failure_kind\":" + textOrNull(record.failureKind);
+  json += ",\"failed_segment\":" +
+          (record.failedSegment < 1 ? std::string("null") : std::to_string(record.failedSegment));
+  json += ",\"failed_address\":" + textOrNull(record.failedAddress);
+  json += ",\"hint\":" + textOrNull(record.hint);
+  json += ",\"run_folder\":" + textOrNull(record.runFolder) + "}";
+  return json;
+}
+
+std::string defaultStationName() {
+  return hostName();
+}
+
+TraceLog::TraceLog(Key, std::unique_ptr<TraceLogFile> file)
+    : file_(std::move(file)), lineOpen_(file_->endsInsideLine()) {}
+
+TraceLog::~TraceLog() = default;
+
+std::unique_ptr<TraceLog> TraceLog::open(const std::string& path, std::string& error) {
+  auto file = TraceLogFile::open(path, error);
+  if (!file) return nullptr;
+  return std::make_unique<TraceLog>(Key(), std::move(file));
+}
+
+bool TraceLog::append(const AttemptRecord& record, std::string* error) {
+  const std::string line = traceRecordJson(record, newRecordId()) + "\n";
+  const std::lock_guard lock(mutex_);
+  std::string failure;
+  // After a torn line the record starts a line of its own, so that it
+  // stays readable; the torn rest is one bad line, not two.
+  const auto written = file_->append(lineOpen_ ? "\n" + line : line, failure);
+  if (written == TraceLogFile::Append::Whole || written == TraceLogFile::Append::Unsynced) {
+    lineOpen_ = false;
+  }
+  if (written == TraceLogFile::Append::Torn) lineOpen_ = true;
+  if (written != TraceLogFile::Append::Whole && error != nullptr) *error = failure;
+  return written == TraceLogFile::Append::Whole;
+}
+
+}  // namespace voltrix

@@ -1,0 +1,43 @@
+#pragma once
+// The image of a station run: read and checked once, before any device is
+// touched, then shared read-only by every device's run. Each run still gets
+// its own private folder with its own copy of these bytes, because the
+// worker reads the image and writes its segment files in the run's folder,
+// and a verified run removes its folder whole.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/DownloadState.h"
+#include "engine/Refusal.h"
+
+namespace voltrix {
+
+struct StationImage {
+  std::int32_t segmentCount = 0;
+  SegmentColumn segmentOffsets{};
+  SegmentColumn segmentAddresses{};
+  SegmentColumn segmentLengths{};
+  std::vector<std::uint8_t> bytes;  // the snapshot every run uses
+  std::string path;                 // where it was read, absolute
+  std::string sha256;               // of `bytes`, lowercase hex
+};
+
+struct StationImageLoad {
+  std::shared_ptr<const StationImage> image;  // null on a refusal
+  Refusal refusal = Refusal::None;
+  std::string hint;  // what to do about the refusal; may be empty
+};
+
+// Reads and checks the image at `imagePath` as DOWNLOAD does.
+StationImageLoad loadStationImage(const std::string& imagePath = "sysbin.bin");
+
+// Gives `state` a private run folder holding the image and fills its table;
+// the folder is made in the working directory or, where that cannot be
+// written, in the temporary directory. False when no folder could be made
+// or written anywhere: a station never lets two runs share segment files.
+bool provisionRun(const StationImage& image, DownloadState& state);
+
+}  // namespace voltrix
