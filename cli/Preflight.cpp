@@ -2,6 +2,7 @@
 
 #include "control/ExitCodes.h"
 #include "record/JsonText.h"
+#include "record/TraceLog.h"
 #include "control/PlatformExamples.h"
 
 namespace voltrix::cli {
@@ -161,33 +162,23 @@ void printDevice(std::FILE* out, const DeviceFacts& device,
   }
 }
 
-std::string jsonOrNull(const std::string& text) {
-  return text.empty() ? "null" : jsonString(text);
-}
-
 // One device as one JSON object on one line; no device at all has a null port.
 std::string preflightJson(const DeviceFacts* device, int exitCode,
                           const std::vector<PreflightProblem>& problems) {
-  std::string json = "{\"port\":" + (device != nullptr ? jsonString(device->path) : "null");
-  json += ",\"ready\":" + std::string(problems.empty() ? "true" : "false");
-  json += ",\"exit_code\":" + std::to_string(exitCode) + ",\"usb\":";
-  if (device != nullptr && device->usb.known()) {
-    json += "{\"vid_pid\":" + jsonOrNull(device->usb.vidPid) +
-            ",\"serial\":" + jsonOrNull(device->usb.serial) +
-            ",\"path\":" + jsonOrNull(device->usb.usbPath) + "}";
-  } else {
-    json += "null";
+  JsonDocument json;
+  json["port"] = device != nullptr ? JsonDocument(device->path) : JsonDocument();
+  json["ready"] = problems.empty();
+  json["exit_code"] = exitCode;
+  json["usb"] = device != nullptr && device->usb.known() ? usbJson(device->usb) : JsonDocument();
+  json["problems"] = JsonDocument::array();
+  for (const PreflightProblem& problem : problems) {
+    JsonDocument entry;
+    entry["what"] = problem.what;
+    entry["fixes"] = JsonDocument::array();
+    for (const std::string& fix : problem.fixes) entry["fixes"].push_back(fix);
+    json["problems"].push_back(std::move(entry));
   }
-  json += ",\"problems\":[";
-  for (std::size_t i = 0; i < problems.size(); ++i) {
-    json += std::string(i == 0 ? "" : ",") + "{\"what\":" + jsonString(problems[i].what) +
-            ",\"fixes\":[";
-    for (std::size_t f = 0; f < problems[i].fixes.size(); ++f) {
-      json += (f == 0 ? "" : ",") + jsonString(problems[i].fixes[f]);
-    }
-    json += "]}";
-  }
-  return json + "]}";
+  return jsonLine(json);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "record/JsonText.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace voltrix {
@@ -74,6 +75,72 @@ std::string jsonString(const std::string& text) {
     ++at;
   }
   return out + "\"";
+}
+
+JsonDocument textOrNull(const std::string& text) {
+  return text.empty() ? JsonDocument() : JsonDocument(text);
+}
+
+namespace {
+
+void writeJson(const JsonDocument& value, std::string& out) {
+  switch (value.type()) {
+    case JsonDocument::value_t::object: {
+      out += '{';
+      bool first = true;
+      for (const auto& [key, member] : value.items()) {
+        if (!first) out += ',';
+        first = false;
+        out += jsonString(key);
+        out += ':';
+        writeJson(member, out);
+      }
+      out += '}';
+      return;
+    }
+    case JsonDocument::value_t::array: {
+      out += '[';
+      bool first = true;
+      for (const JsonDocument& element : value) {
+        if (!first) out += ',';
+        first = false;
+        writeJson(element, out);
+      }
+      out += ']';
+      return;
+    }
+    case JsonDocument::value_t::string:
+      out += jsonString(value.get_ref<const std::string&>());
+      return;
+    case JsonDocument::value_t::boolean:
+      out += value.get<bool>() ? "true" : "false";
+      return;
+    case JsonDocument::value_t::number_integer:
+    case JsonDocument::value_t::number_unsigned:
+      out += value.dump();
+      return;
+    case JsonDocument::value_t::number_float: {
+      const double number = value.get<double>();
+      if (!std::isfinite(number)) break;
+      char text[48];
+      std::snprintf(text, sizeof text, "%.3f", number);
+      out += text;
+      return;
+    }
+    case JsonDocument::value_t::null:
+    case JsonDocument::value_t::binary:
+    case JsonDocument::value_t::discarded:
+      break;
+  }
+  out += "null";
+}
+
+}  // namespace
+
+std::string jsonLine(const JsonDocument& document) {
+  std::string out;
+  writeJson(document, out);
+  return out;
 }
 
 }  // namespace voltrix

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <atomic>
-#include <cmath>
 #include <cstdio>
 #include <random>
 
@@ -14,28 +13,20 @@ namespace voltrix {
 
 namespace {
 
-std::string textOrNull(const std::string& text) {
-  return text.empty() ? std::string("null") : jsonString(text);
-}
-
-std::string timeOrNull(std::chrono::system_clock::time_point time) {
-  if (time == std::chrono::system_clock::time_point{}) return "null";
-  return jsonString(utcTimestamp(time));
-}
-
-std::string secondsOrNull(double seconds) {
-  if (!std::isfinite(seconds)) return "null";
-  char text[48];
-  std::snprintf(text, sizeof text, "%.3f", seconds);
-  return text;
-}
-
-std::string usbObject(const UsbIdentity& usb) {
-  return "{\"vid_pid\":" + textOrNull(usb.vidPid) + ",\"serial\":" + textOrNull(usb.serial) +
-         ",\"path\":" + textOrNull(usb.usbPath) + "}";
+JsonDocument timeOrNull(std::chrono::system_clock::time_point time) {
+  if (time == std::chrono::system_clock::time_point{}) return {};
+  return utcTimestamp(time);
 }
 
 }  // namespace
+
+JsonDocument usbJson(const UsbIdentity& usb) {
+  JsonDocument json;
+  json["vid_pid"] = textOrNull(usb.vidPid);
+  json["serial"] = textOrNull(usb.serial);
+  json["path"] = textOrNull(usb.usbPath);
+  return json;
+}
 
 std::string utcTimestamp(std::chrono::system_clock::time_point time) {
   using namespace std::chrono;
@@ -97,29 +88,32 @@ std::string newRecordId() {
 }
 
 std::string traceRecordJson(const AttemptRecord& record, const std::string& id) {
-  std::string json = "{\"id\":" + jsonString(id);
-  json += ",\"station\":" + textOrNull(record.station);
-  json += ",\"version\":" + jsonString(kVoltrixVersion);
-  json += ",\"start\":" + timeOrNull(record.started);
-  json += ",\"end\":" + timeOrNull(record.ended);
-  json += ",\"slot\":" + textOrNull(record.slot);
-  json += ",\"port\":" + textOrNull(record.port);
-  if (record.usb.known()) json += ",\"usb\":" + usbObject(record.usb);
-  json += ",\"image\":{\"path\":" + textOrNull(record.imagePath) +
-          ",\"sha256\":" + textOrNull(record.imageSha256) + "}";
-  json += ",\"segments\":" + std::to_string(record.segments);
-  json += ",\"bytes\":" + std::to_string(record.bytes);
-  json += ",\"seconds\":" + secondsOrNull(record.seconds);
-  json += ",\"result\":" + jsonString(record.result);
-  json += ",\"exit_code\":" + std::to_string(record.exitCode);
-  json += ",\"label\":" + textOrNull(record.label);
-  json += ",\"failure_kind\":" + textOrNull(record.failureKind);
-  json += ",\"failed_segment\":" +
-          (record.failedSegment < 1 ? std::string("null") : std::to_string(record.failedSegment));
-  json += ",\"failed_address\":" + textOrNull(record.failedAddress);
-  json += ",\"hint\":" + textOrNull(record.hint);
-  json += ",\"run_folder\":" + textOrNull(record.runFolder) + "}";
-  return json;
+  JsonDocument json;
+  json["id"] = id;
+  json["station"] = textOrNull(record.station);
+  json["version"] = kVoltrixVersion;
+  json["start"] = timeOrNull(record.started);
+  json["end"] = timeOrNull(record.ended);
+  json["slot"] = textOrNull(record.slot);
+  json["port"] = textOrNull(record.port);
+  if (record.usb.known()) json["usb"] = usbJson(record.usb);
+  json["image"]["path"] = textOrNull(record.imagePath);
+  json["image"]["sha256"] = textOrNull(record.imageSha256);
+  json["segments"] = record.segments;
+  json["bytes"] = record.bytes;
+  // An unmeasured time is null; the writer turns a number that is not
+  // finite into null as well.
+  json["seconds"] = record.seconds;
+  json["result"] = record.result;
+  json["exit_code"] = record.exitCode;
+  json["label"] = textOrNull(record.label);
+  json["failure_kind"] = textOrNull(record.failureKind);
+  json["failed_segment"] =
+      record.failedSegment < 1 ? JsonDocument() : JsonDocument(record.failedSegment);
+  json["failed_address"] = textOrNull(record.failedAddress);
+  json["hint"] = textOrNull(record.hint);
+  json["run_folder"] = textOrNull(record.runFolder);
+  return jsonLine(json);
 }
 
 std::string defaultStationName() {

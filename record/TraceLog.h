@@ -23,6 +23,7 @@
 #include <mutex>
 #include <string>
 
+#include "record/JsonText.h"
 #include "record/UsbIdentity.h"
 
 namespace voltrix {
@@ -73,6 +74,10 @@ std::string defaultStationName();
 
 // A random (version 4) UUID, lowercase.
 std::string newRecordId();
+
+// A device's USB identity as the records and the preflight check write it:
+// {"vid_pid":...,"serial":...,"path":...}, each null when unknown.
+JsonDocument usbJson(const UsbIdentity& usb);
 
 // A time as UTC ISO 8601 with milliseconds: "2026-12-08T16:04:05.123Z".
 std::string utcTimestamp(std::chrono::system_clock::time_point time);
