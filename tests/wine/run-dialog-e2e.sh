@@ -76,17 +76,6 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-# Retries `$@` every 0.1 s until it succeeds or `seconds` have passed.
-wait_for() {
-  local seconds="$1"
-  shift
-  local end=$((SECONDS + seconds))
-  until "$@"; do
-    [ "$SECONDS" -lt "$end" ] || return 1
-    sleep 0.1
-  done
-}
-
 fail() {
   failures=$((failures + 1))
   echo "FAIL $*"

@@ -81,17 +81,6 @@ verdict() {
   fi
 }
 
-# Retries `$@` every 0.1 s until it succeeds or SECONDS have passed.
-wait_for() {
-  local seconds="$1"
-  shift
-  local end=$((SECONDS + seconds))
-  until "$@"; do
-    [ "$SECONDS" -lt "$end" ] || return 1
-    sleep 0.1
-  done
-}
-
 # The installed program kept running (if any) and the simulator stopped.
 held_gone() { ! kill -0 "$held_pid" 2>/dev/null; }
 stop_held() {

@@ -99,6 +99,17 @@ utf8_only() {
   iconv -f UTF-8 -t UTF-8 "$1" >/dev/null 2>&1
 }
 
+# run_wine NAME PROGRAM ARGS...: PROGRAM under Wine in $dir with no input,
+# its output in $dir/NAME.out and $dir/NAME.out.err; sets the caller's
+# `status` to its exit status.
+run_wine() {
+  local name="$1"
+  shift
+  (cd "$dir" && timeout -k 5 "$RUN_LIMIT_SECONDS" wine "$@" >"$dir/$name.out" \
+    2>"$dir/$name.out.err" </dev/null)
+  status=$?
+}
+
 # in_code_page CODE_PAGE LOCALE: the whole story under one code page.
 in_code_page() {
   local code_page="$1" locale="$2"
@@ -108,9 +119,8 @@ in_code_page() {
   export LANG="$locale" LC_ALL="$locale"
   wine_env_init "$dir" || { verdict "cp$code_page prefix" 1 "see $dir"; return; }
 
-  local reported
-  (cd "$dir" && timeout -k 5 "$RUN_LIMIT_SECONDS" wine "$code_page_probe" >"$dir/acp.out" \
-    2>"$dir/acp.out.err" </dev/null)
+  local reported status
+  run_wine acp "$code_page_probe"
   reported="$(tr -d '\r\n' <"$dir/acp.out")"
   if [ "$reported" != "$code_page" ]; then
     verdict "cp$code_page code page" 1 "GetACP() is '$reported' under $locale, not $code_page"
@@ -128,19 +138,14 @@ in_code_page() {
   }
 
   # The image listed: its path reaches the file layer whole.
-  local status
-  (cd "$dir" && timeout -k 5 "$RUN_LIMIT_SECONDS" wine "$windows_cli" --list \
-    --image "C:\\$image_folder\\sysbin.bin" >"$dir/list.out" 2>"$dir/list.out.err" </dev/null)
-  status=$?
+  run_wine list "$windows_cli" --list --image "C:\\$image_folder\\sysbin.bin"
   local ok=1
   if [ "$status" -eq 0 ] && grep -aq '^1 ' "$dir/list.out"; then ok=0; fi
   verdict "cp$code_page --list" "$ok" "exit $status (see $dir/list.out)"
 
   # The dialog reads its command line as the CLI does: a second folder is
   # refused, named as it was typed (and no dialog opens).
-  (cd "$dir" && timeout -k 5 "$RUN_LIMIT_SECONDS" wine "$windows_dialog" "C:\\$image_folder" \
-    "C:\\$log_folder" >"$dir/dialog.out" 2>"$dir/dialog.out.err" </dev/null)
-  status=$?
+  run_wine dialog "$windows_dialog" "C:\\$image_folder" "C:\\$log_folder"
   ok=1
   if [ "$status" -eq 2 ] && holds "$dir/dialog.out.err" "unknown argument 'C:\\$log_folder'" &&
     utf8_only "$dir/dialog.out.err"; then
@@ -149,9 +154,7 @@ in_code_page() {
   verdict "cp$code_page dialog arguments" "$ok" "exit $status (see $dir/dialog.out.err)"
 
   # A missing image is named in the hint as it was typed.
-  (cd "$dir" && timeout -k 5 "$RUN_LIMIT_SECONDS" wine "$windows_cli" \
-    --image "C:\\$image_folder\\缺少.bin" >"$dir/missing.out" 2>"$dir/missing.out.err" </dev/null)
-  status=$?
+  run_wine missing "$windows_cli" --image "C:\\$image_folder\\缺少.bin"
   ok=1
   if [ "$status" -ne 0 ] && holds "$dir/missing.out.err" '缺少.bin was not found' &&
     utf8_only "$dir/missing.out.err"; then
@@ -182,10 +185,9 @@ in_code_page() {
     wine_env_cleanup
     return
   }
-  (cd "$dir" && timeout -k 5 "$RUN_LIMIT_SECONDS" wine "$windows_cli" --all --json \
+  run_wine flash "$windows_cli" --all --json \
     --image "C:\\$image_folder\\sysbin.bin" --log "C:\\$log_folder\\log.jsonl" \
-    --station "$station" --label "COM7=$label" >"$dir/flash.out" 2>"$dir/flash.out.err" </dev/null)
-  status=$?
+    --station "$station" --label "COM7=$label"
   sim_stop
   ok=1
   if [ "$status" -eq 0 ] && [ "$SIM_END" = Z ]; then ok=0; fi
@@ -216,10 +218,8 @@ in_code_page() {
     wine_env_cleanup
     return
   }
-  (cd "$dir" && timeout -k 5 "$RUN_LIMIT_SECONDS" wine "$windows_cli" --all \
-    --image "C:\\$image_folder\\sysbin.bin" --log "C:\\不存在\\log.jsonl" \
-    >"$dir/no-log.out" 2>"$dir/no-log.out.err" </dev/null)
-  status=$?
+  run_wine no-log "$windows_cli" --all \
+    --image "C:\\$image_folder\\sysbin.bin" --log "C:\\不存在\\log.jsonl"
   sim_stop
   ok=1
   if [ "$status" -eq 10 ] && [ "$SIM_MEMORY" = 0 ] && holds "$dir/no-log.out.err" 'C:\不存在\log.jsonl' &&

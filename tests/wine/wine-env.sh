@@ -16,6 +16,18 @@
 # Longest wait for zetak-sim to name its pseudo-terminal.
 SIM_START_SECONDS=10
 
+# Retries `$@` every 0.1 s until it succeeds or SECONDS have passed:
+# wait_for SECONDS COMMAND...
+wait_for() {
+  local seconds="$1"
+  shift
+  local end=$((SECONDS + seconds))
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.1
+  done
+}
+
 wine_env_init() {
   WINE_WORK="$1"
   export WINEPREFIX="$WINE_WORK/prefix"
