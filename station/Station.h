@@ -37,7 +37,9 @@ class Station {
   // its devices', or that of what refused it. Call it once.
   int run();
 
-  // From any thread, at any time, also before run():
+  // From any thread, at any time, also before run(). A port found busy
+  // right after its device appeared is still tried again after a pause or
+  // a drain: the tries are one attempt of a device already started.
   // No new device's run starts until resume(); the running ones go on.
   void pause();
   void resume();
