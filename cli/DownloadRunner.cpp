@@ -10,9 +10,10 @@
 #include "control/DownloadCommand.h"
 #include "platform/ProcessSignals.h"
 #include "control/ThreadWorkerLauncher.h"
-#include "cli/AttemptLog.h"
+#include "record/AttemptLog.h"
 #include "cli/ConsoleDisplay.h"
 #include "cli/ConsoleTrace.h"
+#include "cli/StationConsole.h"
 #include "control/ExitCodes.h"
 #include "control/Hints.h"
 #include "cli/HostSystem.h"
@@ -71,7 +72,7 @@ void printSummary(const CliOptions& options, const RunSummary& summary) {
 int runDownload(const CliOptions& options) {
   catchTerminationRequests();
   AttemptLog log;
-  if (std::string error; !log.open(options, error)) {
+  if (std::string error; !log.open(options.logFile, options.station, error)) {
     std::fprintf(stderr, "voltrix-cli: %s\n", error.c_str());
     return kExitFileError;
   }
@@ -120,9 +121,13 @@ int runDownload(const CliOptions& options) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     summary.status = display.statusText();
     if (recorded && log.enabled()) {
-      summary.logRecordKept = log.record(
+      const std::optional<LogRecordLost> lost = log.record(
           {usbSlotOf(summary.port), summary, startedAt, std::chrono::system_clock::now()});
-      if (!*summary.logRecordKept) noteLogRecordLost(summary);
+      summary.logRecordKept = !lost;
+      if (lost) {
+        reportLostRecord(*lost);
+        noteLogRecordLost(summary);
+      }
     }
     printSummary(options, summary);
     return summary.exitCode;

@@ -13,30 +13,30 @@ std::string padded(const std::string& text, std::size_t width) {
   return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
 
-std::string prefixOf(const StationDevice& device) {
-  return (device.target().port.empty() ? device.target().name : device.target().port) + ": ";
+std::string prefixOf(const StationLine& device) {
+  return (device.port.empty() ? device.name : device.port) + ": ";
 }
 
 // "PASS (exit 0)" or "FAIL (exit 9)" once the device is through; empty
 // before, and while its port waits to be tried again.
-std::string verdictOf(const StationDevice& device) {
-  if (!device.finished() || !device.waitingNote().empty()) return {};
-  const bool passed = device.summary().result == RunSummary::Result::Verified;
-  return std::string(passed ? "PASS" : "FAIL") + " (exit " +
-         std::to_string(device.summary().exitCode) + ")";
+std::string verdictOf(const StationLine& device) {
+  if (!device.finished || !device.waitingNote.empty()) return {};
+  return std::string(device.passed ? "PASS" : "FAIL") + " (exit " +
+         std::to_string(device.exitCode) + ")";
 }
 
 }  // namespace
 
-std::string StationDisplay::lineOf(const StationDevice& device, std::size_t nameWidth,
+std::string StationDisplay::lineOf(const StationLine& device, std::size_t nameWidth,
                                    std::size_t portWidth) const {
   constexpr int kBarWidth = 20;
-  const int filled = device.progress() * kBarWidth / 100;
-  std::string line = padded(device.target().name, nameWidth);
+  const int filled = device.progress.percent * kBarWidth / 100;
+  std::string line = padded(device.name, nameWidth);
   line.append("  ");
-  line.append(padded(device.target().port, portWidth));
+  line.append(padded(device.port, portWidth));
   char figures[64];
-  std::snprintf(figures, sizeof figures, "  %3d/%-3d ", device.segmentNow(), device.segmentCount());
+  std::snprintf(figures, sizeof figures, "  %3d/%-3d ", device.progress.segment,
+                device.progress.segmentCount);
   line.append(figures);
   // Appended piece by piece: GCC 12 at -O3 warns falsely about a chain of
   // string additions.
@@ -45,7 +45,7 @@ std::string StationDisplay::lineOf(const StationDevice& device, std::size_t name
   line.append(static_cast<std::size_t>(kBarWidth - filled), '.');
   line.append("] ");
   std::snprintf(figures, sizeof figures, "%8llu B  ",
-                static_cast<unsigned long long>(device.bytesVerified()));
+                static_cast<unsigned long long>(device.progress.bytesVerified));
   line.append(figures);
   // The verdict stays in sight: the status text is cut first.
   std::string verdict = verdictOf(device);
@@ -55,8 +55,8 @@ std::string StationDisplay::lineOf(const StationDevice& device, std::size_t name
                       columns_ - 1);
 }
 
-std::string StationDisplay::statusOf(const StationDevice& device) {
-  return device.waitingNote().empty() ? device.statusText() : device.waitingNote();
+std::string StationDisplay::statusOf(const StationLine& device) {
+  return device.waitingNote.empty() ? device.progress.statusText : device.waitingNote;
 }
 
 void StationDisplay::clearBlock() {
@@ -64,22 +64,21 @@ void StationDisplay::clearBlock() {
   linesDrawn_ = 0;
 }
 
-void StationDisplay::show(const std::vector<const StationDevice*>& devices,
-                          const std::string& waiting) {
+void StationDisplay::show(const std::vector<StationLine>& devices, const std::string& waiting) {
   if (out_ == nullptr) return;
   if (columns_ <= 0) {
     lastPrinted_.resize(std::max(lastPrinted_.size(), devices.size()));
     for (std::size_t i = 0; i < devices.size(); ++i) {
-      const StationDevice& device = *devices[i];
-      std::string text = device.statusText();
+      const StationLine& device = devices[i];
+      std::string text = device.progress.statusText;
       // Once a device is through, its verdict is its last line.
       const std::string verdict = verdictOf(device);
       if (!verdict.empty()) text = verdict;
       if (text.empty() || text == lastPrinted_[i]) continue;
-      if (!verdict.empty() && !device.statusText().empty() &&
-          lastPrinted_[i] != device.statusText()) {
+      if (!verdict.empty() && !device.progress.statusText.empty() &&
+          lastPrinted_[i] != device.progress.statusText) {
         // The status text that came with the end goes first.
-        std::fprintf(out_, "%s%s\n", prefixOf(device).c_str(), device.statusText().c_str());
+        std::fprintf(out_, "%s%s\n", prefixOf(device).c_str(), device.progress.statusText.c_str());
       }
       lastPrinted_[i] = text;
       std::fprintf(out_, "%s%s\n", prefixOf(device).c_str(), text.c_str());
@@ -91,16 +90,16 @@ void StationDisplay::show(const std::vector<const StationDevice*>& devices,
   }
   std::size_t nameWidth = 0;
   std::size_t portWidth = 0;
-  for (const StationDevice* device : devices) {
-    nameWidth = std::max(nameWidth, device->target().name.size());
-    portWidth = std::max(portWidth, device->target().port.size());
+  for (const StationLine& device : devices) {
+    nameWidth = std::max(nameWidth, device.name.size());
+    portWidth = std::max(portWidth, device.port.size());
   }
   std::string block;
   if (linesDrawn_ > 0) block = "\033[" + std::to_string(linesDrawn_) + "A";
-  for (const StationDevice* device : devices) {
+  for (const StationLine& device : devices) {
     // The last column stays free: some terminals wrap as soon as it is written.
     block.append("\r");
-    block.append(lineOf(*device, nameWidth, portWidth));
+    block.append(lineOf(device, nameWidth, portWidth));
     block.append("\033[K\n");
   }
   if (!waiting.empty()) {
@@ -116,7 +115,7 @@ void StationDisplay::show(const std::vector<const StationDevice*>& devices,
   linesDrawn_ = static_cast<int>(devices.size()) + (waiting.empty() ? 0 : 1);
 }
 
-void StationDisplay::note(const StationDevice& device, const std::string& text) {
+void StationDisplay::note(const StationLine& device, const std::string& text) {
   if (out_ == nullptr) return;
   clearBlock();
   std::istringstream lines(text);

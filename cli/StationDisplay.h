@@ -12,9 +12,23 @@
 #include <string>
 #include <vector>
 
-#include "station/StationDevice.h"
+#include "station/StationObserver.h"
 
 namespace voltrix::cli {
+
+// What one device's line shows, as the station's events told it.
+struct StationLine {
+  std::string name;  // the slot's name, or the port where there is none
+  std::string port;
+  DeviceProgress progress;
+  // What the line shows instead of the status text while the port waits to
+  // be tried again; empty otherwise.
+  std::string waitingNote;
+  // Once the device is through: whether it verified, and its exit code.
+  bool finished = false;
+  bool passed = false;
+  int exitCode = 0;
+};
 
 class StationDisplay {
  public:
@@ -24,9 +38,9 @@ class StationDisplay {
 
   // Shows the devices as they are now, and `waiting` (empty when the
   // station waits for no more devices).
-  void show(const std::vector<const StationDevice*>& devices, const std::string& waiting);
+  void show(const std::vector<StationLine>& devices, const std::string& waiting);
   // A line of its own about one device (a hint, the kept files).
-  void note(const StationDevice& device, const std::string& text);
+  void note(const StationLine& device, const std::string& text);
   // A line of its own about the station.
   void note(const std::string& text);
   bool redrawsInPlace() const { return out_ != nullptr && columns_ > 0; }
@@ -35,11 +49,10 @@ class StationDisplay {
 
  private:
   void clearBlock();
-  std::string lineOf(const StationDevice& device, std::size_t nameWidth,
-                     std::size_t portWidth) const;
+  std::string lineOf(const StationLine& device, std::size_t nameWidth, std::size_t portWidth) const;
   // The text a device's line ends with: its status, what it waits for, or
   // its verdict.
-  static std::string statusOf(const StationDevice& device);
+  static std::string statusOf(const StationLine& device);
 
   std::FILE* out_;
   int columns_;

@@ -1,21 +1,11 @@
 #include "cli/StationTable.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 
 namespace voltrix::cli {
 
 namespace {
-
-constexpr std::array kWorstFirst = {9, 7, 10, 1, 8, 6, 5, 4, 3, 2, 11, 0};
-
-int rank(int exitCode) {
-  const auto* found = std::find(kWorstFirst.begin(), kWorstFirst.end(), exitCode);
-  // A code outside the list is an internal error's.
-  if (found == kWorstFirst.end()) found = std::find(kWorstFirst.begin(), kWorstFirst.end(), 1);
-  return static_cast<int>(found - kWorstFirst.begin());
-}
 
 std::string resultOf(const RunSummary& summary) {
   if (summary.result == RunSummary::Result::Verified) return "verified";
@@ -52,14 +42,6 @@ std::string stationTable(const std::vector<StationRow>& rows, bool cancelled) {
              resultOf(row.summary) + "\n";
   }
   return table + ending;
-}
-
-int worstExitCode(const std::vector<int>& exitCodes) {
-  int worst = 0;
-  for (const int code : exitCodes) {
-    if (rank(code) < rank(worst)) worst = code;
-  }
-  return worst;
 }
 
 }  // namespace voltrix::cli

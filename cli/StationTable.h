@@ -1,6 +1,5 @@
 #pragma once
-// The end of a station run: one row per device, and the one exit code that
-// stands for all of them.
+// The end of a station run on a terminal: one row per device.
 
 #include <string>
 #include <vector>
@@ -18,11 +17,5 @@ struct StationRow {
 // a line that says so when there is no row. A station the operator
 // cancelled says so in a last line, whatever else failed.
 std::string stationTable(const std::vector<StationRow>& rows, bool cancelled = false);
-
-// The worst of the devices' exit codes. A device that may hold wrong data
-// is worst, then one that refused, then the station's own trouble, then
-// devices that never got the image, then a cancel:
-// 9, 7, 10, 1, 8, 6, 5, 4, 3, 2, 11, 0. No device at all is 0.
-int worstExitCode(const std::vector<int>& exitCodes);
 
 }  // namespace voltrix::cli

@@ -4,11 +4,11 @@
 #include <system_error>
 
 #include "control/Hints.h"
-#include "record/Sha256.h"
-#include "platform/FileIo.h"
 #include "engine/RunPreparation.h"
 #include "engine/SystemTexts.h"
+#include "platform/FileIo.h"
 #include "platform/Utf8Path.h"
+#include "record/Sha256.h"
 
 namespace voltrix {
 
@@ -23,9 +23,22 @@ bool readWhole(const std::string& name, std::vector<std::uint8_t>& bytes) {
   return file.readFully(bytes.data(), bytes.size()) == static_cast<long long>(bytes.size());
 }
 
+// A run folder in `root`, or where that cannot be written, in the temporary
+// directory, as for the working directory.
+std::optional<std::string> runFolderIn(const std::string& root) {
+  if (root.empty() || root == ".") return createRunFolder();
+  if (auto folder = createPrivateFolder(utf8FromPath(pathFromUtf8(root) / RUN_FOLDER_PREFIX))) {
+    return folder;
+  }
+  std::error_code error;
+  const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+  if (error) return std::nullopt;
+  return createPrivateFolder(utf8FromPath(temporary / RUN_FOLDER_PREFIX));
+}
+
 }  // namespace
 
-StationImageLoad loadStationImage(const std::string& imagePath) {
+StationImageLoad loadStationImage(const std::string& imagePath, const std::string& runFolders) {
   StationImageLoad load;
   DownloadState probe;
   probe.setDefaults();
@@ -52,13 +65,14 @@ StationImageLoad loadStationImage(const std::string& imagePath) {
   std::error_code error;
   image->path = utf8FromPath(std::filesystem::absolute(pathFromUtf8(imagePath), error));
   if (error) image->path = imagePath;
+  image->runFolders = runFolders;
   load.image = std::move(image);
   return load;
 }
 
 bool provisionRun(const StationImage& image, DownloadState& state) {
   state.runFolder.clear();
-  const std::optional<std::string> folder = createRunFolder();
+  const std::optional<std::string> folder = runFolderIn(image.runFolders);
   if (!folder) return false;
   state.runFolder = *folder;
   File copy = createFreshFile(state.inRunFolder(texts::kImageFileName));

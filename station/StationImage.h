@@ -23,6 +23,8 @@ struct StationImage {
   std::vector<std::uint8_t> bytes;  // the snapshot every run uses
   std::string path;                 // where it was read, absolute
   std::string sha256;               // of `bytes`, lowercase hex
+  // Where each run's private folder is made: "." for the working directory.
+  std::string runFolders = ".";
 };
 
 struct StationImageLoad {
@@ -31,12 +33,14 @@ struct StationImageLoad {
   std::string hint;  // what to do about the refusal; may be empty
 };
 
-// Reads and checks the image at `imagePath` as DOWNLOAD does.
-StationImageLoad loadStationImage(const std::string& imagePath = "sysbin.bin");
+// Reads and checks the image at `imagePath` as DOWNLOAD does; the runs that
+// use it make their folders in `runFolders`.
+StationImageLoad loadStationImage(const std::string& imagePath = "sysbin.bin",
+                                  const std::string& runFolders = ".");
 
 // Gives `state` a private run folder holding the image and fills its table;
-// the folder is made in the working directory or, where that cannot be
-// written, in the temporary directory. False when no folder could be made
+// the folder is made in the image's folder for runs or, where that cannot
+// be written, in the temporary directory. False when no folder could be made
 // or written anywhere: a station never lets two runs share segment files.
 bool provisionRun(const StationImage& image, DownloadState& state);
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <string_view>
 
-#include "station/NaturalOrder.h"
-#include "record/SlotNames.h"
 #include "port/ComNumber.h"
 #include "port/ComResolver.h"
+#include "record/SlotNames.h"
+#include "station/NaturalOrder.h"
 
 namespace voltrix {
 
@@ -54,14 +54,6 @@ std::vector<std::string> LabelUse::unmatched() const {
     if (!matched_[i]) left.push_back(labels_[i].first + "=" + labels_[i].second);
   }
   return left;
-}
-
-void LabelUse::warnUnmatched(std::FILE* out, const char* where) const {
-  for (const std::string& label : unmatched()) {
-    std::fprintf(out, "voltrix-cli: warning: --label %s matched no device %s\n", label.c_str(),
-                 where);
-  }
-  std::fflush(out);
 }
 
 namespace {

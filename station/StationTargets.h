@@ -1,15 +1,14 @@
 #pragma once
 // Which devices a station run flashes and what the operator calls them.
 
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "control/DeviceMap.h"
-#include "station/StationDevice.h"
 #include "engine/Refusal.h"
+#include "station/StationDevice.h"
 
 namespace voltrix {
 
@@ -29,8 +28,6 @@ class LabelUse {
   void see(const DeviceTarget& target);
   // "PATH=NAME" of each label that has named no device so far.
   std::vector<std::string> unmatched() const;
-  // One warning line per unmatched label on `out`, "voltrix-cli: warning: ...".
-  void warnUnmatched(std::FILE* out, const char* where) const;
 
  private:
   Labels labels_;

@@ -18,6 +18,9 @@ inline bool runFolderLeft() {
   return false;
 }
 
+// Not voltrix::Station, the library's class of that name.
+namespace cli_station {
+
 class Station : public CliDownload {
  protected:
   // Starts a device and enters it in the device map as \Device\VCP<n>.
@@ -59,6 +62,9 @@ class Station : public CliDownload {
 
   std::vector<std::unique_ptr<sim::ZetakSimulator>> devices;
 };
+
+}  // namespace cli_station
+using cli_station::Station;
 
 inline constexpr std::uint8_t kVerified = 'Z';
 inline constexpr std::uint8_t kFailed = 'E';

@@ -119,13 +119,11 @@ TEST(StationImage, ReadOnceAndCopiedIntoEachRunsOwnFolder) {
 TEST(StationDisplay, IntoAPipeEachChangeOnceUnderItsPort) {
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
-  Doorbell doorbell;
-  auto image = std::make_shared<StationImage>();
-  image->segmentCount = 1;
-  StationDevice a({"/dev/ttyA", "", "left", 0}, image, {}, doorbell);
-  StationDevice b({"/dev/ttyB", "", "/dev/ttyB", 0}, image, {}, doorbell);
+  StationLine a{"left", "/dev/ttyA", {}, {}, false, false, 0};
+  StationLine b{"/dev/ttyB", "/dev/ttyB", {}, {}, false, false, 0};
+  a.progress.segmentCount = b.progress.segmentCount = 1;
   StationDisplay display(out, 0);
-  display.show({&a, &b}, {});  // nothing to say yet
+  display.show({a, b}, {});  // nothing to say yet
   display.note(b, "first\nsecond");
   std::rewind(out);
   char text[256] = {};
@@ -137,13 +135,11 @@ TEST(StationDisplay, IntoAPipeEachChangeOnceUnderItsPort) {
 TEST(StationDisplay, OnATerminalTheBlockIsRedrawnInPlaceWithinItsWidth) {
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
-  Doorbell doorbell;
-  auto image = std::make_shared<StationImage>();
-  StationDevice a({"/dev/ttyA", "", "left", 0}, image, {}, doorbell);
-  StationDevice b({"/dev/ttyB", "", "right", 0}, image, {}, doorbell);
+  const StationLine a{"left", "/dev/ttyA", {}, {}, false, false, 0};
+  const StationLine b{"right", "/dev/ttyB", {}, {}, false, false, 0};
   StationDisplay display(out, 30);
-  display.show({&a, &b}, {});
-  display.show({&a, &b}, {});
+  display.show({a, b}, {});
+  display.show({a, b}, {});
   std::rewind(out);
   char text[512] = {};
   const std::string shown(text, std::fread(text, 1, sizeof text - 1, out));
@@ -158,15 +154,14 @@ TEST(StationDisplay, OnATerminalTheBlockIsRedrawnInPlaceWithinItsWidth) {
 TEST(StationDisplay, AFinishedRowKeepsItsVerdictAndTheWaitingLineComesLast) {
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
-  Doorbell doorbell;
-  auto image = std::make_shared<StationImage>();
-  image->segmentCount = 1;
-  StationDevice a({"/dev/ttyA", "", "left", 0}, image, {}, doorbell);
-  a.endAsCancelled();
+  // A device cancelled before its run began.
+  StationLine a{"left", "/dev/ttyA", {}, {}, true, false, 11};
+  a.progress.segmentCount = 1;
+  a.progress.statusText = "ERROR:Download cancelled!";
   StationDisplay display(out, 40);
   const std::string waiting = "waiting for devices: 0 verified, 1 failed";
-  display.show({&a}, waiting);
-  display.show({&a}, waiting);
+  display.show({a}, waiting);
+  display.show({a}, waiting);
   std::rewind(out);
   char text[1024] = {};
   const std::string shown(text, std::fread(text, 1, sizeof text - 1, out));

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "cli/CliOptions.h"
-#include "cli/StationTable.h"
+#include "station/StationExitCode.h"
 #include "tests/cli/StationFixture.h"
 
 namespace voltrix {
@@ -253,10 +253,10 @@ TEST(StationOptions, ConflictsAreUsageErrors) {
 }
 
 TEST(StationOptions, TheWorstExitCodeStandsForTheStation) {
-  EXPECT_EQ(cli::worstExitCode({0, 8, 9, 6}), 9);
-  EXPECT_EQ(cli::worstExitCode({0, 11, 8}), 8);
-  EXPECT_EQ(cli::worstExitCode({0, 0, 11}), 11);
-  EXPECT_EQ(cli::worstExitCode({}), 0);
+  EXPECT_EQ(worstExitCode({0, 8, 9, 6}), 9);
+  EXPECT_EQ(worstExitCode({0, 11, 8}), 8);
+  EXPECT_EQ(worstExitCode({0, 0, 11}), 11);
+  EXPECT_EQ(worstExitCode({}), 0);
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
-#include "cli/AttemptLog.h"
+#include "record/AttemptLog.h"
 
 #include <cstdio>
 
-namespace voltrix::cli {
+namespace voltrix {
 
-bool AttemptLog::open(const CliOptions& options, std::string& error) {
-  if (!options.logFile) return true;
-  log_ = TraceLog::open(*options.logFile, error);
-  station_ = options.station ? *options.station : defaultStationName();
+bool AttemptLog::open(const std::optional<std::string>& logFile,
+                      const std::optional<std::string>& station, std::string& error) {
+  if (!logFile) return true;
+  log_ = TraceLog::open(*logFile, error);
+  station_ = station ? *station : defaultStationName();
   return log_ != nullptr;
 }
 
@@ -16,8 +17,8 @@ void AttemptLog::setImage(const std::string& path, const std::string& sha256) {
   imageSha256_ = sha256;
 }
 
-bool AttemptLog::record(const Attempt& attempt) {
-  if (!log_) return true;
+std::optional<LogRecordLost> AttemptLog::record(const Attempt& attempt) {
+  if (!log_) return std::nullopt;
   AttemptRecord record;
   record.station = station_;
   record.slot = attempt.slot;
@@ -44,11 +45,9 @@ bool AttemptLog::record(const Attempt& attempt) {
   record.hint = attempt.summary.hint;
   record.runFolder = attempt.summary.runFolder;
   if (std::string error; !log_->append(record, &error)) {
-    std::fprintf(stderr, "voltrix-cli: the log record of %s could not be kept: %s\n",
-                 record.port.c_str(), error.c_str());
-    return false;
+    return LogRecordLost{record.port, error};
   }
-  return true;
+  return std::nullopt;
 }
 
-}  // namespace voltrix::cli
+}  // namespace voltrix

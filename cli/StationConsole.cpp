@@ -1,0 +1,142 @@
+#include "cli/StationConsole.h"
+
+#include <cstdio>
+
+#include "cli/HostSystem.h"
+#include "cli/StationTable.h"
+#include "record/SummaryJson.h"
+
+namespace voltrix::cli {
+
+namespace {
+
+// A terminal's block is redrawn at most this often.
+constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
+
+void warnUnmatchedLabel(const std::string& label, const char* where) {
+  std::fprintf(stderr, "voltrix-cli: warning: --label %s matched no device %s\n", label.c_str(),
+               where);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+void reportLostRecord(const LogRecordLost& lost) {
+  std::fprintf(stderr, "voltrix-cli: the log record of %s could not be kept: %s\n",
+               lost.port.c_str(), lost.reason.c_str());
+}
+
+StationConsole::StationConsole(const CliOptions& options)
+    : options_(options),
+      // The run is shown on standard error; the table or JSON lines at its
+      // end are the results, on standard output. A trace's lines would tear
+      // a block redrawn in place: with one the run is shown in lines.
+      display_(options.output == CliOptions::Output::Normal ? stderr : nullptr,
+               options.output == CliOptions::Output::Normal && !options.verbose
+                   ? redrawableTerminalColumns()
+                   : 0) {}
+
+void StationConsole::deviceAppeared(const DeviceAppeared& event) {
+  lines_.resize(event.device + 1);
+  lines_[event.device].name = event.target.name;
+  lines_[event.device].port = event.target.port;
+}
+
+void StationConsole::runStarted(const RunStarted& event) {
+  StationLine& line = lines_.at(event.device);
+  line.progress = event.progress;
+  line.waitingNote.clear();
+  line.finished = false;
+}
+
+void StationConsole::progressChanged(const DeviceProgress& event) {
+  lines_.at(event.device).progress = event;
+}
+
+void StationConsole::portBusyRetry(const PortBusyRetry& event) {
+  StationLine& line = lines_.at(event.device);
+  line.waitingNote = "port busy, trying again (attempt " + std::to_string(event.nextAttempt) + ")";
+  if (!display_.redrawsInPlace()) display_.note(line, line.waitingNote);
+}
+
+void StationConsole::runFinished(const RunFinished& event) {
+  StationLine& line = lines_.at(event.device);
+  line.waitingNote.clear();
+  line.finished = true;
+  line.passed = event.summary.result == RunSummary::Result::Verified;
+  line.exitCode = event.summary.exitCode;
+  if (event.logRecordLost) reportLostRecord(*event.logRecordLost);
+  if (!event.hints.empty()) display_.note(line, event.hints);
+}
+
+void StationConsole::warning(const StationWarning& event) {
+  switch (event.among) {
+    case StationWarning::Among::DeviceMap:
+      warnUnmatchedLabel(event.label, "of the device map");
+      break;
+    case StationWarning::Among::GivenPorts:
+      warnUnmatchedLabel(event.label, "of the given ports");
+      break;
+    case StationWarning::Among::Watched:
+      unmatchedWhileWatching_.push_back(event.label);
+      break;
+  }
+}
+
+// DOWNLOAD would not start: the same texts and exit code as a run on one
+// device.
+void StationConsole::refused(const StationRefused& event) {
+  if (options_.output != CliOptions::Output::Quiet) {
+    const char* caption = refusalCaption(event.refusal);
+    std::fprintf(stderr, "%s %s\n", caption != nullptr ? caption : "voltrix-cli",
+                 refusalText(event.refusal));
+    if (!event.hint.empty()) std::fprintf(stderr, "%s\n", event.hint.c_str());
+    std::fflush(stderr);
+  }
+  const std::string line = options_.output == CliOptions::Output::Json ? summaryJson(event.summary)
+                                                                       : summaryLine(event.summary);
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+void StationConsole::logUnavailable(const std::string& error) {
+  std::fprintf(stderr, "voltrix-cli: %s\n", error.c_str());
+}
+
+void StationConsole::passDone(const StationPass& event) {
+  redrawDue_ = redrawDue_ || event.devicesChanged;
+  const bool mayDraw = !display_.redrawsInPlace() || Clock::now() - lastDrawn_ >= kRedrawPeriod;
+  if (!redrawDue_ || !mayDraw) return;
+  redrawDue_ = false;
+  // "waiting for devices: 12 verified, 1 failed" while watching for more.
+  std::string waiting;
+  if (event.waitingForDevices) {
+    waiting = "waiting for devices: " + std::to_string(event.verified) + " verified, " +
+              std::to_string(event.failed) + " failed";
+  }
+  display_.show(lines_, waiting);
+  lastDrawn_ = Clock::now();
+}
+
+void StationConsole::stationFinished(const StationFinished& event) {
+  if (!event.ran) return;
+  display_.show(lines_, {});
+  display_.finish();
+  if (options_.output == CliOptions::Output::Json) {
+    for (const DeviceResult& device : event.devices) {
+      std::printf("%s\n", summaryJson(device.summary).c_str());
+    }
+  } else {
+    std::vector<StationRow> rows;
+    for (const DeviceResult& device : event.devices) {
+      rows.push_back({device.target.name, device.summary});
+    }
+    std::fputs(stationTable(rows, event.cancelled).c_str(), stdout);
+  }
+  std::fflush(stdout);
+  for (const std::string& label : unmatchedWhileWatching_) {
+    warnUnmatchedLabel(label, "while watching");
+  }
+}
+
+}  // namespace voltrix::cli

@@ -1,0 +1,48 @@
+#pragma once
+// A station as the terminal shows it: the devices' lines as they go (see
+// StationDisplay) and the notes about them on standard error, then the
+// table or one JSON object per device on standard output.
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "cli/CliOptions.h"
+#include "cli/StationDisplay.h"
+#include "station/StationObserver.h"
+
+namespace voltrix::cli {
+
+// "voltrix-cli: the log record of PORT could not be kept: REASON" on
+// standard error.
+void reportLostRecord(const LogRecordLost& lost);
+
+class StationConsole final : public StationObserver {
+ public:
+  explicit StationConsole(const CliOptions& options);
+
+  void deviceAppeared(const DeviceAppeared& event) override;
+  void runStarted(const RunStarted& event) override;
+  void progressChanged(const DeviceProgress& event) override;
+  void portBusyRetry(const PortBusyRetry& event) override;
+  void runFinished(const RunFinished& event) override;
+  void warning(const StationWarning& event) override;
+  void refused(const StationRefused& event) override;
+  void logUnavailable(const std::string& error) override;
+  void passDone(const StationPass& event) override;
+  void stationFinished(const StationFinished& event) override;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  const CliOptions& options_;
+  StationDisplay display_;
+  std::vector<StationLine> lines_;
+  // A watching station says at once that it waits.
+  bool redrawDue_ = true;
+  Clock::time_point lastDrawn_{};
+  // Told after the table: which labels named no device while watching.
+  std::vector<std::string> unmatchedWhileWatching_;
+};
+
+}  // namespace voltrix::cli
