@@ -332,7 +332,7 @@ int runStation(const CliOptions& options) {
     }
     labels.warnUnmatched(stderr, "of the device map");
   }
-  const StationImageLoad load = loadStationImage(options.image);
+  const StationImageLoad load = loadStationImage(options.image, ".");
   if (load.refusal != Refusal::None) return refuse(options, load.refusal, load.hint);
 
   AttemptLog log;
