@@ -72,7 +72,8 @@ struct RunRequest {
   RunPort port;
   // The image the run writes; hints about it name this path.
   std::string imagePath = texts::kImageFileName;
-  // The folder in which the run's private folder is made.
+  // The folder in which the run's private folder is made; the front ends
+  // keep the working directory.
   std::string runFolderParent = ".";
   // When given, puts an image already read and checked into a run folder
   // made in the parent folder it is passed, instead of copying imagePath

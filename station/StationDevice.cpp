@@ -55,6 +55,7 @@ StationDevice::~StationDevice() = default;
 void StationDevice::start(const StationDevice* earlier) {
   RunRequest request;
   request.port = RunPort::node(target_.port, target_.comNumber);
+  request.runFolderParent = runFolderParent_;
   // Every device's run gets its own copy of the one image read for all.
   request.provideImage = [image = image_](DownloadState& state, const std::string& parent) {
     return provisionRun(*image, state, parent) ? Refusal::None : Refusal::NoRunFolder;

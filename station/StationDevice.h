@@ -56,6 +56,9 @@ class StationDevice {
   // busy port tried again) counts from that attempt's start: it is one
   // attempt for the table and the log.
   void start(const StationDevice* earlier = nullptr);
+  // Where the run's private folder is made; the working directory unless
+  // set before start().
+  void setRunFolderParent(std::string folder) { runFolderParent_ = std::move(folder); }
   void cancel() { run_.cancel(); }
   // A finished attempt that will be tried again leaves no run folder behind.
   void dropRunFolder();
@@ -93,6 +96,7 @@ class StationDevice {
   DeviceTarget target_;
   std::shared_ptr<const StationImage> image_;
   std::string waitingNote_;
+  std::string runFolderParent_ = ".";
   DownloadState state_;
   // After the state it works on: it goes, and joins its worker, first.
   DeviceRun run_;
