@@ -19,28 +19,26 @@ std::string fitToColumns(const std::string& text, int columns) {
   return text.substr(0, end);
 }
 
-void ConsoleDisplay::show(const WorkerMessage& message, DownloadState& state, std::time_t now) {
-  display_.apply(message, state, now);
-  progress_.see(message, state);
+void ConsoleDisplay::show(const std::string& statusText, const RunProgress& progress) {
   if (out_ == nullptr) return;
   if (columns_ > 0) {
-    drawInteractive();
+    drawInteractive(statusText, progress);
     return;
   }
   // The handshake repeats its waiting text at every attempt: print it once.
-  if (display_.statusText() == lastPrinted_) return;
-  lastPrinted_ = display_.statusText();
+  if (statusText == lastPrinted_) return;
+  lastPrinted_ = statusText;
   std::fprintf(out_, "%s\n", lastPrinted_.c_str());
   std::fflush(out_);
 }
 
-void ConsoleDisplay::drawInteractive() {
+void ConsoleDisplay::drawInteractive(const std::string& statusText, const RunProgress& progress) {
   // The last column stays free: some terminals wrap as soon as it is written.
   const int room = columns_ - 1;
   const int barWidth = std::clamp((room - 8) / 3, 0, 30);
   std::string line;
   if (barWidth >= 5) {
-    const int filled = progress_.percent() * barWidth / 100;
+    const int filled = progress.percent() * barWidth / 100;
     // Appended piece by piece: GCC 12 at -O3 warns falsely about a chain of
     // string additions.
     line.append(1, '[');
@@ -49,14 +47,14 @@ void ConsoleDisplay::drawInteractive() {
     line.append("] ");
   }
   char figures[64];
-  std::snprintf(figures, sizeof figures, "%3d%%  ", progress_.percent());
+  std::snprintf(figures, sizeof figures, "%3d%%  ", progress.percent());
   line += figures;
-  if (progress_.segment() > 0) {
-    std::snprintf(figures, sizeof figures, "%d/%d 0x%08X  ", progress_.segment(),
-                  progress_.segmentCount(), static_cast<unsigned>(progress_.address()));
+  if (progress.segment() > 0) {
+    std::snprintf(figures, sizeof figures, "%d/%d 0x%08X  ", progress.segment(),
+                  progress.segmentCount(), static_cast<unsigned>(progress.address()));
     line += figures;
   }
-  line += display_.statusText();
+  line += statusText;
   // Clear to the end of the line: the new text may be shorter than the old.
   std::fprintf(out_, "\r%s\033[K", fitToColumns(line, room).c_str());
   std::fflush(out_);

@@ -7,10 +7,8 @@
 // text.
 
 #include <cstdio>
-#include <ctime>
 #include <string>
 
-#include "control/StatusDisplay.h"
 #include "control/RunProgress.h"
 
 namespace voltrix::cli {
@@ -22,25 +20,23 @@ std::string fitToColumns(const std::string& text, int columns);
 class ConsoleDisplay {
  public:
   // `columns`: the terminal's width when the line is redrawn in place, 0 for
-  // plain lines. A null `out` shows nothing and only follows the run.
+  // plain lines. A null `out` shows nothing.
   ConsoleDisplay(std::FILE* out, int columns) : out_(out), columns_(columns) {}
   ~ConsoleDisplay() { finish(); }
 
-  void show(const WorkerMessage& message, DownloadState& state, std::time_t now);
+  // Shows the run as it stands: the dialog's status text, and where the run
+  // is over the whole image.
+  void show(const std::string& statusText, const RunProgress& progress);
   // Ends the rewritten line so what follows starts on a line of its own.
   void finish();
   // Prints a line of its own (a message box, a hint).
   void note(const std::string& text);
-  // The status text as the dialog would show it now.
-  const std::string& statusText() const { return display_.statusText(); }
 
  private:
-  void drawInteractive();
+  void drawInteractive(const std::string& statusText, const RunProgress& progress);
 
   std::FILE* out_;
   int columns_;
-  StatusDisplay display_;
-  RunProgress progress_;
   std::string lastPrinted_;
   bool lineOpen_ = false;
 };

@@ -4,7 +4,8 @@
 
 namespace voltrix::cli {
 
-// One download through the DOWNLOAD command, shown on standard output.
+// One device's run, on the port given or the one the device map names, shown
+// on the console and summed up on standard output.
 // Returns the process exit code.
 int runDownload(const CliOptions& options);
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "control/DownloadCommand.h"
+#include "control/WorkerLauncher.h"
 
 namespace voltrix {
 

@@ -1,8 +1,8 @@
 #pragma once
-// One device of a station run: its own state, worker, link, message queue
-// and run folder, so that nothing one device does can stop or slow another.
-// The worker's messages ring a doorbell the station shares, so the station's
-// one front-end thread sleeps until some device has news.
+// One device of a station run: its own state and its own DeviceRun (worker,
+// link, messages, run folder), so that nothing one device does can stop or
+// slow another. The worker's messages ring a doorbell the station shares, so
+// the station's one front-end thread sleeps until some device has news.
 
 #include <chrono>
 #include <condition_variable>
@@ -12,15 +12,13 @@
 #include <mutex>
 #include <string>
 
-#include "control/StatusDisplay.h"
-#include "control/ThreadWorkerLauncher.h"
-#include "control/RunProgress.h"
+#include "control/DeviceRun.h"
 #include "control/RunSummary.h"
-#include "station/StationImage.h"
-#include "engine/MessageQueue.h"
+#include "engine/DownloadState.h"
 #include "engine/RunFailure.h"
 #include "link/ProtocolConstants.h"
-#include "link/SerialLinkPhases.h"
+#include "link/ProtocolTrace.h"
+#include "station/StationImage.h"
 
 namespace voltrix {
 
@@ -58,73 +56,41 @@ class StationDevice {
   // busy port tried again) counts from that attempt's start: it is one
   // attempt for the table and the log.
   void start(const StationDevice* earlier = nullptr);
-  void cancel() { state_.cancelRequested = true; }
+  void cancel() { run_.cancel(); }
   // A finished attempt that will be tried again leaves no run folder behind.
   void dropRunFolder();
   // A finished attempt whose retry the operator cancelled ends as cancelled.
   void endAsCancelled();
-  // What the line shows instead of the status text while the device waits
-  // for its port to be tried again; empty otherwise.
-  void setWaitingNote(std::string note) { waitingNote_ = std::move(note); }
-  const std::string& waitingNote() const { return waitingNote_; }
   // Takes the worker's messages; true when the device's line changed.
-  bool pump(std::time_t now);
-  bool finished() const { return finished_; }
+  bool pump(std::time_t now) { return run_.pump(now); }
+  bool finished() const { return run_.finished(); }
 
   const DeviceTarget& target() const { return target_; }
-  const std::string& statusText() const { return display_.statusText(); }
+  const std::string& statusText() const { return run_.statusText(); }
   // Over the whole image, written and read back.
-  int progress() const { return progress_.percent(); }
-  int segmentNow() const { return progress_.segment(); }
+  int progress() const { return run_.progress().percent(); }
+  int segmentNow() const { return run_.progress().segment(); }
   int segmentCount() const { return image_->segmentCount; }
-  std::uint64_t bytesVerified() const { return verified_.bytes(); }
+  std::uint64_t bytesVerified() const { return run_.verified().bytes(); }
   // Once finished: how it ended, and the lines that say what to do.
-  const RunSummary& summary() const { return summary_; }
+  const RunSummary& summary() const { return run_.summary(); }
   // Whether the log kept the attempt's record (see noteLogRecordLost).
   void noteLogRecord(bool kept) {
-    summary_.logRecordKept = kept;
-    if (!kept) noteLogRecordLost(summary_);
+    run_.summary().logRecordKept = kept;
+    if (!kept) noteLogRecordLost(run_.summary());
   }
-  RunFailure failure() const { return failure_; }
-  bool portWasBusy() const { return portBusy_; }
-  const std::string& hints() const { return hints_; }
-  std::chrono::system_clock::time_point startedAt() const { return startedAt_; }
-  std::chrono::system_clock::time_point endedAt() const { return endedAt_; }
+  RunFailure failure() const { return run_.failure(); }
+  bool portWasBusy() const { return run_.portWasBusy(); }
+  const std::string& hints() const { return run_.hints(); }
+  std::chrono::system_clock::time_point startedAt() const { return run_.times().startedAt; }
+  std::chrono::system_clock::time_point endedAt() const { return run_.endedAt(); }
 
  private:
-  // Rings the station's doorbell with every message it takes.
-  class RingingQueue final : public MessageSink {
-   public:
-    explicit RingingQueue(Doorbell& doorbell) : doorbell_(doorbell) {}
-    void post(const WorkerMessage& message) noexcept override;
-    MessageQueue queue;
-
-   private:
-    Doorbell& doorbell_;
-  };
-
-  void handle(const WorkerMessage& message, std::time_t now);
-  void finish(int exitCode);
-
   DeviceTarget target_;
   std::shared_ptr<const StationImage> image_;
   DownloadState state_;
-  SerialLinkPhases link_;
-  RingingQueue sink_;
-  StatusDisplay display_;
-  VerifiedSegments verified_;
-  RunProgress progress_;
-  std::string waitingNote_;
-  RunFailure failure_ = RunFailure::None;
-  RunSummary summary_;
-  std::string hints_;
-  bool portBusy_ = false;
-  bool finished_ = false;
-  std::chrono::steady_clock::time_point started_;
-  std::chrono::system_clock::time_point startedAt_;
-  std::chrono::system_clock::time_point endedAt_;
-  // Last: it joins the worker before anything the worker uses goes away.
-  ThreadWorkerLauncher launcher_;
+  // After the state it works on: it goes, and joins its worker, first.
+  DeviceRun run_;
 };
 
 }  // namespace voltrix

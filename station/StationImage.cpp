@@ -23,26 +23,14 @@ bool readWhole(const std::string& name, std::vector<std::uint8_t>& bytes) {
   return file.readFully(bytes.data(), bytes.size()) == static_cast<long long>(bytes.size());
 }
 
-// A run folder in `root`, or where that cannot be written, in the temporary
-// directory, as for the working directory.
-std::optional<std::string> runFolderIn(const std::string& root) {
-  if (root.empty() || root == ".") return createRunFolder();
-  if (auto folder = createPrivateFolder(utf8FromPath(pathFromUtf8(root) / RUN_FOLDER_PREFIX))) {
-    return folder;
-  }
-  std::error_code error;
-  const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
-  if (error) return std::nullopt;
-  return createPrivateFolder(utf8FromPath(temporary / RUN_FOLDER_PREFIX));
-}
-
 }  // namespace
 
-StationImageLoad loadStationImage(const std::string& imagePath, const std::string& runFolders) {
+StationImageLoad loadStationImage(const std::string& imagePath,
+                                  const std::string& runFolderParent) {
   StationImageLoad load;
   DownloadState probe;
   probe.setDefaults();
-  load.refusal = prepareRun(probe, imagePath);
+  load.refusal = prepareRun(probe, imagePath, runFolderParent);
   if (load.refusal != Refusal::None) {
     load.hint = hintForRefusal(load.refusal, probe, imagePath);
     return load;
@@ -65,14 +53,15 @@ StationImageLoad loadStationImage(const std::string& imagePath, const std::strin
   std::error_code error;
   image->path = utf8FromPath(std::filesystem::absolute(pathFromUtf8(imagePath), error));
   if (error) image->path = imagePath;
-  image->runFolders = runFolders;
+  image->runFolders = runFolderParent;
   load.image = std::move(image);
   return load;
 }
 
-bool provisionRun(const StationImage& image, DownloadState& state) {
+bool provisionRun(const StationImage& image, DownloadState& state,
+                  const std::string& runFolderParent) {
   state.runFolder.clear();
-  const std::optional<std::string> folder = runFolderIn(image.runFolders);
+  const std::optional<std::string> folder = createRunFolder(runFolderParent);
   if (!folder) return false;
   state.runFolder = *folder;
   File copy = createFreshFile(state.inRunFolder(texts::kImageFileName));

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "control/DeviceRun.h"
+#include "control/DownloadCommand.h"
 #include "gui/qt/AppIcon.h"
 #include "gui/qt/MainDialog.h"
 #include "gui/qt/QtMessageBoxes.h"
@@ -17,8 +19,14 @@ DownloaderApp::DownloaderApp(int& argc, char** argv) : QApplication(argc, argv) 
 int DownloaderApp::runMainDialog(DownloadSeams seams) {
   MainDialog dialog(state_);
   QtMessageBoxes boxes(&dialog);
-  DownloadCommand command(state_, *seams.deviceMap, boxes, *seams.launcher, dialog.sink(),
-                          seams.link);
+  // The worker's messages go to the dialog as queued events; the dialog
+  // shows them.
+  DeviceRun::Parts parts;
+  parts.link = seams.link;
+  parts.launcher = seams.launcher.get();
+  parts.sink = dialog.sink();
+  DeviceRun run(state_, std::move(parts));
+  DownloadCommand command(run, *seams.deviceMap, boxes);
   command.setImagePath(seams.imagePath);
   // The box of a missing image names the folder it was looked for in.
   command.nameWhereImageWasLookedFor();
@@ -31,9 +39,9 @@ int DownloaderApp::runMainDialog(DownloadSeams seams) {
   // run to stop and stopped listening; an exec() ended by the application
   // quitting did not, hence once more here. The launcher then waits for the
   // worker while everything it uses still exists: the state is ours, the
-  // sink and the link are shared with the worker, and the dialog, the boxes
-  // and the command it never touches go only after this.
-  state_.cancelRequested = true;
+  // sink and the link are shared with the worker, and the dialog, the boxes,
+  // the run and the command it never touches go only after this.
+  run.cancel();
   dialog.detachSink();
   seams.launcher.reset();
   return 0;

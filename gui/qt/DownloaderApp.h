@@ -8,7 +8,7 @@
 #include <string>
 
 #include "control/DeviceMap.h"
-#include "control/DownloadCommand.h"
+#include "control/WorkerLauncher.h"
 #include "platform/ProcessSignals.h"
 #include "engine/DownloadState.h"
 #include "engine/LinkPhases.h"

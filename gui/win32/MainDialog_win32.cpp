@@ -7,10 +7,12 @@
 #include <string>
 #include <utility>
 
-#include "gui/win32/ImageChoice_win32.h"
+#include "control/DeviceRun.h"
+#include "control/DownloadCommand.h"
 #include "control/StatusDisplay.h"
-#include "gui/win32/WindowMessageSink_win32.h"
 #include "engine/DownloadState.h"
+#include "gui/win32/ImageChoice_win32.h"
+#include "gui/win32/WindowMessageSink_win32.h"
 #include "engine/Refusal.h"
 #include "platform/WideText_win32.h"
 #include "res/resource.h"
@@ -137,6 +139,7 @@ class DialogSession {
   NativeDialogSeams seams_;
   DialogBoxes boxes_;
   std::shared_ptr<WindowMessageSink> sink_;
+  std::unique_ptr<DeviceRun> run_;
   std::unique_ptr<DownloadCommand> command_;
   FontObject titleFont_;
   FontObject buttonFont_;
@@ -179,8 +182,14 @@ BOOL DialogSession::onInitDialog(HWND window) {
   window_ = window;
   boxes_.setOwner(window);
   sink_ = std::make_shared<WindowMessageSink>(window);
-  command_ = std::make_unique<DownloadCommand>(state_, *seams_.deviceMap, boxes_, *seams_.launcher,
-                                               sink_, seams_.link);
+  // The worker's messages come back as posted window messages; handle()
+  // shows them.
+  DeviceRun::Parts parts;
+  parts.link = seams_.link;
+  parts.launcher = seams_.launcher.get();
+  parts.sink = sink_;
+  run_ = std::make_unique<DeviceRun>(state_, std::move(parts));
+  command_ = std::make_unique<DownloadCommand>(*run_, *seams_.deviceMap, boxes_);
   command_->setImagePath(seams_.imagePath);
   command_->nameWhereImageWasLookedFor(seams_.workFolderProblem);
   wchar_t caption[256] = {};

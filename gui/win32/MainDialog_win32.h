@@ -1,8 +1,9 @@
 #pragma once
 // The operator's dialog on Windows, built from the resource templates:
-// banner, DOWNLOAD, note, status line and progress bar. DOWNLOAD runs the
-// shared DOWNLOAD command; the worker's messages arrive as posted window
-// messages and are shown through the shared status display.
+// banner, DOWNLOAD, note, status line and progress bar. DOWNLOAD starts the
+// device's run through the shared DOWNLOAD command; the worker's messages
+// arrive as posted window messages and are shown through the shared status
+// display.
 
 #include <windows.h>
 
@@ -11,7 +12,7 @@
 #include <string>
 
 #include "control/DeviceMap.h"
-#include "control/DownloadCommand.h"
+#include "control/WorkerLauncher.h"
 #include "engine/LinkPhases.h"
 
 namespace voltrix {

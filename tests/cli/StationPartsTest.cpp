@@ -94,20 +94,22 @@ TEST(StationTable, OneRowPerDeviceWithItsResult) {
 
 TEST(StationImage, ReadOnceAndCopiedIntoEachRunsOwnFolder) {
   test::TempDir dir;
-  EXPECT_EQ(loadStationImage().refusal, Refusal::ImageMissing);
+  const std::string imagePath = dir.file("sysbin.bin");
+  EXPECT_EQ(loadStationImage(imagePath, dir.path()).refusal, Refusal::ImageMissing);
   const auto image = buildImage({{0, 0x4000, std::vector<std::uint8_t>(300, 7), {}, {}}});
-  ASSERT_TRUE(writeImageFile("sysbin.bin", image));
-  const StationImageLoad load = loadStationImage();
+  ASSERT_TRUE(writeImageFile(imagePath, image));
+  const StationImageLoad load = loadStationImage(imagePath, dir.path());
   ASSERT_EQ(load.refusal, Refusal::None);
   EXPECT_EQ(load.image->segmentCount, 1);
   EXPECT_EQ(load.image->bytes, image.bytes);
   EXPECT_EQ(load.image->sha256.size(), 64u);
   // Nothing of the check is left behind.
-  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 
   DownloadState first, second;
-  ASSERT_TRUE(provisionRun(*load.image, first));
-  ASSERT_TRUE(provisionRun(*load.image, second));
+  ASSERT_TRUE(provisionRun(*load.image, first, dir.path()));
+  ASSERT_TRUE(provisionRun(*load.image, second, dir.path()));
+  EXPECT_EQ(fs::path(first.runFolder).parent_path(), fs::path(dir.path()));
   EXPECT_NE(first.runFolder, second.runFolder);
   EXPECT_EQ(test::readFileBytes(first.inRunFolder("sysbin.bin")),
             std::string(image.bytes.begin(), image.bytes.end()));

@@ -68,6 +68,16 @@ class AgreeableLink : public LinkPhases {
   int sendEndOfRun(DownloadState&, MessageSink&, int) override { return 0; }
 };
 
+// A run as a dialog has it: the messages go to the dialog's own sink.
+DeviceRun::Parts dialogParts(std::shared_ptr<LinkPhases> link, WorkerLauncher& launcher,
+                             std::shared_ptr<MessageSink> sink) {
+  DeviceRun::Parts parts;
+  parts.link = std::move(link);
+  parts.launcher = &launcher;
+  parts.sink = std::move(sink);
+  return parts;
+}
+
 class Command : public ::testing::Test {
  protected:
   Command() {
@@ -88,7 +98,8 @@ class Command : public ::testing::Test {
   HeldLauncher launcher;
   std::shared_ptr<MessageQueue> queue = std::make_shared<MessageQueue>();
   std::shared_ptr<AgreeableLink> link = std::make_shared<AgreeableLink>();
-  DownloadCommand command{state, deviceMap, boxes, launcher, queue, link};
+  DeviceRun run{state, dialogParts(link, launcher, queue)};
+  DownloadCommand command{run, deviceMap, boxes};
 };
 
 TEST(PortNumber, TakesEveryDigitAfterCom) {
@@ -255,7 +266,8 @@ TEST_F(Command, AWorkerThatCannotStartGivesTheButtonBack) {
 
 TEST_F(Command, AClickAfterARunReloadsAndStartsFromTheFirstSegment) {
   ThreadWorkerLauncher threads;
-  DownloadCommand real{state, deviceMap, boxes, threads, queue, link};
+  DeviceRun realRun{state, dialogParts(link, threads, queue)};
+  DownloadCommand real{realRun, deviceMap, boxes};
   real.OnDownload();
   threads.joinAll();
   EXPECT_EQ(state.cursor, 2);

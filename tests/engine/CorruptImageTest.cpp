@@ -178,7 +178,7 @@ TEST_F(CorruptImage, ARunRefusesTheWholeImageForAnyDamagedSegment) {
     middle.lengthOverride = c.length;
     writeImage(buildImage({segment(0x100, 8), middle, segment(0x300, 8)}));
     DownloadState state;
-    EXPECT_EQ(prepareRun(state, kImage), c.refusal);
+    EXPECT_EQ(prepareRun(state, kImage, "."), c.refusal);
     if (c.refusal != Refusal::None) {
       EXPECT_TRUE(state.runFolder.empty());
     } else {
