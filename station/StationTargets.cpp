@@ -14,15 +14,6 @@ namespace {
 
 constexpr char kVirtualComPrefix[] = "\\Device\\VCP";
 constexpr char kByPathFolder[] = "/dev/serial/by-path/";
-// "\\.\COM7" is the device path of COM7: the device map gives the one, the
-// operator types the other, and both name the same port.
-constexpr std::string_view kDeviceNamespace = "\\\\.\\";
-
-std::string_view withoutDeviceNamespace(std::string_view port) {
-  return port.substr(0, kDeviceNamespace.size()) == kDeviceNamespace
-             ? port.substr(kDeviceNamespace.size())
-             : port;
-}
 
 // The label that names the device in `slot` on `port`.
 std::optional<std::size_t> labelOf(const std::string& slot, const std::string& port,
@@ -30,8 +21,10 @@ std::optional<std::size_t> labelOf(const std::string& slot, const std::string& p
   for (std::size_t i = 0; i < labels.size(); ++i) {
     const std::string& path = labels[i].first;
     const bool isSlot = !slot.empty() && (path == slot || path == kByPathFolder + slot);
+    // The device map gives "\\.\COM7" where the operator types "COM7" or
+    // "com7": the port's own naming makes them one.
     const bool isPort =
-        !port.empty() && withoutDeviceNamespace(path) == withoutDeviceNamespace(port);
+        !port.empty() && platformPortDevice(path) == platformPortDevice(port);
     if (isSlot || isPort) return i;
   }
   return std::nullopt;

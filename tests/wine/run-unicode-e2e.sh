@@ -179,7 +179,10 @@ in_code_page() {
   fi
   verdict "cp$code_page console" "$ok" "exit $status (see $transcript)"
 
-  # The flash: station mode over the device map's one device, labelled.
+  # The flash: station mode over the device map's one device, labelled by
+  # its COM name as operators type it (the map gives \\.\COM7).
+  local label_port=COM7
+  if [ "$code_page" = 936 ]; then label_port=com7; fi
   sim_start || {
     verdict "cp$code_page flash" 1 "the simulator did not start"
     wine_env_cleanup
@@ -187,7 +190,7 @@ in_code_page() {
   }
   run_wine flash "$windows_cli" --all --json \
     --image "C:\\$image_folder\\sysbin.bin" --log "C:\\$log_folder\\log.jsonl" \
-    --station "$station" --label "COM7=$label"
+    --station "$station" --label "$label_port=$label"
   sim_stop
   ok=1
   if [ "$status" -eq 0 ] && [ "$SIM_END" = Z ]; then ok=0; fi
