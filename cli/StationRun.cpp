@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "control/DeviceMapWatch.h"
-#include "platform/ProcessSignals.h"
 #include "cli/AttemptLog.h"
 #include "cli/ConsoleTrace.h"
-#include "control/ExitCodes.h"
 #include "cli/HostSystem.h"
-#include "control/Outcome.h"
-#include "control/RunPieces.h"
-#include "record/SummaryJson.h"
 #include "cli/StationDisplay.h"
 #include "cli/StationTable.h"
+#include "control/DeviceMapWatch.h"
+#include "control/ExitCodes.h"
+#include "control/Outcome.h"
+#include "control/RunPieces.h"
+#include "platform/ProcessSignals.h"
+#include "record/SummaryJson.h"
 #include "station/StationTargets.h"
 
 namespace voltrix::cli {
@@ -332,7 +332,7 @@ int runStation(const CliOptions& options) {
     }
     labels.warnUnmatched(stderr, "of the device map");
   }
-  const StationImageLoad load = loadStationImage(options.image);
+  const StationImageLoad load = loadStationImage(options.image, ".");
   if (load.refusal != Refusal::None) return refuse(options, load.refusal, load.hint);
 
   AttemptLog log;

@@ -59,7 +59,8 @@ Refusal DownloadCommand::OnDownload() {
     return refuse(Refusal::Busy);
   }
 
-  if (const Refusal refusal = prepareRun(state_, imagePath_); refusal != Refusal::None) {
+  if (const Refusal refusal = prepareRun(state_, imagePath_, runFolderParent_);
+      refusal != Refusal::None) {
     state_.busy = BusyState::Idle;
     return refuse(refusal);
   }

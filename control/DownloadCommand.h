@@ -41,6 +41,9 @@ class DownloadCommand {
   // the program was given another.
   void setImagePath(std::string path) { imagePath_ = std::move(path); }
   const std::string& imagePath() const { return imagePath_; }
+  // Where the run's private folder is made; the working directory unless
+  // the caller gives another.
+  void setRunFolderParent(std::string folder) { runFolderParent_ = std::move(folder); }
 
   // The dialogs add a second line to the box of a missing image: the
   // absolute folder it was looked for in, followed by `remark` in brackets
@@ -73,6 +76,7 @@ class DownloadCommand {
   int registryPort_ = 0;
   std::string registryValue_;
   std::string imagePath_ = texts::kImageFileName;
+  std::string runFolderParent_ = ".";
   bool nameWhereLooked_ = false;
   std::string lookedRemark_;
 };

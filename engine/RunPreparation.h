@@ -18,15 +18,16 @@ namespace voltrix {
 // The prefix of every run folder's name.
 inline constexpr char RUN_FOLDER_PREFIX[] = "voltrix-run-";
 
-// Makes a run folder: in the working directory, or where that cannot be
-// written, under the system's temporary directory. Empty when neither works.
-std::optional<std::string> createRunFolder();
+// Makes a run folder in `parent` (the front ends give "."), or where that
+// cannot be written, under the system's temporary directory. Empty when
+// neither works.
+std::optional<std::string> createRunFolder(const std::string& parent);
 
-// Copies the image at `imagePath` into the state's run folder, under the
-// image file name the worker reads there, and fills the state's table,
-// count and cursor from that copy. On a refusal nothing is left on disk and
-// the run folder is empty.
-Refusal prepareRun(DownloadState& state, const std::string& imagePath);
+// Copies the image at `imagePath` into a run folder made in `parent` (as
+// createRunFolder does), under the image file name the worker reads there,
+// and fills the state's table, count and cursor from that copy. On a
+// refusal nothing is left on disk and the run folder is empty.
+Refusal prepareRun(DownloadState& state, const std::string& imagePath, const std::string& parent);
 
 // Removes the state's run folder with everything in it, and forgets it.
 void discardRunFolder(DownloadState& state);

@@ -69,7 +69,7 @@ StationDevice::~StationDevice() {
 void StationDevice::start(const StationDevice* earlier) {
   started_ = earlier != nullptr ? earlier->started_ : std::chrono::steady_clock::now();
   startedAt_ = earlier != nullptr ? earlier->startedAt_ : std::chrono::system_clock::now();
-  if (!provisionRun(*image_, state_)) {
+  if (!provisionRun(*image_, state_, ".")) {
     failure_ = RunFailure::FileOpening;
     display_.apply(failureMessage(failure_), state_, std::time(nullptr));
     finish(kExitFileError);

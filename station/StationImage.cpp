@@ -4,11 +4,11 @@
 #include <system_error>
 
 #include "control/Hints.h"
-#include "record/Sha256.h"
-#include "platform/FileIo.h"
 #include "engine/RunPreparation.h"
 #include "engine/SystemTexts.h"
+#include "platform/FileIo.h"
 #include "platform/Utf8Path.h"
+#include "record/Sha256.h"
 
 namespace voltrix {
 
@@ -25,11 +25,12 @@ bool readWhole(const std::string& name, std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-StationImageLoad loadStationImage(const std::string& imagePath) {
+StationImageLoad loadStationImage(const std::string& imagePath,
+                                  const std::string& runFolderParent) {
   StationImageLoad load;
   DownloadState probe;
   probe.setDefaults();
-  load.refusal = prepareRun(probe, imagePath);
+  load.refusal = prepareRun(probe, imagePath, runFolderParent);
   if (load.refusal != Refusal::None) {
     load.hint = hintForRefusal(load.refusal, probe, imagePath);
     return load;
@@ -56,9 +57,10 @@ StationImageLoad loadStationImage(const std::string& imagePath) {
   return load;
 }
 
-bool provisionRun(const StationImage& image, DownloadState& state) {
+bool provisionRun(const StationImage& image, DownloadState& state,
+                  const std::string& runFolderParent) {
   state.runFolder.clear();
-  const std::optional<std::string> folder = createRunFolder();
+  const std::optional<std::string> folder = createRunFolder(runFolderParent);
   if (!folder) return false;
   state.runFolder = *folder;
   File copy = createFreshFile(state.inRunFolder(texts::kImageFileName));

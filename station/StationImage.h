@@ -31,13 +31,15 @@ struct StationImageLoad {
   std::string hint;  // what to do about the refusal; may be empty
 };
 
-// Reads and checks the image at `imagePath` as DOWNLOAD does.
-StationImageLoad loadStationImage(const std::string& imagePath = "sysbin.bin");
+// Reads and checks the image at `imagePath` as DOWNLOAD does, in a run
+// folder made for the purpose in `runFolderParent`.
+StationImageLoad loadStationImage(const std::string& imagePath, const std::string& runFolderParent);
 
 // Gives `state` a private run folder holding the image and fills its table;
-// the folder is made in the working directory or, where that cannot be
+// the folder is made in `runFolderParent` or, where that cannot be
 // written, in the temporary directory. False when no folder could be made
 // or written anywhere: a station never lets two runs share segment files.
-bool provisionRun(const StationImage& image, DownloadState& state);
+bool provisionRun(const StationImage& image, DownloadState& state,
+                  const std::string& runFolderParent);
 
 }  // namespace voltrix

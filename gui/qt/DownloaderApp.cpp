@@ -20,6 +20,7 @@ int DownloaderApp::runMainDialog(DownloadSeams seams) {
   DownloadCommand command(state_, *seams.deviceMap, boxes, *seams.launcher, dialog.sink(),
                           seams.link);
   command.setImagePath(seams.imagePath);
+  command.setRunFolderParent(seams.runFolderParent);
   // The box of a missing image names the folder it was looked for in.
   command.nameWhereImageWasLookedFor();
   dialog.setDownloadHandler([&command] { command.OnDownload(); });

@@ -11,14 +11,14 @@
 #include <filesystem>
 #include <thread>
 
-#include "control/DeviceMapWatch.h"
-#include "station/NaturalOrder.h"
 #include "cli/StationDisplay.h"
-#include "station/StationImage.h"
 #include "cli/StationTable.h"
-#include "station/StationTargets.h"
+#include "control/DeviceMapWatch.h"
 #include "platform/FileIo.h"
 #include "sim/ImageBuilder.h"
+#include "station/NaturalOrder.h"
+#include "station/StationImage.h"
+#include "station/StationTargets.h"
 #include "tests/support/TempDir.h"
 
 namespace voltrix::cli {
@@ -28,14 +28,15 @@ namespace fs = std::filesystem;
 
 TEST(StationTargets, TheMapsVirtualComPortsInNameOrderUnderTheirNames) {
   test::TempDir dir;
-  ASSERT_EQ(::mkdir("map", 0755), 0);
-  ASSERT_EQ(::mkdir("dos", 0755), 0);
-  ASSERT_EQ(::symlink("/dev/null", "dos/COM12"), 0);
-  ASSERT_EQ(::symlink("/dev/zero", "dos/COM3"), 0);
-  test::writeFileBytes("map/VCP1", "COM3");
-  test::writeFileBytes("map/VCP0", "COM12");
-  test::writeFileBytes("map/Serial0", "COM1");  // an on-board UART: not a station's device
-  test::writeFileBytes("map/VCP2", "COM40");    // names no port
+  ASSERT_EQ(::mkdir(dir.file("map").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(dir.file("dos").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink("/dev/null", dir.file("dos/COM12").c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/zero", dir.file("dos/COM3").c_str()), 0);
+  test::writeFileBytes(dir.file("map/VCP1"), "COM3");
+  test::writeFileBytes(dir.file("map/VCP0"), "COM12");
+  test::writeFileBytes(dir.file("map/Serial0"),
+                       "COM1");                         // an on-board UART: not a station's device
+  test::writeFileBytes(dir.file("map/VCP2"), "COM40");  // names no port
   ::setenv("VOLTRIX_DOSDEVICES", dir.file("dos").c_str(), 1);
   const auto listed = targetsOfMap(*directoryDeviceMap(dir.file("map")), {{"/dev/zero", "right"}});
   ::unsetenv("VOLTRIX_DOSDEVICES");
@@ -94,20 +95,22 @@ TEST(StationTable, OneRowPerDeviceWithItsResult) {
 
 TEST(StationImage, ReadOnceAndCopiedIntoEachRunsOwnFolder) {
   test::TempDir dir;
-  EXPECT_EQ(loadStationImage().refusal, Refusal::ImageMissing);
+  const std::string imagePath = dir.file("sysbin.bin");
+  EXPECT_EQ(loadStationImage(imagePath, dir.path()).refusal, Refusal::ImageMissing);
   const auto image = buildImage({{0, 0x4000, std::vector<std::uint8_t>(300, 7), {}, {}}});
-  ASSERT_TRUE(writeImageFile("sysbin.bin", image));
-  const StationImageLoad load = loadStationImage();
+  ASSERT_TRUE(writeImageFile(imagePath, image));
+  const StationImageLoad load = loadStationImage(imagePath, dir.path());
   ASSERT_EQ(load.refusal, Refusal::None);
   EXPECT_EQ(load.image->segmentCount, 1);
   EXPECT_EQ(load.image->bytes, image.bytes);
   EXPECT_EQ(load.image->sha256.size(), 64u);
   // Nothing of the check is left behind.
-  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 
   DownloadState first, second;
-  ASSERT_TRUE(provisionRun(*load.image, first));
-  ASSERT_TRUE(provisionRun(*load.image, second));
+  ASSERT_TRUE(provisionRun(*load.image, first, dir.path()));
+  ASSERT_TRUE(provisionRun(*load.image, second, dir.path()));
+  EXPECT_EQ(fs::path(first.runFolder).parent_path(), fs::path(dir.path()));
   EXPECT_NE(first.runFolder, second.runFolder);
   EXPECT_EQ(test::readFileBytes(first.inRunFolder("sysbin.bin")),
             std::string(image.bytes.begin(), image.bytes.end()));
@@ -194,12 +197,12 @@ TEST(NaturalOrder, NumbersCompareByValue) {
 
 TEST(DeviceMapWatch, AValueAddedToTheFolderMapIsAChange) {
   test::TempDir dir;
-  ASSERT_EQ(::mkdir("map", 0755), 0);
+  ASSERT_EQ(::mkdir(dir.file("map").c_str(), 0755), 0);
   ::setenv("VOLTRIX_SERIALCOMM", dir.file("map").c_str(), 1);
   const auto watch = watchDeviceMap();
   ::unsetenv("VOLTRIX_SERIALCOMM");
   watch->changed();  // whatever /dev did so far
-  test::writeFileBytes("map/VCP0", "COM3");
+  test::writeFileBytes(dir.file("map/VCP0"), "COM3");
   bool seen = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!(seen = watch->changed()) && std::chrono::steady_clock::now() < deadline) {
