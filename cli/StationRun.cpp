@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "control/DeviceMapWatch.h"
+#include "platform/ProcessSignals.h"
 #include "cli/AttemptLog.h"
 #include "cli/ConsoleTrace.h"
-#include "cli/HostSystem.h"
-#include "cli/StationDisplay.h"
-#include "cli/StationTable.h"
-#include "control/DeviceMapWatch.h"
 #include "control/ExitCodes.h"
+#include "cli/HostSystem.h"
 #include "control/Outcome.h"
 #include "control/RunPieces.h"
-#include "platform/ProcessSignals.h"
 #include "record/SummaryJson.h"
+#include "cli/StationDisplay.h"
+#include "cli/StationTable.h"
 #include "station/StationTargets.h"
 
 namespace voltrix::cli {

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/FileIo.h"
 #include "engine/ImageFileOps.h"
 #include "engine/SystemTexts.h"
-#include "platform/FileIo.h"
 #include "platform/Utf8Path.h"
 
 namespace voltrix {

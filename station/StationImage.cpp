@@ -4,11 +4,11 @@
 #include <system_error>
 
 #include "control/Hints.h"
+#include "record/Sha256.h"
+#include "platform/FileIo.h"
 #include "engine/RunPreparation.h"
 #include "engine/SystemTexts.h"
-#include "platform/FileIo.h"
 #include "platform/Utf8Path.h"
-#include "record/Sha256.h"
 
 namespace voltrix {
 
