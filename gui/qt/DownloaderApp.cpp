@@ -28,6 +28,7 @@ int DownloaderApp::runMainDialog(DownloadSeams seams) {
   DeviceRun run(state_, std::move(parts));
   DownloadCommand command(run, *seams.deviceMap, boxes);
   command.setImagePath(seams.imagePath);
+  command.setRunFolderParent(seams.runFolderParent);
   // The box of a missing image names the folder it was looked for in.
   command.nameWhereImageWasLookedFor();
   dialog.setDownloadHandler([&command] { command.OnDownload(); });

@@ -25,8 +25,9 @@ struct DownloadSeams {
   // Whether the program has been asked to end (a signal); the dialog then
   // closes itself as the operator would.
   std::function<bool()> endRequested = &voltrix::terminationRequested;
-  // The image DOWNLOAD writes.
+  // The image DOWNLOAD writes, and where its run folders are made.
   std::string imagePath = "sysbin.bin";
+  std::string runFolderParent = ".";
 };
 
 class DownloaderApp final : public QApplication {

@@ -19,12 +19,12 @@ TEST_F(CliDownload, DownloadsThroughTheDeviceMap) {
   EXPECT_TRUE(contains(result.out, "Update successfully! TIME:00:0")) << result.out;
   expectDeviceHoldsImage();
   EXPECT_EQ(device->endOfRunByte(), std::optional<std::uint8_t>('Z'));
-  EXPECT_FALSE(test::fileExists("F_1_W_sysbin.bin"));
+  EXPECT_FALSE(test::fileExists(dir.file("F_1_W_sysbin.bin")));
 }
 
 TEST_F(CliDownload, DownloadsIntoANamedPort) {
   startDevice();
-  ::unlink("serialcomm/VCP0");  // the device map plays no part
+  ::unlink(dir.file("serialcomm/VCP0").c_str());  // the device map plays no part
   auto result = cli({"--port", device->devicePath()});
   EXPECT_EQ(result.exitCode, 0) << result.out;
   expectDeviceHoldsImage();
@@ -60,7 +60,7 @@ TEST_F(CliDownload, ASilentDeviceEndsWithinTheDocumentedBounds) {
   EXPECT_TRUE(contains(handshake.out, "The device does not answer!")) << handshake.out;
 
   device.reset();
-  ::unlink("dosdevices/COM7");
+  ::unlink(dir.file("dosdevices/COM7").c_str());
   sim::SimConfig silentLater;
   silentLater.fault = {sim::FaultKind::Silence, sim::SimStep::WriteData, 1};
   startDevice(silentLater);
@@ -90,7 +90,7 @@ TEST_F(CliDownload, NamesTheCausesAnOperatorCanActOn) {
   EXPECT_TRUE(contains(noDevice.out, "($VOLTRIX_SERIALCOMM) holds no value VCP0")) << noDevice.out;
 
   startDevice();
-  ::unlink("sysbin.bin");
+  ::unlink(dir.file("sysbin.bin").c_str());
   auto noImage = cli();
   EXPECT_EQ(noImage.exitCode, 3) << noImage.out;
   EXPECT_TRUE(contains(noImage.out, "System file can't be found")) << noImage.out;

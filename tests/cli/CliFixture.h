@@ -31,15 +31,15 @@ inline std::vector<ImageRecord> threeSegments() {
 class CliDownload : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(writeImageFile("sysbin.bin", buildImage(records)));
-    ASSERT_EQ(::mkdir("serialcomm", 0755), 0);
-    ASSERT_EQ(::mkdir("dosdevices", 0755), 0);
+    ASSERT_TRUE(writeImageFile(dir.file("sysbin.bin"), buildImage(records)));
+    ASSERT_EQ(::mkdir(dir.file("serialcomm").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(dir.file("dosdevices").c_str(), 0755), 0);
   }
   void startDevice(sim::SimConfig config = {}) {
     device = std::make_unique<sim::ZetakSimulator>(config);
     ASSERT_TRUE(device->start());
-    ASSERT_EQ(::symlink(device->devicePath().c_str(), "dosdevices/COM7"), 0);
-    test::writeFileBytes("serialcomm/VCP0", "COM7");
+    ASSERT_EQ(::symlink(device->devicePath().c_str(), dir.file("dosdevices/COM7").c_str()), 0);
+    test::writeFileBytes(dir.file("serialcomm/VCP0"), "COM7");
   }
   // The device map and COM resolution of this test's directory.
   std::vector<std::string> environment() const {
@@ -49,7 +49,18 @@ class CliDownload : public ::testing::Test {
   test::ProcessResult cli(std::vector<std::string> args = {},
                           std::chrono::milliseconds limit = std::chrono::seconds(60)) {
     args.insert(args.begin(), VOLTRIX_CLI);
-    return test::runProcess(args, environment(), limit);
+    return runProcess(args, environment(), limit);
+  }
+  // Every program a test here starts runs in the test's folder (unless
+  // `streams` names another), as an operator starts voltrix-cli in the
+  // folder of the image.
+  test::ProcessResult runProcess(
+      const std::vector<std::string>& argv, const std::vector<std::string>& environment = {},
+      std::chrono::milliseconds limit = std::chrono::seconds(60),
+      const std::function<void(pid_t, const std::string&)>& onOutput = {},
+      test::ChildStreams streams = {}) const {
+    if (streams.workingDirectory.empty()) streams.workingDirectory = dir.path();
+    return test::runProcess(argv, environment, limit, onOutput, streams);
   }
   void expectDeviceHoldsImage() {
     for (const ImageRecord& record : records) {

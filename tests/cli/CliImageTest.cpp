@@ -35,8 +35,8 @@ test::ProcessResult inUnwritableFolder(std::vector<std::string> args,
 
 TEST_F(CliDownload, TheImageIsAnArgument) {
   startDevice();
-  ASSERT_TRUE(fs::create_directory("firmware"));
-  fs::rename("sysbin.bin", "firmware/v2.bin");
+  ASSERT_TRUE(fs::create_directory(dir.file("firmware")));
+  fs::rename(dir.file("sysbin.bin"), dir.file("firmware/v2.bin"));
   auto listed = cli({"--list", "--image", "firmware/v2.bin"});
   EXPECT_EQ(listed.exitCode, 0) << listed.out;
   EXPECT_TRUE(contains(listed.out, "0x00004100")) << listed.out;
@@ -46,14 +46,14 @@ TEST_F(CliDownload, TheImageIsAnArgument) {
   auto flashed = cli({"--image=firmware/v2.bin"});
   EXPECT_EQ(flashed.exitCode, 0) << flashed.out;
   expectDeviceHoldsImage();
-  EXPECT_TRUE(runFoldersIn(".").empty());
+  EXPECT_TRUE(runFoldersIn(dir.path()).empty());
 }
 
 TEST_F(CliDownload, AFolderThatCannotBeWrittenRunsInTheTemporaryDirectory) {
   startDevice();
   sim::ZetakSimulator second;
   ASSERT_TRUE(second.start());
-  ASSERT_TRUE(fs::create_directory("tmp"));
+  ASSERT_TRUE(fs::create_directory(dir.file("tmp")));
   auto env = environment();
   env.push_back("TMPDIR=" + dir.file("tmp"));
   const std::string image = "--image=" + dir.file("sysbin.bin");
@@ -98,27 +98,27 @@ TEST_F(CliDownload, ARunThatSentNothingLeavesNoFolder) {
       {{"--port", dir.file("no-such-tty")}, 6},  // the port would not open
       {{}, 6},                                   // the map names a port that is not there
   };
-  test::writeFileBytes("serialcomm/VCP0", "COM7");
+  test::writeFileBytes(dir.file("serialcomm/VCP0"), "COM7");
   for (const Case& run : cases) {
     auto result = cli(run.args);
     EXPECT_EQ(result.exitCode, run.exitCode) << result.out;
     EXPECT_TRUE(contains(result.out, "Fail to open the COM!")) << result.out;
     EXPECT_FALSE(contains(result.out, "kept in")) << result.out;
-    EXPECT_TRUE(runFoldersIn(".").empty());
+    EXPECT_TRUE(runFoldersIn(dir.path()).empty());
   }
 }
 
 TEST(SampleImage, ANewcomerCanTryItFromAnEmptyFolder) {
   test::TempDir dir;
-  auto made = runProcess({ZETAK_SAMPLE_IMAGE});
+  auto made = test::runProcessIn(dir.path(), {ZETAK_SAMPLE_IMAGE});
   EXPECT_EQ(made.exitCode, 0) << made.out;
-  auto listed = runProcess({VOLTRIX_CLI, "--list"});
+  auto listed = test::runProcessIn(dir.path(), {VOLTRIX_CLI, "--list"});
   EXPECT_EQ(listed.exitCode, 0) << listed.out;
   EXPECT_TRUE(listed.out.find("0x") != std::string::npos) << listed.out;
-  auto refused = runProcess({ZETAK_SAMPLE_IMAGE, "--output", "x.bin"});
+  auto refused = test::runProcessIn(dir.path(), {ZETAK_SAMPLE_IMAGE, "--output", "x.bin"});
   EXPECT_EQ(refused.exitCode, 2) << refused.out;
-  EXPECT_FALSE(fs::exists("--output"));
-  EXPECT_FALSE(fs::exists("x.bin"));
+  EXPECT_FALSE(fs::exists(dir.file("--output")));
+  EXPECT_FALSE(fs::exists(dir.file("x.bin")));
 }
 
 }  // namespace

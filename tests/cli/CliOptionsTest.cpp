@@ -66,7 +66,7 @@ TEST_F(CliDownload, CommandLinesEndWithTheirCodeAndSayWhy) {
   }
   // A mistyped option never becomes a file of its name.
   EXPECT_FALSE(fs::exists("--foo"));
-  EXPECT_FALSE(fs::exists("a.bin"));
+  EXPECT_FALSE(fs::exists(dir.file("a.bin")));
 }
 
 #ifdef VOLTRIX_DIALOG
@@ -84,14 +84,15 @@ TEST(DialogCommandLine, HelpAndVersionNeedNoDisplay) {
 
 TEST(DialogCommandLine, AFolderStandsForItsImage) {
   test::TempDir dir;
-  ASSERT_TRUE(fs::create_directory("line-3"));
+  ASSERT_TRUE(fs::create_directory(dir.file("line-3")));
   const auto parse = [](std::vector<std::string> args) { return parseDialogOptions(args); };
   EXPECT_EQ(parse({}).options->imagePath, "sysbin.bin");
-  EXPECT_EQ(parse({"line-3"}).options->imagePath, (fs::path("line-3") / "sysbin.bin").string());
+  const std::string folder = dir.file("line-3");
+  EXPECT_EQ(parse({folder}).options->imagePath, (fs::path(folder) / "sysbin.bin").string());
   EXPECT_EQ(parse({"fw/v2.bin"}).options->imagePath, "fw/v2.bin");
   // Only a line that names no image leaves the dialog to choose its folder.
   EXPECT_FALSE(parse({}).options->imageNamed);
-  EXPECT_TRUE(parse({"line-3"}).options->imageNamed);
+  EXPECT_TRUE(parse({folder}).options->imageNamed);
   EXPECT_TRUE(parse({"sysbin.bin"}).options->imageNamed);
   EXPECT_EQ(parse({"a.bin", "b.bin"}).error, "unknown argument 'b.bin'");
   EXPECT_EQ(parse({"--image", "a.bin"}).error, "unknown option '--image'");
@@ -149,13 +150,14 @@ TEST_F(Labels, ALabelThatNamesNoDeviceIsRefusedOrToldOnce) {
   expectDeviceHoldsImage();
 }
 
-// A process that holds `path` open, as `cat PORT` does, until it is ended.
+// A process that holds `path` open, as `cat PORT` does, until it is ended;
+// it runs in `folder`.
 class Holder {
  public:
-  explicit Holder(std::vector<std::string> args, const std::string& path)
-      : program_(fs::canonical(args.front())), thread_([this, args] {
+  Holder(std::vector<std::string> args, const std::string& path, const std::string& folder)
+      : program_(fs::canonical(args.front())), thread_([this, args, folder] {
           result_ = runProcess(args, {}, std::chrono::seconds(60), {},
-                               test::ChildStreams{false, 0, &pid_});
+                               test::ChildStreams{false, 0, &pid_, false, folder});
         }) {
     // Held once one of its descriptors leads to the node.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -205,7 +207,7 @@ TEST_F(CliDownload, CheckNamesTheProgramThatReadsThePort) {
                            "\",\"ready\":true,\"exit_code\":0,\"usb\":null,\"problems\":[]}\n");
 
   {
-    Holder cat({"/bin/cat", port}, port);
+    Holder cat({"/bin/cat", port}, port, dir.path());
     ASSERT_TRUE(cat.holds(port));
     auto held = cli({"--check", "--port", port});
     EXPECT_EQ(held.exitCode, 6) << held.out;
@@ -219,12 +221,12 @@ TEST_F(CliDownload, CheckNamesTheProgramThatReadsThePort) {
 
   // A flash under way is waited for, never killed.
   device.reset();
-  ::unlink("dosdevices/COM7");
+  ::unlink(dir.file("dosdevices/COM7").c_str());
   sim::SimConfig silent;
   silent.fault = {sim::FaultKind::Silence, sim::SimStep::Sync, 1};
   startDevice(silent);
   const std::string waiting = device->devicePath();
-  Holder flash({VOLTRIX_CLI, "--port", waiting}, waiting);
+  Holder flash({VOLTRIX_CLI, "--port", waiting}, waiting, dir.path());
   ASSERT_TRUE(flash.holds(waiting)) << flash.output();
   auto busy = cli({"--check", "--port", waiting});
   EXPECT_EQ(busy.exitCode, 6) << busy.out;

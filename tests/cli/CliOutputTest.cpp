@@ -29,7 +29,7 @@ class CliOutput : public CliDownload {
  protected:
   test::ProcessResult cliApart(std::vector<std::string> args) {
     args.insert(args.begin(), VOLTRIX_CLI);
-    return test::runProcess(args, environment(), std::chrono::seconds(60), {}, apart());
+    return runProcess(args, environment(), std::chrono::seconds(60), {}, apart());
   }
 };
 
@@ -45,7 +45,7 @@ TEST_F(CliOutput, ResultsOnStandardOutputAndTheRunOnStandardError) {
 
   // A refusal: the JSON object alone on standard output, the system's text
   // and what to do on standard error.
-  ASSERT_EQ(::unlink("sysbin.bin"), 0);
+  ASSERT_EQ(::unlink(dir.file("sysbin.bin").c_str()), 0);
   auto refused = cliApart({"--json"});
   EXPECT_EQ(refused.exitCode, 3);
   ASSERT_EQ(linesOf(refused.out).size(), 1u) << refused.out;
@@ -81,7 +81,7 @@ TEST_F(CliOutput, AFailureIsNamedByKindSegmentAndAddress) {
   // clang-format on
   for (const FaultCase& fault : cases) {
     SCOPED_TRACE(fault.name);
-    ::unlink("dosdevices/COM7");
+    ::unlink(dir.file("dosdevices/COM7").c_str());
     sim::SimConfig config;
     config.fault = fault.fault;
     startDevice(config);
@@ -113,7 +113,7 @@ TEST_F(CliOutput, APortThatWillNotOpenIsNamedForWhy) {
   EXPECT_EQ((*json)["failure_kind"].text, "port_busy");
   EXPECT_FALSE((*json)["hint"].text.empty());
 
-  ASSERT_EQ(::unlink("serialcomm/VCP0"), 0);
+  ASSERT_EQ(::unlink(dir.file("serialcomm/VCP0").c_str()), 0);
   auto none = cliApart({"--json"});
   EXPECT_EQ(none.exitCode, 5);
   const auto noDevice = JsonReader::parse(none.out);
@@ -204,8 +204,7 @@ TEST_F(CliOutput, ARecordTheDiskCannotTakeIsAbsentAndSaidSo) {
         "--log",
         log};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const auto result =
-        test::runProcess(args, environment(), std::chrono::seconds(60), {}, apart());
+    const auto result = runProcess(args, environment(), std::chrono::seconds(60), {}, apart());
     EXPECT_EQ(result.exitCode, 10) << result.out << result.err;
     EXPECT_EQ(test::readFileBytes(log), before);
     EXPECT_TRUE(contains(result.err, "could not be kept")) << result.err;

@@ -30,10 +30,10 @@ std::vector<ImageRecord> recordsOf(std::uint8_t value) {
   return records;
 }
 
-// Whatever stands in the working directory besides the test's own set-up.
-std::vector<std::string> segmentFilesHere() {
+// Whatever stands in `folder` besides the test's own set-up.
+std::vector<std::string> segmentFilesIn(const std::string& folder) {
   std::vector<std::string> found;
-  for (const auto& entry : fs::directory_iterator(".")) {
+  for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
     if (name.rfind("F_", 0) == 0 || name.rfind("voltrix-run-", 0) == 0) found.push_back(name);
   }
@@ -54,20 +54,20 @@ TEST_F(CliDownload, ClosedStandardStreamsNeverReachTheLine) {
 }
 
 TEST_F(CliDownload, TheSimulatorWorksWithClosedStandardStreams) {
-  ::unlink("dosdevices/COM7");
-  ASSERT_TRUE(fs::create_directory("links"));
+  ::unlink(dir.file("dosdevices/COM7").c_str());
+  ASSERT_TRUE(fs::create_directory(dir.file("links")));
   std::atomic<pid_t> simulatorPid{0};
   std::thread simulator([&] {
     runProcess({ZETAK_SIM, "--link-dir", dir.file("links"), "--com", "7"}, {},
                std::chrono::seconds(60), {}, test::ChildStreams{true, 0, &simulatorPid});
   });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!fs::exists(fs::symlink_status("links/COM7")) &&
+  while (!fs::exists(fs::symlink_status(dir.file("links/COM7"))) &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::yield();
   }
-  ASSERT_TRUE(fs::exists(fs::symlink_status("links/COM7")));
-  test::writeFileBytes("serialcomm/VCP0", "COM7");
+  ASSERT_TRUE(fs::exists(fs::symlink_status(dir.file("links/COM7"))));
+  test::writeFileBytes(dir.file("serialcomm/VCP0"), "COM7");
   auto result = runProcess({VOLTRIX_CLI}, {"VOLTRIX_SERIALCOMM=" + dir.file("serialcomm"),
                                            "VOLTRIX_DOSDEVICES=" + dir.file("links")});
   EXPECT_EQ(result.exitCode, 0) << result.out;
@@ -77,24 +77,24 @@ TEST_F(CliDownload, TheSimulatorWorksWithClosedStandardStreams) {
 
 TEST_F(CliDownload, AnImageChangedDuringTheRunIsNotMixedIn) {
   records = recordsOf(0x10);
-  ASSERT_TRUE(writeImageFile("sysbin.bin", buildImage(records)));
+  ASSERT_TRUE(writeImageFile(dir.file("sysbin.bin"), buildImage(records)));
   sim::SimConfig slow;
   slow.paced = true;
   startDevice(slow);
   bool changed = false;
-  auto result = runProcess({VOLTRIX_CLI}, environment(), std::chrono::seconds(60),
-                           [&](pid_t, const std::string& out) {
-                             if (changed || !contains(out, "Connect successfully!")) return;
-                             // Rewritten in place, then replaced by another file.
-                             ASSERT_TRUE(writeImageFile("sysbin.bin", buildImage(recordsOf(0x60))));
-                             ASSERT_TRUE(writeImageFile("other.bin", buildImage(recordsOf(0x70))));
-                             fs::rename("other.bin", "sysbin.bin");
-                             changed = true;
-                           });
+  auto result = runProcess(
+      {VOLTRIX_CLI}, environment(), std::chrono::seconds(60), [&](pid_t, const std::string& out) {
+        if (changed || !contains(out, "Connect successfully!")) return;
+        // Rewritten in place, then replaced by another file.
+        ASSERT_TRUE(writeImageFile(dir.file("sysbin.bin"), buildImage(recordsOf(0x60))));
+        ASSERT_TRUE(writeImageFile(dir.file("other.bin"), buildImage(recordsOf(0x70))));
+        fs::rename(dir.file("other.bin"), dir.file("sysbin.bin"));
+        changed = true;
+      });
   ASSERT_TRUE(changed);
   EXPECT_EQ(result.exitCode, 0) << result.out;
   expectDeviceHoldsImage();  // the image as it was when the run began, whole
-  EXPECT_TRUE(segmentFilesHere().empty());
+  EXPECT_TRUE(segmentFilesIn(dir.path()).empty());
 }
 
 // An image with a damaged later segment is refused whole: nothing reaches
@@ -126,13 +126,13 @@ TEST_F(CliDownload, ADamagedLaterSegmentIsRefusedBeforeTheDeviceIsTouched) {
   startDevice();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_TRUE(writeImageFile("sysbin.bin", c.damage(records)));
+    ASSERT_TRUE(writeImageFile(dir.file("sysbin.bin"), c.damage(records)));
     auto result = cli();
     EXPECT_EQ(result.exitCode, 4) << result.out;
     EXPECT_TRUE(contains(result.out, c.systemText)) << result.out;
     EXPECT_TRUE(contains(result.out, "Segment 2 (the record at offset")) << result.out;
     EXPECT_TRUE(device->bytesFromHost().empty());
-    EXPECT_TRUE(segmentFilesHere().empty());
+    EXPECT_TRUE(segmentFilesIn(dir.path()).empty());
 
     auto listed = runProcess({VOLTRIX_CLI, "--list"});
     EXPECT_EQ(listed.exitCode, 4) << listed.out;
@@ -150,12 +150,12 @@ TEST_F(CliDownload, AReaderThatGoesAwayDoesNotStopTheFlash) {
   EXPECT_EQ(result.exitCode, 0);
   expectDeviceHoldsImage();
   EXPECT_EQ(device->endOfRunByte(), std::optional<std::uint8_t>(0x5A));
-  EXPECT_TRUE(segmentFilesHere().empty());
+  EXPECT_TRUE(segmentFilesIn(dir.path()).empty());
 }
 
 TEST_F(CliDownload, TwoRunsInOneFolderKeepToTheirOwnFiles) {
   records = recordsOf(0x20);
-  ASSERT_TRUE(writeImageFile("sysbin.bin", buildImage(records)));
+  ASSERT_TRUE(writeImageFile(dir.file("sysbin.bin"), buildImage(records)));
   sim::SimConfig slow;
   slow.paced = true;
   startDevice(slow);
@@ -170,7 +170,7 @@ TEST_F(CliDownload, TwoRunsInOneFolderKeepToTheirOwnFiles) {
                            std::chrono::seconds(60), [&](pid_t, const std::string& out) {
                              // Mid-run every segment file is in a run's own folder.
                              if (!contains(out, "Connect successfully!")) return;
-                             for (const std::string& name : segmentFilesHere()) {
+                             for (const std::string& name : segmentFilesIn(dir.path())) {
                                EXPECT_NE(name.rfind("F_", 0), 0u) << name;
                                sawPrivateFiles = true;
                              }
@@ -185,7 +185,7 @@ TEST_F(CliDownload, TwoRunsInOneFolderKeepToTheirOwnFiles) {
                                  static_cast<std::uint32_t>(record.data.size())),
               record.data);
   }
-  EXPECT_TRUE(segmentFilesHere().empty());
+  EXPECT_TRUE(segmentFilesIn(dir.path()).empty());
 }
 
 TEST_F(CliDownload, AFailedRunKeepsItsFilesAndSaysWhere) {
@@ -194,17 +194,17 @@ TEST_F(CliDownload, AFailedRunKeepsItsFilesAndSaysWhere) {
   startDevice(config);
   auto result = cli();
   EXPECT_EQ(result.exitCode, 9) << result.out;
-  const auto kept = segmentFilesHere();
+  const auto kept = segmentFilesIn(dir.path());
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_TRUE(contains(result.out, "kept in " + dir.file(kept.front()))) << result.out;
-  EXPECT_TRUE(fs::exists(kept.front() + "/F_1_W_sysbin.bin"));
-  EXPECT_TRUE(fs::exists(kept.front() + "/F_1_R_sysbin.bin"));
+  EXPECT_TRUE(fs::exists(dir.file(kept.front() + "/F_1_W_sysbin.bin")));
+  EXPECT_TRUE(fs::exists(dir.file(kept.front() + "/F_1_R_sysbin.bin")));
 }
 
 TEST_F(CliDownload, AMapValueThatNamesNoPortIsShown) {
   for (const char* value : {"COM99999999999", "COM0", "PORT"}) {
     SCOPED_TRACE(value);
-    test::writeFileBytes("serialcomm/VCP0", value);
+    test::writeFileBytes(dir.file("serialcomm/VCP0"), value);
     auto result = cli();
     EXPECT_EQ(result.exitCode, 6) << result.out;
     EXPECT_TRUE(contains(result.out, "Fail to open the COM!")) << result.out;
@@ -215,14 +215,14 @@ TEST_F(CliDownload, AMapValueThatNamesNoPortIsShown) {
 
 TEST_F(CliDownload, AnImageThatIsNoFileIsNamedForWhatItIs) {
   startDevice();
-  ::unlink("sysbin.bin");
-  ASSERT_TRUE(fs::create_directory("sysbin.bin"));
+  ::unlink(dir.file("sysbin.bin").c_str());
+  ASSERT_TRUE(fs::create_directory(dir.file("sysbin.bin")));
   auto folder = cli();
   EXPECT_EQ(folder.exitCode, 3) << folder.out;
   EXPECT_TRUE(contains(folder.out, "sysbin.bin in " + dir.path() + " is a directory"))
       << folder.out;
   EXPECT_TRUE(device->bytesFromHost().empty());
-  EXPECT_TRUE(segmentFilesHere().empty());
+  EXPECT_TRUE(segmentFilesIn(dir.path()).empty());
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ TEST_F(CliDownload, JsonIsTheOnlyOutput) {
   EXPECT_TRUE(contains(result.out, ",\"failure\":null,\"status\":\"Update successfully! TIME:"))
       << result.out;
 
-  ::unlink("sysbin.bin");
+  ::unlink(dir.file("sysbin.bin").c_str());
   auto refused = cli({"--json"});
   EXPECT_EQ(refused.exitCode, 3);
   EXPECT_TRUE(contains(refused.out, "\"result\":\"refused\",\"exit_code\":3,")) << refused.out;

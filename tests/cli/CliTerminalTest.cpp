@@ -18,9 +18,11 @@ namespace {
 
 using cli::fitToColumns;
 
-// Runs voltrix-cli with its output on a terminal `columns` wide; returns what
-// the terminal received, or nullopt when it did not finish in time.
-std::optional<std::string> runOnTerminal(const std::vector<std::string>& environment,
+// Runs voltrix-cli in `folder` with its output on a terminal `columns` wide;
+// returns what the terminal received, or nullopt when it did not finish in
+// time.
+std::optional<std::string> runOnTerminal(const std::string& folder,
+                                         const std::vector<std::string>& environment,
                                          unsigned short columns) {
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return std::nullopt;
@@ -37,6 +39,7 @@ std::optional<std::string> runOnTerminal(const std::vector<std::string>& environ
     ::ioctl(slave, TIOCSWINSZ, &size);
     ::dup2(slave, STDOUT_FILENO);
     ::dup2(slave, STDERR_FILENO);
+    if (::chdir(folder.c_str()) != 0) ::_exit(126);
     for (const std::string& setting : environment) ::putenv(const_cast<char*>(setting.c_str()));
     ::execl(VOLTRIX_CLI, VOLTRIX_CLI, static_cast<char*>(nullptr));
     ::_exit(127);
@@ -89,7 +92,7 @@ TEST_F(CliDownload, ANarrowTerminalGetsLinesThatFit) {
   startDevice();
   auto environment = this->environment();
   environment.push_back("TERM=xterm");
-  const auto seen = runOnTerminal(environment, 30);
+  const auto seen = runOnTerminal(dir.path(), environment, 30);
   ASSERT_TRUE(seen.has_value());
   EXPECT_TRUE(contains(*seen, "\033[K")) << *seen;
   std::size_t start = 0;
@@ -109,7 +112,7 @@ TEST_F(CliDownload, TheLineShowsTheSegmentItsAddressAndOneBarOverTheImage) {
   startDevice();
   auto environment = this->environment();
   environment.push_back("TERM=xterm");
-  const auto seen = runOnTerminal(environment, 120);
+  const auto seen = runOnTerminal(dir.path(), environment, 120);
   ASSERT_TRUE(seen.has_value());
   // Each segment in turn, with its load address.
   for (const char* where : {"1/3 0x0000A400", "2/3 0x00008000", "3/3 0x00004100"}) {
@@ -139,7 +142,7 @@ TEST_F(CliDownload, ADumbTerminalGetsPlainLines) {
   startDevice();
   auto environment = this->environment();
   environment.push_back("TERM=dumb");
-  const auto seen = runOnTerminal(environment, 80);
+  const auto seen = runOnTerminal(dir.path(), environment, 80);
   ASSERT_TRUE(seen.has_value());
   EXPECT_EQ(seen->find('\033'), std::string::npos) << *seen;
   EXPECT_TRUE(contains(*seen, "Update successfully!")) << *seen;

@@ -21,7 +21,8 @@ TEST(WindowsOutput, AFileGetsTheBytesAsPrintedAndNoRedrawing) {
   const int saved = _dup(_fileno(stdout));
   ASSERT_GE(saved, 0);
   // Opened in text mode, as a program's redirected output is.
-  const int file = _open("out.txt", _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, 0600);
+  const int file =
+      _open(dir.file("out.txt").c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, 0600);
   ASSERT_GE(file, 0);
   ASSERT_EQ(_dup2(file, _fileno(stdout)), 0);
   _close(file);
@@ -34,7 +35,8 @@ TEST(WindowsOutput, AFileGetsTheBytesAsPrintedAndNoRedrawing) {
   _dup2(saved, _fileno(stdout));
   _close(saved);
   EXPECT_EQ(columns, 0);
-  EXPECT_EQ(test::readFileBytes("out.txt"), std::string("错误：注册表损坏！") + "\nline\n");
+  EXPECT_EQ(test::readFileBytes(dir.file("out.txt")),
+            std::string("错误：注册表损坏！") + "\nline\n");
   EXPECT_FALSE(voltrix::modemManagerRunning());
 }
 

@@ -11,8 +11,8 @@ namespace voltrix {
 
 using test::linesOf;
 
-inline bool runFolderLeft() {
-  for (const auto& entry : std::filesystem::directory_iterator(".")) {
+inline bool runFolderLeft(const std::string& folder) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     if (entry.path().filename().string().rfind("voltrix-run-", 0) == 0) return true;
   }
   return false;
@@ -34,8 +34,8 @@ class Station : public CliDownload {
     sim::ZetakSimulator& added = *devices.back();
     EXPECT_TRUE(added.start());
     const std::string com = "COM" + std::to_string(10 + n);
-    EXPECT_EQ(::symlink(added.devicePath().c_str(), ("dosdevices/" + com).c_str()), 0);
-    test::writeFileBytes("serialcomm/" + value, com);
+    EXPECT_EQ(::symlink(added.devicePath().c_str(), dir.file("dosdevices/" + com).c_str()), 0);
+    test::writeFileBytes(dir.file("serialcomm/" + value), com);
     return added;
   }
   std::vector<std::string> portArguments() const {

@@ -43,7 +43,7 @@ TEST_F(Station, APortBusyForAWhileIsOneAttemptWithOneRecord) {
   sim::ZetakSimulator& added = addDevice();
   PortHolder holder(added.devicePath());
   ASSERT_TRUE(holder.holding());
-  const auto result = test::runProcess(
+  const auto result = runProcess(
       {VOLTRIX_CLI, "--wait", "--log", dir.file("station.jsonl")}, environment(),
       std::chrono::seconds(30),
       [&](pid_t, const std::string& out) {
@@ -63,14 +63,14 @@ TEST_F(Station, APortBusyForAWhileIsOneAttemptWithOneRecord) {
   EXPECT_EQ((*record)["exit_code"].number, 0);
   EXPECT_GE((*record)["seconds"].number, 1.5);
   // No try left a folder behind.
-  EXPECT_FALSE(runFolderLeft());
+  EXPECT_FALSE(runFolderLeft(dir.path()));
 }
 
 TEST_F(Station, ACancelWhileABusyPortWaitsIsACancel) {
   sim::ZetakSimulator& added = addDevice();
   PortHolder holder(added.devicePath());
   ASSERT_TRUE(holder.holding());
-  const auto result = test::runProcess(
+  const auto result = runProcess(
       {VOLTRIX_CLI, "--wait", "--log", dir.file("station.jsonl")}, environment(),
       std::chrono::seconds(30),
       [](pid_t pid, const std::string& out) {
@@ -85,7 +85,7 @@ TEST_F(Station, ACancelWhileABusyPortWaitsIsACancel) {
   ASSERT_TRUE(record) << records[0];
   EXPECT_EQ((*record)["exit_code"].number, 11);
   EXPECT_EQ((*record)["failure_kind"].text, "cancelled");
-  EXPECT_FALSE(runFolderLeft());
+  EXPECT_FALSE(runFolderLeft(dir.path()));
 }
 
 TEST_F(Station, ACancelledStationSaysSoInItsJsonWithSlotAndLabel) {
@@ -93,7 +93,7 @@ TEST_F(Station, ACancelledStationSaysSoInItsJsonWithSlotAndLabel) {
   mute.fault = {sim::FaultKind::Silence, sim::SimStep::Sync, 1, {}};
   sim::ZetakSimulator& added = addDevice(mute);
   // The trace shows the first request go out: that is when to cancel.
-  const auto result = test::runProcess(
+  const auto result = runProcess(
       {VOLTRIX_CLI, "--watch", "--json", "-v", "--label", added.devicePath() + "=bench-left"},
       environment(), std::chrono::seconds(30),
       [](pid_t pid, const std::string& out) {
@@ -115,8 +115,8 @@ TEST_F(Station, ACancelledStationSaysSoInItsJsonWithSlotAndLabel) {
 TEST_F(Station, AllTakesTheMapInNaturalOrder) {
   addDeviceAs("VCP10");
   addDeviceAs("VCP2");
-  const auto result = test::runProcess({VOLTRIX_CLI, "--all", "--json"}, environment(),
-                                       std::chrono::seconds(30), {}, apart());
+  const auto result = runProcess({VOLTRIX_CLI, "--all", "--json"}, environment(),
+                                 std::chrono::seconds(30), {}, apart());
   EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
   const auto lines = linesOf(result.out);
   ASSERT_EQ(lines.size(), 2u) << result.out;
@@ -130,7 +130,7 @@ TEST_F(Station, WatchingShowsTheTallyAndEachDevicesVerdict) {
   addDevice();
   // The second device is plugged in once the station waits with the first
   // one's result in its tally.
-  const auto result = test::runProcess(
+  const auto result = runProcess(
       {VOLTRIX_CLI, "--watch", "--count", "2"}, environment(), std::chrono::seconds(60),
       [&](pid_t, const std::string& out) {
         if (devices.size() == 1 && contains(out, "waiting for devices: 1 verified, 0 failed")) {
@@ -158,24 +158,21 @@ TEST_F(Station, AnErrorTextNamesTheImageEvenBeforeTheWorkerRuns) {
   // The station is started in a folder that is gone by the time a device
   // appears, and the temporary directory names no folder either, so the
   // device's run folder cannot be made.
-  ASSERT_EQ(::mkdir("work", 0755), 0);
-  ASSERT_EQ(::rename("sysbin.bin", "work/sysbin.bin"), 0);
-  ASSERT_EQ(::chdir("work"), 0);
+  ASSERT_EQ(::mkdir(dir.file("work").c_str(), 0755), 0);
+  ASSERT_EQ(::rename(dir.file("sysbin.bin").c_str(), dir.file("work/sysbin.bin").c_str()), 0);
+  test::ChildStreams inWork = apart();
+  inWork.workingDirectory = dir.file("work");
   bool plugged = false;
-  const auto result = test::runProcess(
+  const auto result = runProcess(
       {VOLTRIX_CLI, "--wait"}, withoutTemporaryFolder(), std::chrono::seconds(30),
       [&](pid_t, const std::string& out) {
         if (plugged || !contains(out, "waiting for devices")) return;
         plugged = true;
-        EXPECT_EQ(::chdir(dir.path().c_str()), 0);
-        EXPECT_EQ(::unlink("work/sysbin.bin"), 0);
-        EXPECT_EQ(::rmdir("work"), 0);
+        EXPECT_EQ(::unlink(dir.file("work/sysbin.bin").c_str()), 0);
+        EXPECT_EQ(::rmdir(dir.file("work").c_str()), 0);
         addDevice();
       },
-      apart());
-  if (!plugged) {
-    EXPECT_EQ(::chdir(dir.path().c_str()), 0);
-  }
+      inWork);
   EXPECT_EQ(result.exitCode, 10) << result.out << result.err;
   EXPECT_TRUE(contains(result.err, "文件名[sysbin.bin]")) << result.err;
   EXPECT_FALSE(contains(result.err, "文件名[]")) << result.err;

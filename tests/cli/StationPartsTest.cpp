@@ -28,14 +28,15 @@ namespace fs = std::filesystem;
 
 TEST(StationTargets, TheMapsVirtualComPortsInNameOrderUnderTheirNames) {
   test::TempDir dir;
-  ASSERT_EQ(::mkdir("map", 0755), 0);
-  ASSERT_EQ(::mkdir("dos", 0755), 0);
-  ASSERT_EQ(::symlink("/dev/null", "dos/COM12"), 0);
-  ASSERT_EQ(::symlink("/dev/zero", "dos/COM3"), 0);
-  test::writeFileBytes("map/VCP1", "COM3");
-  test::writeFileBytes("map/VCP0", "COM12");
-  test::writeFileBytes("map/Serial0", "COM1");  // an on-board UART: not a station's device
-  test::writeFileBytes("map/VCP2", "COM40");    // names no port
+  ASSERT_EQ(::mkdir(dir.file("map").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(dir.file("dos").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink("/dev/null", dir.file("dos/COM12").c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/zero", dir.file("dos/COM3").c_str()), 0);
+  test::writeFileBytes(dir.file("map/VCP1"), "COM3");
+  test::writeFileBytes(dir.file("map/VCP0"), "COM12");
+  test::writeFileBytes(dir.file("map/Serial0"),
+                       "COM1");                         // an on-board UART: not a station's device
+  test::writeFileBytes(dir.file("map/VCP2"), "COM40");  // names no port
   ::setenv("VOLTRIX_DOSDEVICES", dir.file("dos").c_str(), 1);
   const auto listed = targetsOfMap(*directoryDeviceMap(dir.file("map")), {{"/dev/zero", "right"}});
   ::unsetenv("VOLTRIX_DOSDEVICES");
@@ -191,12 +192,12 @@ TEST(NaturalOrder, NumbersCompareByValue) {
 
 TEST(DeviceMapWatch, AValueAddedToTheFolderMapIsAChange) {
   test::TempDir dir;
-  ASSERT_EQ(::mkdir("map", 0755), 0);
+  ASSERT_EQ(::mkdir(dir.file("map").c_str(), 0755), 0);
   ::setenv("VOLTRIX_SERIALCOMM", dir.file("map").c_str(), 1);
   const auto watch = watchDeviceMap();
   ::unsetenv("VOLTRIX_SERIALCOMM");
   watch->changed();  // whatever /dev did so far
-  test::writeFileBytes("map/VCP0", "COM3");
+  test::writeFileBytes(dir.file("map/VCP0"), "COM3");
   bool seen = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!(seen = watch->changed()) && std::chrono::steady_clock::now() < deadline) {

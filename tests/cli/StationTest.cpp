@@ -28,7 +28,7 @@ TEST_F(Station, FourDevicesOfTheMapFlashedSideBySide) {
     // The table has one row for it, verified.
     EXPECT_TRUE(contains(result.out, device->devicePath() + "    3 of 3 ")) << result.out;
   }
-  EXPECT_FALSE(runFolderLeft());
+  EXPECT_FALSE(runFolderLeft(dir.path()));
   const auto records = logRecords();
   ASSERT_EQ(records.size(), 4u);
   for (const std::string& record : records) EXPECT_TRUE(contains(record, "\"exit_code\":0"));
@@ -130,7 +130,7 @@ TEST_F(Station, AQuickReplugIsFlashedAgain) {
     SCOPED_TRACE(c.name);
     devices.clear();
     for (const char* stale : {"dosdevices/COM10", "serialcomm/VCP0", "station.jsonl"}) {
-      ::unlink(stale);
+      ::unlink(dir.file(stale).c_str());
     }
     sim::SimConfig config;
     config.fault = c.fault;
@@ -148,12 +148,12 @@ TEST_F(Station, AQuickReplugIsFlashedAgain) {
       EXPECT_TRUE(next->start());
       const std::string port = next->devicePath();
       devices.push_back(std::move(next));
-      EXPECT_EQ(::unlink("dosdevices/COM10"), 0);
-      EXPECT_EQ(::symlink(port.c_str(), "dosdevices/COM10"), 0);
+      EXPECT_EQ(::unlink(dir.file("dosdevices/COM10").c_str()), 0);
+      EXPECT_EQ(::symlink(port.c_str(), dir.file("dosdevices/COM10").c_str()), 0);
     });
-    const auto result = test::runProcess(
-        {VOLTRIX_CLI, "--watch", "--count", "2", "--log", dir.file("station.jsonl")},
-        environment(), std::chrono::seconds(30));
+    const auto result =
+        runProcess({VOLTRIX_CLI, "--watch", "--count", "2", "--log", dir.file("station.jsonl")},
+                   environment(), std::chrono::seconds(30));
     replugging.join();
     EXPECT_FALSE(result.timedOut) << result.out;
     EXPECT_EQ(result.exitCode, c.exitCode) << result.out;
@@ -168,11 +168,11 @@ TEST_F(Station, CtrlCWhileWatchingCancelsTheRunAndPrintsTheTable) {
   sim::SimConfig mute;
   mute.fault = {sim::FaultKind::Silence, sim::SimStep::Sync, 1, {}};
   addDevice(mute);
-  const auto result =
-      test::runProcess({VOLTRIX_CLI, "--watch"}, environment(), std::chrono::seconds(30),
-                       [](pid_t pid, const std::string& out) {
-                         if (contains(out, "Request for downloading")) ::kill(pid, SIGINT);
-                       });
+  const auto result = runProcess({VOLTRIX_CLI, "--watch"}, environment(), std::chrono::seconds(30),
+                                 [](pid_t pid, const std::string& out) {
+                                   if (contains(out, "Request for downloading"))
+                                     ::kill(pid, SIGINT);
+                                 });
   EXPECT_EQ(result.exitCode, 11) << result.out;
   EXPECT_TRUE(contains(result.out, "(Download cancelled!) (exit 11)")) << result.out;
   EXPECT_TRUE(contains(result.out, "station cancelled by the operator")) << result.out;
@@ -184,14 +184,13 @@ TEST_F(Station, APortHeldRightAfterItAppearedIsTriedAgain) {
   int holder = ::open(added.devicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-  const auto result =
-      test::runProcess({VOLTRIX_CLI, "--wait"}, environment(), std::chrono::seconds(30),
-                       [&](pid_t, const std::string& out) {
-                         if (holder >= 0 && contains(out, "Fail to open the COM!")) {
-                           ::close(holder);
-                           holder = -1;
-                         }
-                       });
+  const auto result = runProcess({VOLTRIX_CLI, "--wait"}, environment(), std::chrono::seconds(30),
+                                 [&](pid_t, const std::string& out) {
+                                   if (holder >= 0 && contains(out, "Fail to open the COM!")) {
+                                     ::close(holder);
+                                     holder = -1;
+                                   }
+                                 });
   if (holder >= 0) ::close(holder);
   EXPECT_TRUE(contains(result.out, "Fail to open the COM!")) << result.out;
   EXPECT_EQ(result.exitCode, 0) << result.out;
@@ -217,7 +216,7 @@ TEST_F(Station, WhatStopsTheWholeCallReadsAsWithOneDevice) {
   EXPECT_TRUE(contains(result.out, "refused: ")) << result.out;
   addDevice();
   addDevice();
-  ASSERT_EQ(::unlink("sysbin.bin"), 0);
+  ASSERT_EQ(::unlink(dir.file("sysbin.bin").c_str()), 0);
   result = cli(portArguments());
   EXPECT_EQ(result.exitCode, 3) << result.out;
   EXPECT_TRUE(contains(result.out,

@@ -12,7 +12,7 @@ namespace {
 class OverrideDirectory : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(::mkdir("serialcomm", 0755), 0);
+    ASSERT_EQ(::mkdir(dir.file("serialcomm").c_str(), 0755), 0);
     ::setenv("VOLTRIX_SERIALCOMM", dir.file("serialcomm").c_str(), 1);
   }
   void TearDown() override { ::unsetenv("VOLTRIX_SERIALCOMM"); }
@@ -21,8 +21,8 @@ class OverrideDirectory : public ::testing::Test {
 };
 
 TEST_F(OverrideDirectory, EachFileIsAValueNamedUnderDevice) {
-  test::writeFileBytes("serialcomm/VCP0", "COM3\n");
-  test::writeFileBytes("serialcomm/Serial0", "COM1");
+  test::writeFileBytes(dir.file("serialcomm/VCP0"), "COM3\n");
+  test::writeFileBytes(dir.file("serialcomm/Serial0"), "COM1");
   auto value = vcp0();
   EXPECT_EQ(value.status, DeviceMapStatus::Ok);
   EXPECT_EQ(value.data, "COM3");
@@ -37,23 +37,23 @@ TEST_F(OverrideDirectory, AMissingDirectoryIsAnUnreadableKey) {
 
 TEST_F(OverrideDirectory, MissingOversizedOrLinkedValuesAreMissing) {
   EXPECT_EQ(vcp0().status, DeviceMapStatus::ValueMissing);
-  test::writeFileBytes("serialcomm/VCP0", std::string(81, 'C'));
+  test::writeFileBytes(dir.file("serialcomm/VCP0"), std::string(81, 'C'));
   EXPECT_EQ(vcp0().status, DeviceMapStatus::ValueMissing);
-  test::writeFileBytes("serialcomm/VCP0", std::string(80, 'C'));
+  test::writeFileBytes(dir.file("serialcomm/VCP0"), std::string(80, 'C'));
   EXPECT_EQ(vcp0().status, DeviceMapStatus::Ok);
-  ::unlink("serialcomm/VCP0");
-  test::writeFileBytes("elsewhere", "COM4");
-  ASSERT_EQ(::symlink(dir.file("elsewhere").c_str(), "serialcomm/VCP0"), 0);
+  ::unlink(dir.file("serialcomm/VCP0").c_str());
+  test::writeFileBytes(dir.file("elsewhere"), "COM4");
+  ASSERT_EQ(::symlink(dir.file("elsewhere").c_str(), dir.file("serialcomm/VCP0").c_str()), 0);
   EXPECT_EQ(vcp0().status, DeviceMapStatus::ValueMissing);
 }
 
 TEST_F(OverrideDirectory, ListsEveryValueThatCanBeRead) {
-  test::writeFileBytes("serialcomm/VCP0", "COM3\n");
-  test::writeFileBytes("serialcomm/Serial0", "COM1");
-  test::writeFileBytes("serialcomm/TooLong", std::string(81, 'C'));
-  test::writeFileBytes("elsewhere", "COM4");
-  ASSERT_EQ(::symlink(dir.file("elsewhere").c_str(), "serialcomm/Linked"), 0);
-  ASSERT_EQ(::mkdir("serialcomm/Folder", 0755), 0);
+  test::writeFileBytes(dir.file("serialcomm/VCP0"), "COM3\n");
+  test::writeFileBytes(dir.file("serialcomm/Serial0"), "COM1");
+  test::writeFileBytes(dir.file("serialcomm/TooLong"), std::string(81, 'C'));
+  test::writeFileBytes(dir.file("elsewhere"), "COM4");
+  ASSERT_EQ(::symlink(dir.file("elsewhere").c_str(), dir.file("serialcomm/Linked").c_str()), 0);
+  ASSERT_EQ(::mkdir(dir.file("serialcomm/Folder").c_str(), 0755), 0);
   const auto map = systemDeviceMap();
   const auto values = map->values(SERIALCOMM_KEY);
   EXPECT_EQ(values, (std::vector<DeviceMapEntry>{{"\\Device\\Serial0", "COM1"},
@@ -67,7 +67,7 @@ TEST_F(OverrideDirectory, ListsEveryValueThatCanBeRead) {
 }
 
 TEST_F(OverrideDirectory, AnUnreadableKeyListsNothing) {
-  test::writeFileBytes("serialcomm/VCP0", "COM3");
+  test::writeFileBytes(dir.file("serialcomm/VCP0"), "COM3");
   EXPECT_EQ(directoryDeviceMap(dir.file("serialcomm"))->values(SERIALCOMM_KEY).size(), 1u);
   EXPECT_TRUE(directoryDeviceMap(dir.file("nowhere"))->values(SERIALCOMM_KEY).empty());
   EXPECT_TRUE(directoryDeviceMap("")->values(SERIALCOMM_KEY).empty());
@@ -98,10 +98,10 @@ class AttachedOverLinkedPorts : public ::testing::Test {
 };
 
 TEST_F(AttachedOverLinkedPorts, EachUsbPortIsAVcpValueInOrder) {
-  test::writeFileBytes("ttyUSB0", "");
-  test::writeFileBytes("ttyACM0", "");
-  ASSERT_EQ(::symlink(dir.file("ttyUSB0").c_str(), "COM6"), 0);
-  ASSERT_EQ(::symlink(dir.file("ttyACM0").c_str(), "COM9"), 0);
+  test::writeFileBytes(dir.file("ttyUSB0"), "");
+  test::writeFileBytes(dir.file("ttyACM0"), "");
+  ASSERT_EQ(::symlink(dir.file("ttyUSB0").c_str(), dir.file("COM6").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.file("ttyACM0").c_str(), dir.file("COM9").c_str()), 0);
   const auto map = systemDeviceMap();
   const auto value = map->queryValue(SERIALCOMM_KEY, VCP0_VALUE);
   EXPECT_EQ(value.status, DeviceMapStatus::Ok);
@@ -117,8 +117,8 @@ TEST_F(AttachedOverLinkedPorts, EachUsbPortIsAVcpValueInOrder) {
 }
 
 TEST_F(AttachedOverLinkedPorts, NoUsbPortListsNothing) {
-  test::writeFileBytes("ttyS0", "");
-  ASSERT_EQ(::symlink(dir.file("ttyS0").c_str(), "COM1"), 0);
+  test::writeFileBytes(dir.file("ttyS0"), "");
+  ASSERT_EQ(::symlink(dir.file("ttyS0").c_str(), dir.file("COM1").c_str()), 0);
   const auto map = systemDeviceMap();
   EXPECT_EQ(map->queryValue(SERIALCOMM_KEY, VCP0_VALUE).status, DeviceMapStatus::ValueMissing);
   EXPECT_TRUE(map->values(SERIALCOMM_KEY).empty());

@@ -56,8 +56,8 @@ TEST_F(RegistryMap, ListsEveryValueThatFitsByName) {
 
 TEST(FolderMap, StandsInForTheRegistryWhileTheVariableNamesIt) {
   test::TempDir dir;
-  ASSERT_TRUE(std::filesystem::create_directory("serialcomm"));
-  test::writeFileBytes("serialcomm/VCP0", "COM5\r\n");
+  ASSERT_TRUE(std::filesystem::create_directory(dir.file("serialcomm")));
+  test::writeFileBytes(dir.file("serialcomm/VCP0"), "COM5\r\n");
   ASSERT_EQ(_putenv_s("VOLTRIX_SERIALCOMM", dir.file("serialcomm").c_str()), 0);
   const DeviceMapValue value = systemDeviceMap()->queryValue(SERIALCOMM_KEY, VCP0_VALUE);
   ASSERT_EQ(_putenv_s("VOLTRIX_SERIALCOMM", ""), 0);

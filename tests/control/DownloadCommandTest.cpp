@@ -83,11 +83,13 @@ class Command : public ::testing::Test {
   Command() {
     state.setDefaults();
     writeImage(2);
+    command.setImagePath(dir.file("sysbin.bin"));
+    command.setRunFolderParent(dir.path());
   }
   void writeImage(int segments) {
     std::vector<ImageRecord> records;
     for (int i = 0; i < segments; ++i) records.push_back({0, 0x100 * (i + 1), {1, 2}, {}, {}});
-    ASSERT_TRUE(writeImageFile("sysbin.bin", buildImage(records)));
+    ASSERT_TRUE(writeImageFile(dir.file("sysbin.bin"), buildImage(records)));
   }
   void click() { command.OnDownload(); }
 
@@ -190,7 +192,7 @@ TEST_F(Command, DeviceMapMessagesComeBeforeTheBusyTest) {
 }
 
 TEST_F(Command, AMissingImageIsReportedAndTheNextClickTriesAgain) {
-  std::remove("sysbin.bin");
+  std::remove(dir.file("sysbin.bin").c_str());
   click();
   EXPECT_EQ(boxes.shown,
             (std::vector<Box>{{"             System file can't be found              ", "INFO:"}}));
@@ -209,7 +211,9 @@ std::string utf8(const std::filesystem::path& path) {
 }
 
 TEST_F(Command, TheDialogsNameWhereAMissingImageWasLookedFor) {
-  std::remove("sysbin.bin");
+  std::remove(dir.file("sysbin.bin").c_str());
+  // Relative names are looked for in the working directory, which holds no
+  // image.
   const std::filesystem::path here = std::filesystem::current_path();
   const std::filesystem::path firmware = here / std::filesystem::path(u8"固件");
   struct Row {
@@ -238,15 +242,15 @@ TEST_F(Command, TheDialogsNameWhereAMissingImageWasLookedFor) {
   }
   // Other refusals keep their one line.
   boxes.shown.clear();
-  command.setImagePath("sysbin.bin");
-  ASSERT_TRUE(writeImageFile("sysbin.bin", buildImage({{1, 0, {1}, {}, {}}})));
+  command.setImagePath(dir.file("sysbin.bin"));
+  ASSERT_TRUE(writeImageFile(dir.file("sysbin.bin"), buildImage({{1, 0, {1}, {}, {}}})));
   click();
   EXPECT_EQ(boxes.shown,
             (std::vector<Box>{{"           Downloading file can't be found           ", "INFO:"}}));
 }
 
 TEST_F(Command, ImagesWithoutSegmentsOrWithTooManyAreRefused) {
-  ASSERT_TRUE(writeImageFile("sysbin.bin", buildImage({{1, 0, {1}, {}, {}}})));
+  ASSERT_TRUE(writeImageFile(dir.file("sysbin.bin"), buildImage({{1, 0, {1}, {}, {}}})));
   click();
   writeImage(129);
   click();
@@ -268,6 +272,8 @@ TEST_F(Command, AClickAfterARunReloadsAndStartsFromTheFirstSegment) {
   ThreadWorkerLauncher threads;
   DeviceRun realRun{state, dialogParts(link, threads, queue)};
   DownloadCommand real{realRun, deviceMap, boxes};
+  real.setImagePath(dir.file("sysbin.bin"));
+  real.setRunFolderParent(dir.path());
   real.OnDownload();
   threads.joinAll();
   EXPECT_EQ(state.cursor, 2);

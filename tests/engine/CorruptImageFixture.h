@@ -18,8 +18,6 @@ namespace voltrix::corrupt {
 using test::readFileBytes;
 using test::writeFileBytes;
 
-inline constexpr const char* kImage = "sysbin.bin";
-inline constexpr const char* kWriteFile = "F_1_W_sysbin.bin";
 inline constexpr std::int32_t kUntouched = 0x7EADBEEF;
 inline constexpr std::int32_t kLowest = -BIASED_24_BIAS;             // stored as 00 00 00
 inline constexpr std::int32_t kHighest = 0xFFFFFF - BIASED_24_BIAS;  // stored as FF FF FF
@@ -46,25 +44,26 @@ class CorruptImage : public ::testing::Test {
   }
   // Writes the image and remembers it: no call of the engine may change it.
   void writeImage(const std::string& bytes) {
-    writeFileBytes(kImage, bytes);
+    writeFileBytes(imagePath, bytes);
     original_ = bytes;
     written_ = true;
   }
   void writeImage(const BuiltImage& image) { writeImage(asString(image)); }
   void expectImageUnchanged() {
     if (written_) {
-      EXPECT_TRUE(readFileBytes(kImage) == original_) << "the image was modified";
+      EXPECT_TRUE(readFileBytes(imagePath) == original_) << "the image was modified";
     }
   }
   void TearDown() override { expectImageUnchanged(); }
 
-  std::int32_t load(const char* name = kImage) {
+  std::int32_t load() { return load(imagePath); }
+  std::int32_t load(const std::string& name) {
     return ops.loadSegmentTable(name, offsets, addresses, lengths);
   }
   // Extracts table entry `entry` into a write file that did not exist before.
   int extract(std::size_t entry) {
-    std::remove(kWriteFile);
-    return ops.extractSegment(kImage, kWriteFile, static_cast<std::uint32_t>(offsets[entry]),
+    std::remove(writeFilePath.c_str());
+    return ops.extractSegment(imagePath, writeFilePath, static_cast<std::uint32_t>(offsets[entry]),
                               static_cast<std::uint32_t>(lengths[entry]));
   }
   // Whether the load left every entry from `first` on as it found it.
@@ -78,6 +77,9 @@ class CorruptImage : public ::testing::Test {
   }
 
   test::TempDir dir;
+  // The image and the first write file, in the test's folder.
+  const std::string imagePath = dir.file("sysbin.bin");
+  const std::string writeFilePath = dir.file("F_1_W_sysbin.bin");
   ImageFileOps ops;
   SegmentColumn offsets, addresses, lengths;
 

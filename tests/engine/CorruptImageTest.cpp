@@ -21,8 +21,8 @@ TEST_F(CorruptImage, AnEmptyFileHoldsNothingToExtract) {
   writeImage(std::string());
   EXPECT_EQ(load(), 0);
   EXPECT_TRUE(untouchedFrom(0));
-  EXPECT_EQ(ops.extractSegment(kImage, kWriteFile, 0, 0), EXTRACT_IMAGE_TOO_SHORT);
-  EXPECT_FALSE(fileExists(kWriteFile));
+  EXPECT_EQ(ops.extractSegment(imagePath, writeFilePath, 0, 0), EXTRACT_IMAGE_TOO_SHORT);
+  EXPECT_FALSE(fileExists(writeFilePath));
 }
 
 TEST_F(CorruptImage, ExtractionNeedsTheWholeHeaderNotOnlyTheBytesTheLoadReads) {
@@ -37,7 +37,7 @@ TEST_F(CorruptImage, ExtractionNeedsTheWholeHeaderNotOnlyTheBytesTheLoadReads) {
     EXPECT_TRUE(untouchedFrom(1));
     const bool whole = size == RECORD_HEADER_SIZE;
     EXPECT_EQ(extract(0), whole ? EXTRACT_OK : EXTRACT_IMAGE_TOO_SHORT);
-    EXPECT_EQ(fileExists(kWriteFile), whole);
+    EXPECT_EQ(fileExists(writeFilePath), whole);
     expectImageUnchanged();
   }
 }
@@ -65,7 +65,7 @@ TEST_F(CorruptImage, TheHighestNextOffsetReachesARecordAtTheFarEndOfABigImage) {
   EXPECT_EQ(offsets[1], kHighest);
   EXPECT_EQ(addresses[1], 0x20);
   EXPECT_EQ(extract(1), EXTRACT_OK);
-  EXPECT_EQ(readFileBytes(kWriteFile).size(), 4u);
+  EXPECT_EQ(readFileBytes(writeFilePath).size(), 4u);
 }
 
 TEST_F(CorruptImage, LoadAddressesAtTheEncodingsExtremesAreKeptAsDecoded) {
@@ -98,7 +98,7 @@ TEST_F(CorruptImage, DataLengthsThatDecodeNegativeOrHugeAreRefusedAtExtraction) 
     SCOPED_TRACE(i);
     EXPECT_EQ(lengths[i], cases[i].length);
     EXPECT_EQ(extract(i), cases[i].extracted);
-    EXPECT_EQ(fileExists(kWriteFile), cases[i].extracted == EXTRACT_OK);
+    EXPECT_EQ(fileExists(writeFilePath), cases[i].extracted == EXTRACT_OK);
   }
 }
 
@@ -148,12 +148,12 @@ TEST_F(CorruptImage, OnlyTheSegmentWhoseDataRunPastTheEndIsRefused) {
   writeImage(image);
   ASSERT_EQ(load(), 3);
   ASSERT_EQ(extract(0), EXTRACT_OK);
-  const std::string written = readFileBytes(kWriteFile);
+  const std::string written = readFileBytes(writeFilePath);
   ASSERT_EQ(written.size(), 34u);
   EXPECT_EQ(static_cast<std::uint8_t>(written[2 + SKIP_FLAG_AT]), transformByte(0));
   EXPECT_EQ(extract(1), EXTRACT_OK);
   EXPECT_EQ(extract(2), EXTRACT_IMAGE_TOO_SHORT);
-  EXPECT_FALSE(fileExists(kWriteFile));
+  EXPECT_FALSE(fileExists(writeFilePath));
 }
 
 TEST_F(CorruptImage, ARunRefusesTheWholeImageForAnyDamagedSegment) {
@@ -178,7 +178,7 @@ TEST_F(CorruptImage, ARunRefusesTheWholeImageForAnyDamagedSegment) {
     middle.lengthOverride = c.length;
     writeImage(buildImage({segment(0x100, 8), middle, segment(0x300, 8)}));
     DownloadState state;
-    EXPECT_EQ(prepareRun(state, kImage, "."), c.refusal);
+    EXPECT_EQ(prepareRun(state, imagePath, dir.path()), c.refusal);
     if (c.refusal != Refusal::None) {
       EXPECT_TRUE(state.runFolder.empty());
     } else {

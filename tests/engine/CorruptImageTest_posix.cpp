@@ -65,33 +65,33 @@ std::optional<std::vector<int>> withoutPrivileges(const std::function<std::vecto
 }
 
 TEST_F(CorruptImage, ADirectoryOrAFifoUnderTheImageNameIsNotOpened) {
-  ASSERT_EQ(::mkdir(kImage, 0755), 0);
-  EXPECT_EQ(ops.extractSegment(kImage, kWriteFile, 0, 0), EXTRACT_CANNOT_OPEN);
-  EXPECT_FALSE(fileExists(kWriteFile));
+  ASSERT_EQ(::mkdir(imagePath.c_str(), 0755), 0);
+  EXPECT_EQ(ops.extractSegment(imagePath, writeFilePath, 0, 0), EXTRACT_CANNOT_OPEN);
+  EXPECT_FALSE(fileExists(writeFilePath));
 
   // Opening a FIFO for reading used to wait for a writer that never came.
-  ASSERT_EQ(::mkfifo("pipe.bin", 0644), 0);
-  writeFileBytes("plain", "x");
-  EXPECT_EQ(load("pipe.bin"), LOAD_CANNOT_OPEN);
+  ASSERT_EQ(::mkfifo(dir.file("pipe.bin").c_str(), 0644), 0);
+  writeFileBytes(dir.file("plain"), "x");
+  EXPECT_EQ(load(dir.file("pipe.bin")), LOAD_CANNOT_OPEN);
   EXPECT_TRUE(untouchedFrom(0));
-  EXPECT_EQ(ops.extractSegment("pipe.bin", kWriteFile, 0, 0), EXTRACT_CANNOT_OPEN);
-  EXPECT_FALSE(fileExists(kWriteFile));
-  EXPECT_EQ(ops.compareSegmentFiles("pipe.bin", "plain"), COMPARE_CANNOT_OPEN);
-  EXPECT_EQ(ops.compareSegmentFiles("plain", "pipe.bin"), COMPARE_CANNOT_OPEN);
+  EXPECT_EQ(ops.extractSegment(dir.file("pipe.bin"), writeFilePath, 0, 0), EXTRACT_CANNOT_OPEN);
+  EXPECT_FALSE(fileExists(writeFilePath));
+  EXPECT_EQ(ops.compareSegmentFiles(dir.file("pipe.bin"), dir.file("plain")), COMPARE_CANNOT_OPEN);
+  EXPECT_EQ(ops.compareSegmentFiles(dir.file("plain"), dir.file("pipe.bin")), COMPARE_CANNOT_OPEN);
 }
 
 TEST_F(CorruptImage, AnImageWithoutReadPermissionIsNotOpened) {
   writeImage(buildImage({segment(0x10, 4)}));
-  ASSERT_EQ(::chmod(kImage, 0200), 0);
-  ASSERT_EQ(::chmod(".", 0777), 0);  // the write file could be made: it must not be
+  ASSERT_EQ(::chmod(imagePath.c_str(), 0200), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);  // the write file could be made: it must not be
   const auto seen = withoutPrivileges([this] {
-    const int readable = ::access(kImage, R_OK) == 0;
+    const int readable = ::access(imagePath.c_str(), R_OK) == 0;
     const int loaded = load();
     const int untouched = untouchedFrom(0);
-    const int extracted = ops.extractSegment(kImage, kWriteFile, 0, 4);
-    return std::vector<int>{readable, loaded, untouched, extracted, fileExists(kWriteFile)};
+    const int extracted = ops.extractSegment(imagePath, writeFilePath, 0, 4);
+    return std::vector<int>{readable, loaded, untouched, extracted, fileExists(writeFilePath)};
   });
-  ASSERT_EQ(::chmod(kImage, 0644), 0);
+  ASSERT_EQ(::chmod(imagePath.c_str(), 0644), 0);
   ASSERT_TRUE(seen);
   ASSERT_EQ(seen->size(), 5u);
   // A user the permissions do not bind (a capability, a file system that
@@ -105,25 +105,26 @@ TEST_F(CorruptImage, AnImageWithoutReadPermissionIsNotOpened) {
 
 TEST_F(CorruptImage, AWorkingDirectoryWithoutWritePermissionGetsNoWriteFile) {
   writeImage(buildImage({segment(0x10, 4), segment(0x20, 3)}));
-  writeFileBytes("F_2_W_sysbin.bin", "old");
+  writeFileBytes(dir.file("F_2_W_sysbin.bin"), "old");
   std::string readBack;
   for (char c : std::string("old")) {
     readBack.push_back(static_cast<char>(transformByte(static_cast<std::uint8_t>(c))));
   }
-  writeFileBytes("F_2_R_sysbin.bin", readBack);
-  ASSERT_EQ(::chmod(".", 0555), 0);
+  writeFileBytes(dir.file("F_2_R_sysbin.bin"), readBack);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
   const auto seen = withoutPrivileges([this] {
-    const int writable = ::access(".", W_OK) == 0;
+    const int writable = ::access(dir.path().c_str(), W_OK) == 0;
     const int loaded = load();
     const int first = extract(0);
-    const int made = fileExists(kWriteFile);
-    const int second =
-        ops.extractSegment(kImage, "F_2_W_sysbin.bin", static_cast<std::uint32_t>(offsets[1]), 3);
-    const int oldKept = readFileBytes("F_2_W_sysbin.bin") == "old";
-    const int compared = ops.compareSegmentFiles("F_2_W_sysbin.bin", "F_2_R_sysbin.bin");
+    const int made = fileExists(writeFilePath);
+    const int second = ops.extractSegment(imagePath, dir.file("F_2_W_sysbin.bin"),
+                                          static_cast<std::uint32_t>(offsets[1]), 3);
+    const int oldKept = readFileBytes(dir.file("F_2_W_sysbin.bin")) == "old";
+    const int compared =
+        ops.compareSegmentFiles(dir.file("F_2_W_sysbin.bin"), dir.file("F_2_R_sysbin.bin"));
     return std::vector<int>{writable, loaded, first, made, second, oldKept, compared};
   });
-  ASSERT_EQ(::chmod(".", 0755), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   ASSERT_TRUE(seen);
   ASSERT_EQ(seen->size(), 7u);
   ASSERT_EQ((*seen)[0], 0) << "permissions do not restrict this user";

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -28,16 +29,21 @@ class ScriptedLink : public LinkPhases {
   std::vector<int> endOfRun;
   std::vector<BusyState> busyAtEndOfRun;
 
-  // "W1:F_1_W_sysbin.bin". Streamed rather than concatenated: GCC 12 at -O3
-  // warns falsely about overlapping copies in a chain of string additions.
+  // "W1:F_1_W_sysbin.bin", the file named without the run's folder.
+  // Streamed rather than concatenated: GCC 12 at -O3 warns falsely about
+  // overlapping copies in a chain of string additions.
   static std::string call(char kind, int segment, const std::string& file) {
     std::ostringstream text;
-    text << kind << segment << ':' << file;
+    text << kind << segment << ':' << std::filesystem::path(file).filename().string();
     return text.str();
   }
 
-  int writeSegment(DownloadState& state, MessageSink&, const std::string& writeFile) override {
+  int writeSegment(DownloadState& state, MessageSink& dialog,
+                   const std::string& writeFile) override {
     const int n = state.cursor;
+    // As the real phases do before each request: the run has reached the
+    // device, so a failure keeps its folder.
+    dialog.post(textMessage(UWM_WAIT, texts::kRequestDownloading));
     calls.push_back(call('W', n, writeFile));
     test::writeFileBytes(writeFile, std::string(state.currentLength, '\x0E'));
     return writeResult.count(n) ? writeResult[n] : 0;
@@ -68,6 +74,12 @@ class ScriptedLink : public LinkPhases {
 
 class Worker : public ::testing::Test {
  protected:
+  // The worker's files go to the run's folder, here one in the test's.
+  void SetUp() override {
+    ASSERT_TRUE(std::filesystem::create_directory(runFolder));
+    state.runFolder = runFolder;
+  }
+  std::string inRun(const std::string& name) const { return runFolder + "/" + name; }
   void loadTable(std::initializer_list<std::pair<std::int32_t, std::int32_t>> segments) {
     int i = 0;
     for (auto [address, length] : segments) {
@@ -81,8 +93,15 @@ class Worker : public ::testing::Test {
     state.busy = BusyState::Downloading;
   }
   std::uint32_t run() { return DownloadWorker(state, queue, link); }
+  // What the worker posted, without the link's request notes.
+  std::vector<WorkerMessage> drained() {
+    std::vector<WorkerMessage> posted = queue.drain();
+    std::erase_if(posted, [](const WorkerMessage& m) { return m.id == UWM_WAIT; });
+    return posted;
+  }
 
   test::TempDir dir;
+  const std::string runFolder = dir.file("run");
   DownloadState state;
   MessageQueue queue;
   ScriptedLink link;
@@ -91,10 +110,9 @@ class Worker : public ::testing::Test {
 TEST_F(Worker, OneVerifiedSegmentPostsItsEndAndSignalsSuccess) {
   loadTable({{0x1000, 40}});
   EXPECT_EQ(run(), 0u);
-  EXPECT_EQ(queue.drain(),
-            (std::vector<WorkerMessage>{addressMessage(UWM_SEGMENT_OK, 0x1028, 40)}));
-  EXPECT_FALSE(fileExists("F_1_W_sysbin.bin"));
-  EXPECT_FALSE(fileExists("F_1_R_sysbin.bin"));
+  EXPECT_EQ(drained(), (std::vector<WorkerMessage>{addressMessage(UWM_SEGMENT_OK, 0x1028, 40)}));
+  EXPECT_FALSE(fileExists(inRun("F_1_W_sysbin.bin")));
+  EXPECT_FALSE(fileExists(inRun("F_1_R_sysbin.bin")));
   EXPECT_EQ(link.endOfRun, std::vector<int>{1});
   EXPECT_EQ(link.busyAtEndOfRun, std::vector<BusyState>{BusyState::Idle});
   EXPECT_EQ(state.cursor, 1);
@@ -113,12 +131,11 @@ TEST_F(Worker, ASecondSegmentFailingItsComparisonStopsTheRun) {
   loadTable({{0x10, 8}, {0x20, 8}, {0x30, 8}});
   link.readBack[2] = ScriptedLink::ReadBack::Different;
   EXPECT_EQ(run(), 1u);
-  EXPECT_EQ(queue.drain(),
-            (std::vector<WorkerMessage>{addressMessage(UWM_SEGMENT_OK, 0x18, 8),
-                                        failureMessage(RunFailure::VerifyMismatch)}));
-  EXPECT_FALSE(fileExists("F_1_W_sysbin.bin"));
-  EXPECT_TRUE(fileExists("F_2_W_sysbin.bin"));
-  EXPECT_TRUE(fileExists("F_2_R_sysbin.bin"));
+  EXPECT_EQ(drained(), (std::vector<WorkerMessage>{addressMessage(UWM_SEGMENT_OK, 0x18, 8),
+                                                   failureMessage(RunFailure::VerifyMismatch)}));
+  EXPECT_FALSE(fileExists(inRun("F_1_W_sysbin.bin")));
+  EXPECT_TRUE(fileExists(inRun("F_2_W_sysbin.bin")));
+  EXPECT_TRUE(fileExists(inRun("F_2_R_sysbin.bin")));
   EXPECT_EQ(link.calls.size(), 4u);  // the third segment is never touched
   EXPECT_EQ(link.endOfRun, std::vector<int>{0});
   EXPECT_EQ(state.cursor, 2);
@@ -130,7 +147,7 @@ TEST_F(Worker, AMissingReadBackFileIsAFileError) {
   loadTable({{0x10, 8}});
   link.readBack[1] = ScriptedLink::ReadBack::Missing;
   EXPECT_EQ(run(), 1u);
-  EXPECT_EQ(queue.drain(), std::vector<WorkerMessage>{failureMessage(RunFailure::FileOpening)});
+  EXPECT_EQ(drained(), std::vector<WorkerMessage>{failureMessage(RunFailure::FileOpening)});
   EXPECT_EQ(link.endOfRun, std::vector<int>{0});
 }
 
@@ -138,7 +155,7 @@ TEST_F(Worker, AFailedWriteOrReadBackEndsWithoutSignal) {
   loadTable({{0x10, 8}, {0x20, 8}});
   link.writeResult[1] = 1;
   EXPECT_EQ(run(), 1u);
-  EXPECT_TRUE(queue.drain().empty());
+  EXPECT_TRUE(drained().empty());
   EXPECT_EQ(link.calls, std::vector<std::string>{"W1:F_1_W_sysbin.bin"});
   EXPECT_TRUE(link.endOfRun.empty());
   EXPECT_EQ(state.busy, BusyState::Idle);
@@ -149,9 +166,9 @@ TEST_F(Worker, AFailedWriteOrReadBackEndsWithoutSignal) {
   link.readResult[2] = 1;
   EXPECT_EQ(run(), 1u);
   EXPECT_EQ(link.calls.size(), 4u);
-  EXPECT_EQ(queue.drain().size(), 1u);  // only the first segment's success
+  EXPECT_EQ(drained().size(), 1u);  // only the first segment's success
   EXPECT_TRUE(link.endOfRun.empty());
-  EXPECT_TRUE(fileExists("F_2_W_sysbin.bin"));
+  EXPECT_TRUE(fileExists(inRun("F_2_W_sysbin.bin")));
   EXPECT_EQ(state.busy, BusyState::Idle);
 }
 
@@ -181,13 +198,13 @@ TEST_F(Worker, NamesTheFilesOfEverySegment) {
   link.readBack[12] = ScriptedLink::ReadBack::Different;
   run();
   EXPECT_EQ(link.calls.back(), "R12:F_12_R_sysbin.bin");
-  EXPECT_TRUE(fileExists("F_12_W_sysbin.bin"));
+  EXPECT_TRUE(fileExists(inRun("F_12_W_sysbin.bin")));
 }
 
 TEST_F(Worker, TheSegmentEndAddressWrapsAt32Bits) {
   loadTable({{-16, 32}});
   EXPECT_EQ(run(), 0u);
-  EXPECT_EQ(queue.drain(), std::vector<WorkerMessage>{addressMessage(UWM_SEGMENT_OK, 16, 32)});
+  EXPECT_EQ(drained(), std::vector<WorkerMessage>{addressMessage(UWM_SEGMENT_OK, 16, 32)});
 }
 
 }  // namespace

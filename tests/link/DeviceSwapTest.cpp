@@ -80,7 +80,7 @@ TEST_P(DeviceSwappedBetweenPhases, EndsTheRunAsADeviceGoneAway) {
   EXPECT_FALSE(device->endOfRunByte().has_value());
 
   // The next run starts afresh with the device the name now leads to.
-  state.cursor = 0;
+  loadImage(kRecords);
   EXPECT_EQ(runWorker(), 0u) << ::testing::PrintToString(messages());
   EXPECT_EQ(other.endOfRunByte(), std::optional<std::uint8_t>(0x5A));
 }

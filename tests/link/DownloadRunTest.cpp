@@ -30,7 +30,6 @@ TEST_F(DownloadRun, AMultiSegmentImageEndsUpInTheDevice) {
   startDevice();
   const auto records = mixedSegments();
   loadImage(records);
-  const std::string imageBefore = test::readFileBytes("sysbin.bin");
   EXPECT_EQ(runWorker(), 0u);
   expectDeviceHoldsImage(records);
   EXPECT_EQ(device->endOfRunByte(), std::optional<std::uint8_t>(0x5A));
@@ -40,10 +39,11 @@ TEST_F(DownloadRun, AMultiSegmentImageEndsUpInTheDevice) {
   EXPECT_EQ(countOf(posted, UWM_ERROR), 0);
   EXPECT_EQ(countOf(posted, UWM_CONNECTED), 6);
   for (int n = 1; n <= 6; ++n) {
-    EXPECT_FALSE(test::fileExists(segmentFileName(n, "W", "sysbin.bin")));
-    EXPECT_FALSE(test::fileExists(segmentFileName(n, "R", "sysbin.bin")));
+    EXPECT_FALSE(test::fileExists(inRun(segmentFileName(n, "W", "sysbin.bin"))));
+    EXPECT_FALSE(test::fileExists(inRun(segmentFileName(n, "R", "sysbin.bin"))));
   }
-  EXPECT_EQ(test::readFileBytes("sysbin.bin"), imageBefore);
+  // Nothing is left: the folder went with the image's copy.
+  EXPECT_FALSE(test::fileExists(runFolder));
 }
 
 TEST_F(DownloadRun, AFortyByteSegmentPostsTheKnownSequence) {
@@ -69,9 +69,9 @@ TEST_F(DownloadRun, AWrongByteOnReadBackFailsTheComparisonAndSignalsFailure) {
   EXPECT_EQ(posted.back(), failureMessage(RunFailure::VerifyMismatch));
   EXPECT_EQ(countOf(posted, UWM_SEGMENT_OK), 1 + 2);  // first verified; two writes with remainders
   EXPECT_EQ(device->endOfRunByte(), std::optional<std::uint8_t>(0x45));
-  EXPECT_FALSE(test::fileExists("F_1_W_sysbin.bin"));
-  EXPECT_TRUE(test::fileExists("F_2_W_sysbin.bin"));
-  EXPECT_TRUE(test::fileExists("F_2_R_sysbin.bin"));
+  EXPECT_FALSE(test::fileExists(inRun("F_1_W_sysbin.bin")));
+  EXPECT_TRUE(test::fileExists(inRun("F_2_W_sysbin.bin")));
+  EXPECT_TRUE(test::fileExists(inRun("F_2_R_sysbin.bin")));
   EXPECT_EQ(state.cursor, 2);
   EXPECT_EQ(device->memoryRange(0x300, 10), Bytes(10, 0xFF));  // third never touched
 }
@@ -86,7 +86,7 @@ TEST_F(DownloadRun, ASilentDeviceMidSegmentEndsTheRunWithoutSignal) {
   EXPECT_EQ(countOf(posted, UWM_ERROR), 1);
   EXPECT_FALSE(device->endOfRunByte().has_value());
   EXPECT_EQ(state.busy, BusyState::Idle);
-  EXPECT_TRUE(test::fileExists("F_1_W_sysbin.bin"));
+  EXPECT_TRUE(test::fileExists(inRun("F_1_W_sysbin.bin")));
 }
 
 TEST_F(DownloadRun, AnUnpluggedDeviceMidSegmentEndsTheRun) {

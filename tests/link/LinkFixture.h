@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,11 @@ inline Bytes imageBytesSendingCount(std::uint32_t length) {
 
 class LinkFixture : public ::testing::Test {
  protected:
+  // The run's folder, as DOWNLOAD gives one: the image and the segment files
+  // are in it, and a verified run removes it.
+  LinkFixture() { state.runFolder = runFolder; }
+  std::string inRun(const std::string& name) const { return runFolder + "/" + name; }
+
   // Short bounds keep the failure cases quick; the handshake listens long
   // enough for the slowest simulated reply.
   static LinkTimings testTimings() {
@@ -59,12 +65,15 @@ class LinkFixture : public ::testing::Test {
     link = std::make_unique<SerialLinkPhases>(fixedDeviceResolver(device->devicePath()), timings);
   }
 
-  // Writes an image of the given records and loads its table into the state.
+  // Writes an image of the given records into the run's folder (made anew
+  // after a run removed it) and loads its table into the state.
   void loadImage(const std::vector<ImageRecord>& records) {
+    std::filesystem::create_directories(runFolder);
+    state.runFolder = runFolder;
     image = buildImage(records);
-    ASSERT_TRUE(writeImageFile(texts::kImageFileName, image));
+    ASSERT_TRUE(writeImageFile(inRun(texts::kImageFileName), image));
     ImageFileOps ops;
-    const auto count = ops.loadSegmentTable(texts::kImageFileName, state.segmentOffsets,
+    const auto count = ops.loadSegmentTable(inRun(texts::kImageFileName), state.segmentOffsets,
                                             state.segmentAddresses, state.segmentLengths);
     ASSERT_GE(count, 0);
     state.segmentCount = count;
@@ -104,6 +113,7 @@ class LinkFixture : public ::testing::Test {
   // What startDevice gives the link; a test may change them before.
   LinkTimings timings = testTimings();
   TempDir dir;
+  const std::string runFolder = dir.file("run");
   DownloadState state;
   MessageQueue queue;
   std::unique_ptr<sim::ZetakSimulator> device;

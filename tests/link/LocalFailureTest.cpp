@@ -58,13 +58,14 @@ TEST_P(DiskFullDuringReadBack, LeavesTheDeviceReadyForTheNextRun) {
   startDevice();
   loadImage(kRecords);
   selectSegment(0);
-  ASSERT_EQ(link->writeSegment(state, queue, "F_1_W_sysbin.bin"), 0);
+  ASSERT_EQ(link->writeSegment(state, queue, inRun("F_1_W_sysbin.bin")), 0);
   messages();
   int result = -1;
   {
     FileSizeLimit limit(GetParam().roomFor);
     ASSERT_TRUE(limit.applied());
-    result = link->readBackSegment(state, queue, "F_1_W_sysbin.bin", "F_1_R_sysbin.bin");
+    result =
+        link->readBackSegment(state, queue, inRun("F_1_W_sysbin.bin"), inRun("F_1_R_sysbin.bin"));
   }
   EXPECT_EQ(result, 1);
   const auto posted = messages();

@@ -16,10 +16,11 @@ class ReadBackProtocol : public LinkFixture {
                 {}}});
     selectSegment(0);
     state.currentAddress = address;
-    if (link->writeSegment(state, queue, "F_1_W_sysbin.bin") != 0) return -1;
+    if (link->writeSegment(state, queue, inRun("F_1_W_sysbin.bin")) != 0) return -1;
     device->clearTranscript();
     queue.drain();
-    return link->readBackSegment(state, queue, "F_1_W_sysbin.bin", "F_1_R_sysbin.bin");
+    return link->readBackSegment(state, queue, inRun("F_1_W_sysbin.bin"),
+                                 inRun("F_1_R_sysbin.bin"));
   }
   std::vector<WorkerMessage> withWait(std::initializer_list<WorkerMessage> rest) {
     std::vector<WorkerMessage> all{waitMessage(texts::kRequestVerifying)};
@@ -33,8 +34,8 @@ TEST_F(ReadBackProtocol, EmptySegmentSendsNothing) {
   EXPECT_EQ(writeThenReadBack(0, 0x123456), 0);
   EXPECT_TRUE(hostBytes().empty());
   EXPECT_EQ(messages(), withWait({addressMessage(UWM_VERIFY_DONE, 0x123456, 0)}));
-  EXPECT_TRUE(test::fileExists("F_1_R_sysbin.bin"));
-  EXPECT_TRUE(test::readFileBytes("F_1_R_sysbin.bin").empty());
+  EXPECT_TRUE(test::fileExists(inRun("F_1_R_sysbin.bin")));
+  EXPECT_TRUE(test::readFileBytes(inRun("F_1_R_sysbin.bin")).empty());
 }
 
 TEST_F(ReadBackProtocol, FortyBytesAreOneFirstFormRequest) {
@@ -44,7 +45,8 @@ TEST_F(ReadBackProtocol, FortyBytesAreOneFirstFormRequest) {
   EXPECT_EQ(messages(), withWait({addressMessage(UWM_VERIFY_DONE, 0x99123456, 40)}));
   // The device returns the image's own bytes.
   const Bytes expected = imageBytesSendingCount(40);
-  EXPECT_EQ(test::readFileBytes("F_1_R_sysbin.bin"), std::string(expected.begin(), expected.end()));
+  EXPECT_EQ(test::readFileBytes(inRun("F_1_R_sysbin.bin")),
+            std::string(expected.begin(), expected.end()));
 }
 
 TEST_F(ReadBackProtocol, SixtyFourBytesReportProgressThenTheEnd) {
@@ -80,15 +82,16 @@ TEST_F(ReadBackProtocol, ARefusedRequestAbortsWithTheAbortPacket) {
   EXPECT_EQ(Bytes(sent.end() - 3, sent.end()), bytesOf({0x03, 0x45, 0x00}));
   EXPECT_EQ(messages(), withWait({addressMessage(UWM_VERIFY_PROGRESS, 0x2000, 100),
                                   failureMessage(RunFailure::VerifyRefused)}));
-  EXPECT_EQ(test::readFileBytes("F_1_R_sysbin.bin").size(), 64u);
+  EXPECT_EQ(test::readFileBytes(inRun("F_1_R_sysbin.bin")).size(), 64u);
 }
 
 TEST_F(ReadBackProtocol, AShortBlockLeavesOnlyTheBytesThatCame) {
   startDevice(faultAt(sim::FaultKind::ShortBlock, sim::SimStep::DataRequest, 1));
   EXPECT_EQ(writeThenReadBack(40, 0x2000), 0);
-  EXPECT_EQ(test::readFileBytes("F_1_R_sysbin.bin").size(), 20u);
+  EXPECT_EQ(test::readFileBytes(inRun("F_1_R_sysbin.bin")).size(), 20u);
   ImageFileOps ops;
-  EXPECT_EQ(ops.compareSegmentFiles("F_1_W_sysbin.bin", "F_1_R_sysbin.bin"), COMPARE_DIFFERENT);
+  EXPECT_EQ(ops.compareSegmentFiles(inRun("F_1_W_sysbin.bin"), inRun("F_1_R_sysbin.bin")),
+            COMPARE_DIFFERENT);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ class WriteProtocol : public LinkFixture {
                 {}}});
     selectSegment(0);
     state.currentAddress = address;
-    return link->writeSegment(state, queue, "F_1_W_sysbin.bin");
+    return link->writeSegment(state, queue, inRun("F_1_W_sysbin.bin"));
   }
   Bytes counting(std::uint32_t from, std::uint32_t to) {
     Bytes out;
@@ -64,7 +64,7 @@ TEST_F(WriteProtocol, FortyBytesGoOutAsOneFirstFormBlock) {
       concat({bytesOf({0x53, 0x57, 0x0A, 0x08, 0x01, 0x23, 0x45, 0x00, 0x28, 0x00, 0x03, 0x0C}),
               counting(0, 40)}));
   EXPECT_EQ(messages(), opening({addressMessage(UWM_SEGMENT_OK, A, 40)}));
-  EXPECT_EQ(test::readFileBytes("F_1_W_sysbin.bin").size(), 40u);
+  EXPECT_EQ(test::readFileBytes(inRun("F_1_W_sysbin.bin")).size(), 40u);
   EXPECT_EQ(device->memoryRange(0x012345, 40), imageBytesSendingCount(40));
 }
 
@@ -142,7 +142,7 @@ TEST_F(WriteProtocol, ARefusedHeaderAbortsTheTransfer) {
   auto posted = messages();
   ASSERT_FALSE(posted.empty());
   EXPECT_EQ(posted.back(), failureMessage(RunFailure::DownloadRefused));
-  EXPECT_TRUE(test::fileExists("F_1_W_sysbin.bin"));
+  EXPECT_TRUE(test::fileExists(inRun("F_1_W_sysbin.bin")));
 }
 
 TEST_F(WriteProtocol, ARefusedBlockAbortsTheTransfer) {
@@ -167,7 +167,7 @@ TEST_F(WriteProtocol, AnImageTooShortForItsSegmentSendsNothing) {
   ImageRecord lying{0, 0x100, {1, 2, 3}, 1000, {}};
   loadImage({lying});
   selectSegment(0);
-  EXPECT_EQ(link->writeSegment(state, queue, "F_1_W_sysbin.bin"), 1);
+  EXPECT_EQ(link->writeSegment(state, queue, inRun("F_1_W_sysbin.bin")), 1);
   EXPECT_EQ(messages(), std::vector<WorkerMessage>{failureMessage(RunFailure::ImageTooShort)});
   EXPECT_TRUE(hostBytes().empty());
 }

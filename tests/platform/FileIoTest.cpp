@@ -18,33 +18,33 @@ using test::writeFileBytes;
 
 TEST(FileIo, AFreshFileReplacesAReadOnlyFileUnderItsName) {
   test::TempDir dir;
-  writeFileBytes("F_1_W_sysbin.bin", "left over from an earlier run");
-  fs::permissions("F_1_W_sysbin.bin", fs::perms::owner_read, fs::perm_options::replace);
-  File file = createFreshFile("F_1_W_sysbin.bin");
+  writeFileBytes(dir.file("F_1_W_sysbin.bin"), "left over from an earlier run");
+  fs::permissions(dir.file("F_1_W_sysbin.bin"), fs::perms::owner_read, fs::perm_options::replace);
+  File file = createFreshFile(dir.file("F_1_W_sysbin.bin"));
   ASSERT_TRUE(file);
   EXPECT_EQ(file.size(), 0u);
   const std::vector<std::uint8_t> bytes{'n', 'e', 'w', '\n', '\0'};
   ASSERT_TRUE(file.writeFully(bytes.data(), bytes.size()));
   file.close();
-  EXPECT_EQ(readFileBytes("F_1_W_sysbin.bin"), std::string("new\n\0", 5));
+  EXPECT_EQ(readFileBytes(dir.file("F_1_W_sysbin.bin")), std::string("new\n\0", 5));
 }
 
 TEST(FileIo, AFolderUnderTheNameIsNeitherOpenedNorReplaced) {
   test::TempDir dir;
-  ASSERT_TRUE(fs::create_directory("sysbin.bin"));
-  writeFileBytes("sysbin.bin/inside", "kept");
-  EXPECT_FALSE(openForReading("sysbin.bin"));
-  EXPECT_FALSE(createFreshFile("sysbin.bin"));
-  EXPECT_FALSE(removeFile("sysbin.bin"));
-  EXPECT_EQ(readFileBytes("sysbin.bin/inside"), "kept");
-  EXPECT_TRUE(removeFile("not-there"));
-  EXPECT_FALSE(openForReading("not-there"));
+  ASSERT_TRUE(fs::create_directory(dir.file("sysbin.bin")));
+  writeFileBytes(dir.file("sysbin.bin/inside"), "kept");
+  EXPECT_FALSE(openForReading(dir.file("sysbin.bin")));
+  EXPECT_FALSE(createFreshFile(dir.file("sysbin.bin")));
+  EXPECT_FALSE(removeFile(dir.file("sysbin.bin")));
+  EXPECT_EQ(readFileBytes(dir.file("sysbin.bin/inside")), "kept");
+  EXPECT_TRUE(removeFile(dir.file("not-there")));
+  EXPECT_FALSE(openForReading(dir.file("not-there")));
 }
 
 TEST(FileIo, ReadsFromAnyPositionUpToTheEnd) {
   test::TempDir dir;
-  writeFileBytes("image", std::string("0123456789\r\n", 12));
-  File file = openForReading("image");
+  writeFileBytes(dir.file("image"), std::string("0123456789\r\n", 12));
+  File file = openForReading(dir.file("image"));
   ASSERT_TRUE(file);
   EXPECT_EQ(file.size(), 12u);
   ASSERT_TRUE(file.seek(4));
@@ -62,12 +62,13 @@ TEST(FileIo, ReadsFromAnyPositionUpToTheEnd) {
 
 TEST(FileIo, EveryPrivateFolderIsNewAndGoesWithItsContents) {
   test::TempDir dir;
-  const auto first = createPrivateFolder("run-");
-  const auto second = createPrivateFolder("run-");
+  const std::string prefix = dir.file("run-");
+  const auto first = createPrivateFolder(prefix);
+  const auto second = createPrivateFolder(prefix);
   ASSERT_TRUE(first && second);
   EXPECT_NE(*first, *second);
-  EXPECT_EQ(first->rfind("run-", 0), 0u);
-  EXPECT_GT(first->size(), 4u);
+  EXPECT_EQ(first->rfind(prefix, 0), 0u);
+  EXPECT_GT(first->size(), prefix.size());
   EXPECT_TRUE(fs::is_directory(*first));
   writeFileBytes(*first + "/F_1_W_sysbin.bin", "data");
   EXPECT_EQ(readFileBytes(*first + "/F_1_W_sysbin.bin"), "data");

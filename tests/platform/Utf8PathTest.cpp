@@ -52,11 +52,12 @@ TEST(Utf8Path, TheFileLayerMakesReadsAndRemovesUnderEveryName) {
   test::TempDir dir;
   for (const Name& name : kNames) {
     SCOPED_TRACE(name.what);
-    const auto folder = createPrivateFolder(utf8(name.text) + "-");
+    const std::string prefix = dir.file(utf8(name.text));
+    const auto folder = createPrivateFolder(prefix + "-");
     ASSERT_TRUE(folder);
-    const std::string suffix = folder->substr(utf8(name.text).size());
-    ASSERT_TRUE(
-        fs::is_directory(fs::path(name.text + std::u8string(suffix.begin(), suffix.end()))));
+    const std::string suffix = folder->substr(prefix.size());
+    ASSERT_TRUE(fs::is_directory(
+        fs::path(dir.path()) / fs::path(name.text + std::u8string(suffix.begin(), suffix.end()))));
     const std::string file = *folder + "/" + utf8(name.text) + ".bin";
     {
       File written = createFreshFile(file);

@@ -40,8 +40,8 @@ class FaultMatrix : public ::testing::TestWithParam<FaultKind> {};
 TEST_P(FaultMatrix, EveryStepEndsAsItMust) {
   TempDir dir;
   const auto cases = allCases(GetParam());
-  runAndCheck(RunCase{kLengths, {}, 1}, false);
-  for (const RunCase& run : cases) runAndCheck(run);
+  runAndCheck(RunCase{kLengths, {}, 1}, dir.path(), false);
+  for (const RunCase& run : cases) runAndCheck(run, dir.path());
   std::printf("%zu runs with %s\n", cases.size(), faultName(GetParam()));
 }
 

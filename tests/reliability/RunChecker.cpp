@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -79,12 +80,17 @@ std::string describe(const RunCase& run) {
   return out.str();
 }
 
-void runAndCheck(const RunCase& run, bool checkResources) {
+void runAndCheck(const RunCase& run, const std::string& folder, bool checkResources) {
   SCOPED_TRACE(describe(run));
+  // As DOWNLOAD runs it: the image and the segment files in a folder of the
+  // run's own, which a verified run (or one that sent nothing) removes.
+  const std::string runFolder = folder + "/run";
+  const auto inRun = [&](const std::string& name) { return runFolder + "/" + name; };
+  ASSERT_TRUE(std::filesystem::create_directory(runFolder));
   const auto records = recordsFor(run);
   const BuiltImage image = buildImage(records);
-  ASSERT_TRUE(writeImageFile(texts::kImageFileName, image));
-  const std::string imageBefore = readFileBytes(texts::kImageFileName);
+  ASSERT_TRUE(writeImageFile(inRun(texts::kImageFileName), image));
+  const std::string imageBefore = readFileBytes(inRun(texts::kImageFileName));
 
   const int descriptorsBefore = openDescriptors();
   const int threadsBefore = threadCount();
@@ -95,8 +101,9 @@ void runAndCheck(const RunCase& run, bool checkResources) {
   ASSERT_TRUE(device.start());
 
   DownloadState state;
+  state.runFolder = runFolder;
   ImageFileOps ops;
-  state.segmentCount = ops.loadSegmentTable(texts::kImageFileName, state.segmentOffsets,
+  state.segmentCount = ops.loadSegmentTable(inRun(texts::kImageFileName), state.segmentOffsets,
                                             state.segmentAddresses, state.segmentLengths);
   ASSERT_EQ(state.segmentCount, static_cast<int>(run.lengths.size()));
   state.busy = BusyState::Downloading;
@@ -135,18 +142,19 @@ void runAndCheck(const RunCase& run, bool checkResources) {
 
   // Verified segments are in the device and their files are gone; the failing
   // segment's files stay; nothing after it was touched.
+  const bool kept = fileExists(runFolder);
   const int verifiedSegments =
       expected.verified ? static_cast<int>(records.size()) : expected.failingSegment;
   for (int i = 0; i < static_cast<int>(records.size()); ++i) {
     const auto& record = records[i];
     const auto held = device.memoryRange(static_cast<std::uint32_t>(record.loadAddress),
                                          static_cast<std::uint32_t>(record.data.size()));
-    const bool writeFile = fileExists(segmentFileName(i + 1, "W", texts::kImageFileName));
-    const bool readFile = fileExists(segmentFileName(i + 1, "R", texts::kImageFileName));
+    const bool writeFile = fileExists(inRun(segmentFileName(i + 1, "W", texts::kImageFileName)));
+    const bool readFile = fileExists(inRun(segmentFileName(i + 1, "R", texts::kImageFileName)));
     if (i < verifiedSegments) {
       EXPECT_EQ(held, record.data) << "segment " << i + 1 << " reported verified";
       EXPECT_FALSE(writeFile || readFile) << "segment " << i + 1;
-    } else if (i == expected.failingSegment) {
+    } else if (i == expected.failingSegment && kept) {
       EXPECT_TRUE(writeFile) << "segment " << i + 1;
       EXPECT_EQ(readFile, expected.failsInReadBack) << "segment " << i + 1;
       // Whatever reached the device came from the image.
@@ -160,7 +168,9 @@ void runAndCheck(const RunCase& run, bool checkResources) {
       EXPECT_FALSE(writeFile || readFile) << "segment " << i + 1 << " was touched";
     }
   }
-  EXPECT_EQ(readFileBytes(texts::kImageFileName), imageBefore);
+  if (kept) {
+    EXPECT_EQ(readFileBytes(inRun(texts::kImageFileName)), imageBefore);
+  }
 
   // The port, its lock and its monitor are gone with the run.
   if (!device.hungUp()) {
@@ -179,11 +189,9 @@ void runAndCheck(const RunCase& run, bool checkResources) {
     EXPECT_EQ(threadCount(), threadsBefore);
   }
 
-  // Leave the directory clean for the next run.
-  for (std::size_t i = 1; i <= records.size(); ++i) {
-    ::unlink(segmentFileName(static_cast<int>(i), "W", texts::kImageFileName).c_str());
-    ::unlink(segmentFileName(static_cast<int>(i), "R", texts::kImageFileName).c_str());
-  }
+  // Leave the folder clean for the next run.
+  std::error_code ignored;
+  std::filesystem::remove_all(runFolder, ignored);
 }
 
 }  // namespace voltrix::test

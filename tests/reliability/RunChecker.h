@@ -21,7 +21,8 @@ struct RunCase {
 // The first run of a process may leave threads and descriptors that the
 // runtime keeps (a sanitizer's helper thread, for one): warm up with
 // `checkResources` false.
-void runAndCheck(const RunCase& run, bool checkResources = true);
+// The run's folder is made in `folder` and removed after the checks.
+void runAndCheck(const RunCase& run, const std::string& folder, bool checkResources = true);
 
 std::string describe(const RunCase& run);
 

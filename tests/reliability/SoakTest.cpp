@@ -60,11 +60,12 @@ TEST(Soak, TwoHundredRunsKeepEveryInvariantAndLeakNothing) {
 
   // A first run settles what the process allocates once (thread stacks,
   // caches); growth is measured from there.
-  runAndCheck(randomCase(random), false);
+  runAndCheck(randomCase(random), dir.path(), false);
   const int descriptors = openDescriptors();
   const int threads = threadCount();
   const long memory = residentKilobytes();
-  for (int i = 1; i < 200 && !::testing::Test::HasFailure(); ++i) runAndCheck(randomCase(random));
+  for (int i = 1; i < 200 && !::testing::Test::HasFailure(); ++i)
+    runAndCheck(randomCase(random), dir.path());
   EXPECT_EQ(openDescriptors(), descriptors);
   EXPECT_EQ(threadCount(), threads);
   const long growth = residentKilobytes() - memory;

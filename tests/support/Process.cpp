@@ -32,6 +32,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
       ::dup2(pipeFds[1], STDOUT_FILENO);
       ::dup2(streams.separateError ? errorFds[1] : pipeFds[1], STDERR_FILENO);
     }
+    if (!streams.workingDirectory.empty() && ::chdir(streams.workingDirectory.c_str()) != 0) {
+      ::_exit(126);
+    }
     for (const std::string& setting : environment) ::putenv(const_cast<char*>(setting.c_str()));
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
@@ -91,6 +94,14 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
   }
   if (!result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   return result;
+}
+
+ProcessResult runProcessIn(const std::string& folder, const std::vector<std::string>& argv,
+                           const std::vector<std::string>& environment,
+                           std::chrono::milliseconds limit) {
+  ChildStreams streams;
+  streams.workingDirectory = folder;
+  return runProcess(argv, environment, limit, {}, streams);
 }
 
 }  // namespace voltrix::test

@@ -32,6 +32,9 @@ struct ChildStreams {
   std::atomic<pid_t>* pid = nullptr;
   // Standard error is collected apart from standard output.
   bool separateError = false;
+  // The child's working directory; empty: the test process's own, which
+  // tests leave alone (tests of a program give it their temporary folder).
+  std::string workingDirectory{};
 };
 
 // Runs argv with the given extra environment ("NAME=value"), killing it when
@@ -44,5 +47,10 @@ ProcessResult runProcess(const std::vector<std::string>& argv,
                          std::chrono::milliseconds limit = std::chrono::seconds(60),
                          const std::function<void(pid_t, const std::string&)>& onOutput = {},
                          ChildStreams streams = {});
+
+// runProcess with `folder` as the child's working directory.
+ProcessResult runProcessIn(const std::string& folder, const std::vector<std::string>& argv,
+                           const std::vector<std::string>& environment = {},
+                           std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 }  // namespace voltrix::test

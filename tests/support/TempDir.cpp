@@ -9,26 +9,27 @@
 #include <sstream>
 
 #include "platform/FileIo.h"
+#include "platform/Utf8Path.h"
 
 namespace voltrix::test {
 
 TempDir::TempDir() {
   // The engine's own private folder, made in the system's temporary folder.
-  previous_ = std::filesystem::current_path().string();
-  std::filesystem::current_path(std::filesystem::temp_directory_path());
-  const std::optional<std::string> made = createPrivateFolder("voltrix-test-");
+  std::error_code error;
+  const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+  const std::optional<std::string> made =
+      error ? std::nullopt
+            : createPrivateFolder(
+                  utf8FromPath(std::filesystem::absolute(temporary) / "voltrix-test-"));
   if (!made) {
     ADD_FAILURE() << "no temporary folder could be made";
-    std::filesystem::current_path(previous_);
     return;
   }
-  path_ = std::filesystem::absolute(*made).string();
-  std::filesystem::current_path(path_);
+  path_ = *made;
 }
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  std::filesystem::current_path(previous_, ignored);
   if (path_.empty()) return;
   // Permissions a test took away must not stop the clean-up.
   for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {

@@ -1,6 +1,8 @@
 #pragma once
-// A fresh directory for one test, made the working directory while the test
-// runs (every test runs in a process of its own), removed afterwards.
+// A fresh directory for one test, removed afterwards. The working directory
+// is left alone: the tests of one program share a process, so every path a
+// test uses is built from path() or file(), and a child process is given
+// its working directory explicitly.
 
 #include <string>
 #include <vector>
@@ -18,7 +20,6 @@ class TempDir {
 
  private:
   std::string path_;
-  std::string previous_;
 };
 
 // Reads a whole file; empty when it cannot be read.

@@ -93,7 +93,7 @@ TEST_P(ClosingDuringARun, CancelsAtABlockBoundaryAndEndsTheWorkerBeforeTheProgra
   ImageRecord record;
   record.loadAddress = 0x20000;
   record.data.assign(kSegmentLength, 0x3C);
-  ASSERT_TRUE(writeImageFile(texts::kImageFileName, buildImage({record})));
+  ASSERT_TRUE(writeImageFile(dir.file(texts::kImageFileName), buildImage({record})));
 
   DownloadSeams seams = programSeams(std::make_unique<CountingLauncher>(workers));
   seams.endRequested = [this] { return endRequested.load(); };

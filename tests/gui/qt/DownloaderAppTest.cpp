@@ -109,6 +109,8 @@ class DownloaderAppTest : public ::testing::Test {
     seams.deviceMap = std::make_unique<FixedDeviceMap>(std::move(mapValue));
     seams.link = link;
     seams.launcher = std::make_unique<ThreadWorkerLauncher>();
+    seams.imagePath = dir.file(texts::kImageFileName);
+    seams.runFolderParent = dir.path();
     return test::runDialogScript(std::move(seams), script);
   }
 
@@ -125,11 +127,11 @@ class DownloaderAppTest : public ::testing::Test {
     return seen;
   }
 
-  static void writeOneSegmentImage() {
+  void writeOneSegmentImage() {
     ImageRecord record;
     record.loadAddress = 0x1000;
     record.data.assign(200, 0x11);
-    ASSERT_TRUE(writeImageFile(texts::kImageFileName, buildImage({record})));
+    ASSERT_TRUE(writeImageFile(dir.file(texts::kImageFileName), buildImage({record})));
   }
 
   test::TempDir dir;
@@ -144,8 +146,8 @@ TEST_F(DownloaderAppTest, AMissingImagesBoxNamesTheFolderItWasLookedForIn) {
     seen = clickExpectingBox(dialog);
     QTest::keyClick(&dialog, Qt::Key_Escape);
   });
-  EXPECT_EQ(seen.first, QString::fromUtf8(texts::kSystemFileNotFound) + "\nLooked in: " +
-                            QString::fromStdString(std::filesystem::current_path().string()));
+  EXPECT_EQ(seen.first, QString::fromUtf8(texts::kSystemFileNotFound) +
+                            "\nLooked in: " + QString::fromStdString(dir.path()));
   EXPECT_EQ(seen.second, "INFO:");
 }
 
@@ -179,8 +181,8 @@ TEST_F(DownloaderAppTest, ARunShowsItsSuccessInTheStatusLineAndBar) {
   EXPECT_EQ(finalProgress, 100);
   EXPECT_EQ(link->portUsed, 3);
   EXPECT_EQ(test::app().state().busy, BusyState::Idle);
-  EXPECT_FALSE(test::fileExists("F_1_W_sysbin.bin"));
-  EXPECT_FALSE(test::fileExists("F_1_R_sysbin.bin"));
+  EXPECT_FALSE(test::fileExists(dir.file("F_1_W_sysbin.bin")));
+  EXPECT_FALSE(test::fileExists(dir.file("F_1_R_sysbin.bin")));
 }
 
 TEST_F(DownloaderAppTest, ClosingDuringARunCancelsItAndWaitsForTheWorker) {

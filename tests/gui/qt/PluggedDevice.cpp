@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "control/DeviceMap.h"
+#include "engine/SystemTexts.h"
 #include "link/SerialLinkPhases.h"
 #include "tests/gui/qt/AppDialogScript.h"
 
@@ -31,8 +32,10 @@ void PluggedDeviceTest::plugIn(sim::SimConfig config) {
   ::setenv("VOLTRIX_DOSDEVICES", dir.file("dosdevices").c_str(), 1);
 }
 
-DownloadSeams PluggedDeviceTest::programSeams(std::unique_ptr<WorkerLauncher> launcher) {
+DownloadSeams PluggedDeviceTest::programSeams(std::unique_ptr<WorkerLauncher> launcher) const {
   DownloadSeams seams;
+  seams.imagePath = dir.file(texts::kImageFileName);
+  seams.runFolderParent = dir.path();
   seams.deviceMap = systemDeviceMap();
   seams.link = std::make_shared<SerialLinkPhases>();
   seams.launcher = std::move(launcher);

@@ -23,7 +23,8 @@ class PluggedDeviceTest : public ::testing::Test {
   void plugIn(sim::SimConfig config = {});
 
   // What the program itself passes, with `launcher` to start the worker.
-  static DownloadSeams programSeams(std::unique_ptr<WorkerLauncher> launcher);
+  // The image and the run folders are in the test's folder.
+  DownloadSeams programSeams(std::unique_ptr<WorkerLauncher> launcher) const;
 
   TempDir dir;
   std::unique_ptr<sim::ZetakSimulator> device;

@@ -54,7 +54,7 @@ class RealDownloadTest : public test::PluggedDeviceTest {
     }
     std::vector<ImageRecord> records = segments;
     records.insert(records.begin() + 1, ImageRecord{SKIP_RECORD, 0x7000, {9, 9, 9}, {}, {}});
-    ASSERT_TRUE(writeImageFile(texts::kImageFileName, buildImage(records)));
+    ASSERT_TRUE(writeImageFile(dir.file(texts::kImageFileName), buildImage(records)));
   }
 
   // Clicks DOWNLOAD in the program's dialog, waits until the worker has
