@@ -15,16 +15,25 @@ namespace {
 constexpr char kVirtualComPrefix[] = "\\Device\\VCP";
 constexpr char kByPathFolder[] = "/dev/serial/by-path/";
 
+// "COM7", "com7" and "\\.\COM7" name one port: the device map gives the
+// device path, the operator types the name, in either case.
+std::string portKey(std::string_view port) {
+  constexpr std::string_view kDeviceNamespace = "\\\\.\\";
+  if (port.substr(0, kDeviceNamespace.size()) == kDeviceNamespace) {
+    port.remove_prefix(kDeviceNamespace.size());
+  }
+  const std::optional<DigitRun> com = parseComDigits(port);
+  if (com && com->value && com->rest.empty()) return "COM" + std::to_string(*com->value);
+  return std::string(port);
+}
+
 // The label that names the device in `slot` on `port`.
 std::optional<std::size_t> labelOf(const std::string& slot, const std::string& port,
                                    const Labels& labels) {
   for (std::size_t i = 0; i < labels.size(); ++i) {
     const std::string& path = labels[i].first;
     const bool isSlot = !slot.empty() && (path == slot || path == kByPathFolder + slot);
-    // The device map gives "\\.\COM7" where the operator types "COM7" or
-    // "com7": the port's own naming makes them one.
-    const bool isPort =
-        !port.empty() && platformPortDevice(path) == platformPortDevice(port);
+    const bool isPort = !port.empty() && portKey(path) == portKey(port);
     if (isSlot || isPort) return i;
   }
   return std::nullopt;

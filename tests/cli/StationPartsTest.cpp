@@ -65,10 +65,13 @@ TEST(StationTargets, ALabelNamesASlotByItsPathOrItsPort) {
   EXPECT_EQ(slotName("pci-0000:00:14.0-usb-0:4:1.0", "/dev/ttyACM2", labels),
             "pci-0000:00:14.0-usb-0:4:1.0");
   EXPECT_EQ(slotName("", "/dev/ttyACM3", labels), "/dev/ttyACM3");
-  // A Windows port by its name or its device path, whichever the other uses.
+  // A Windows port by its name or its device path, whichever the other uses,
+  // in either case.
   const Labels windows{{"COM7", "工位1"}, {"\\\\.\\COM12", "工位2"}};
   EXPECT_EQ(slotName("", "\\\\.\\COM7", windows), "工位1");
   EXPECT_EQ(slotName("", "COM12", windows), "工位2");
+  EXPECT_EQ(slotName("", "com12", windows), "工位2");
+  EXPECT_EQ(slotName("", "\\\\.\\com7", windows), "工位1");
   EXPECT_EQ(slotName("", "\\\\.\\COM1", windows), "\\\\.\\COM1");
 }
 
