@@ -171,8 +171,8 @@ int main(int argc, char** argv) {
       // No line time and no latency: what is left is the cost of each turnaround.
       {"64 KiB, 1 segment, unpaced, 0 ms", one64k, false, 0},
   };
-  std::printf("%-34s %8s %9s %9s %6s %9s %6s %7s %8s %6s\n", "case", "result", "wall s",
-              "ideal s", "ratio", "+pauses", "ratio", "us/turn", "cpu s", "cpu");
+  std::printf("%-34s %8s %9s %9s %6s %9s %6s %7s %8s %6s\n", "case", "result", "wall s", "ideal s",
+              "ratio", "+pauses", "ratio", "us/turn", "cpu s", "cpu");
   bool ok = true;
   for (const Case& c : cases) ok = runCase(simProgram, c) && ok;
   std::filesystem::current_path("/");

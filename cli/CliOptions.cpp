@@ -9,9 +9,9 @@
 #include <initializer_list>
 #include <map>
 
-#include "platform/CommandLine.h"
 #include "control/ExitCodes.h"
 #include "control/PlatformExamples.h"
+#include "platform/CommandLine.h"
 
 namespace voltrix::cli {
 

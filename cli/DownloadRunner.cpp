@@ -9,8 +9,8 @@
 
 #include "cli/ConsoleDisplay.h"
 #include "cli/ConsoleTrace.h"
-#include "cli/StationConsole.h"
 #include "cli/HostSystem.h"
+#include "cli/StationConsole.h"
 #include "control/DeviceMap.h"
 #include "control/DeviceRun.h"
 #include "control/ExitCodes.h"

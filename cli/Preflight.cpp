@@ -1,9 +1,9 @@
 #include "cli/Preflight.h"
 
 #include "control/ExitCodes.h"
+#include "control/PlatformExamples.h"
 #include "record/JsonText.h"
 #include "record/TraceLog.h"
-#include "control/PlatformExamples.h"
 
 namespace voltrix::cli {
 

@@ -1,14 +1,14 @@
 #include <cstdio>
 
-#include "platform/ProcessSignals.h"
-#include "platform/ProgramArguments.h"
 #include "cli/CliOptions.h"
 #include "cli/DownloadRunner.h"
-#include "control/ExitCodes.h"
 #include "cli/HostSystem.h"
 #include "cli/ListCommand.h"
 #include "cli/Preflight.h"
 #include "cli/StationRun.h"
+#include "control/ExitCodes.h"
+#include "platform/ProcessSignals.h"
+#include "platform/ProgramArguments.h"
 #include "station/StationTargets.h"
 #include "voltrix/Version.h"
 

@@ -5,8 +5,8 @@
 
 #include "control/ExitCodes.h"
 #include "control/FailureKind.h"
-#include "platform/ModemManager.h"
 #include "control/Outcome.h"
+#include "platform/ModemManager.h"
 #include "platform/Utf8Path.h"
 
 namespace voltrix {

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/FileIo.h"
 #include "engine/ImageFileOps.h"
 #include "engine/SystemTexts.h"
+#include "platform/FileIo.h"
 #include "platform/Utf8Path.h"
 
 namespace voltrix {
@@ -67,9 +67,9 @@ void discardRunFolder(DownloadState& state) {
 
 std::optional<std::string> createRunFolder(const std::string& parent) {
   // "." keeps the folder's name relative, as the hints and summaries show it.
-  const std::string prefix =
-      parent.empty() || parent == "." ? std::string(RUN_FOLDER_PREFIX)
-                                      : utf8FromPath(pathFromUtf8(parent) / RUN_FOLDER_PREFIX);
+  const std::string prefix = parent.empty() || parent == "."
+                                 ? std::string(RUN_FOLDER_PREFIX)
+                                 : utf8FromPath(pathFromUtf8(parent) / RUN_FOLDER_PREFIX);
   if (auto here = createPrivateFolder(prefix)) return here;
   return temporaryRunFolder();
 }
@@ -81,7 +81,8 @@ Refusal prepareRun(DownloadState& state, const std::string& imagePath, const std
   // the temporary directory once; the image itself is never worked on, so
   // that nothing another program does to it can reach the device.
   for (bool retried = false;; retried = true) {
-    const std::optional<std::string> folder = retried ? temporaryRunFolder() : createRunFolder(parent);
+    const std::optional<std::string> folder =
+        retried ? temporaryRunFolder() : createRunFolder(parent);
     if (!folder) {
       // What is wrong with the image comes first, as it always did.
       if (!openForReading(imagePath)) return refuseLoad(state, LOAD_CANNOT_OPEN);

@@ -55,10 +55,10 @@
 #include "engine/DownloadState.h"
 #include "engine/RunFailure.h"
 #include "engine/WorkerMessages.h"
-#include "port/ComResolver.h"
-#include "port/PortOpenFailure.h"
 #include "link/ProtocolConstants.h"
 #include "link/ProtocolTrace.h"
+#include "port/ComResolver.h"
+#include "port/PortOpenFailure.h"
 #include "port/SerialPort.h"
 
 namespace voltrix {
@@ -114,7 +114,7 @@ struct LinkContext {
   LinkTimings timings;
   std::shared_ptr<OpenFailureRecord> openFailures;
   std::shared_ptr<RecentReplyLatency> replyLatency;
-  std::shared_ptr<ProtocolTrace> trace;  // sees every byte sent and received; may be null
+  std::shared_ptr<ProtocolTrace> trace;        // sees every byte sent and received; may be null
   std::shared_ptr<PinnedDevice> pinnedDevice;  // none: any device will do
 };
 

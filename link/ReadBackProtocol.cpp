@@ -4,11 +4,11 @@
 
 #include <array>
 
-#include "platform/FileIo.h"
 #include "engine/RunFailure.h"
 #include "engine/SystemTexts.h"
 #include "link/HeaderPackets.h"
 #include "link/LinkSession.h"
+#include "platform/FileIo.h"
 
 namespace voltrix {
 

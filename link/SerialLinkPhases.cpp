@@ -3,8 +3,12 @@
 namespace voltrix {
 
 SerialLinkPhases::SerialLinkPhases(std::shared_ptr<const ComResolver> resolver, LinkTimings timings)
-    : context_{std::move(resolver), timings, std::make_shared<OpenFailureRecord>(),
-               std::make_shared<RecentReplyLatency>(), nullptr, std::make_shared<PinnedDevice>()} {}
+    : context_{std::move(resolver),
+               timings,
+               std::make_shared<OpenFailureRecord>(),
+               std::make_shared<RecentReplyLatency>(),
+               nullptr,
+               std::make_shared<PinnedDevice>()} {}
 
 void SerialLinkPhases::beginRun() {
   context_.pinnedDevice->forget();

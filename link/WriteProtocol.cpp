@@ -6,12 +6,12 @@
 #include <array>
 #include <deque>
 
-#include "platform/FileIo.h"
 #include "engine/ImageFileOps.h"
 #include "engine/RunFailure.h"
 #include "engine/SystemTexts.h"
 #include "link/HeaderPackets.h"
 #include "link/LinkSession.h"
+#include "platform/FileIo.h"
 
 namespace voltrix {
 

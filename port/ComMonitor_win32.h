@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <thread>
 
-#include "port/LineNotifications.h"
 #include "platform/WinHandle_win32.h"
+#include "port/LineNotifications.h"
 
 namespace voltrix {
 

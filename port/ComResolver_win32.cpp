@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <string_view>
 
+#include "platform/RegistryKey_win32.h"
 #include "port/ComNumber.h"
 #include "port/ComOrder.h"
 #include "port/ComResolver.h"
-#include "platform/RegistryKey_win32.h"
 
 namespace voltrix {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "port/PortOpenFailure.h"
 #include "platform/WinHandle_win32.h"
+#include "port/PortOpenFailure.h"
 
 namespace voltrix {
 

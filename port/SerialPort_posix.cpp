@@ -9,14 +9,14 @@
 #include <utility>
 
 #include "platform/FileDescriptor_posix.h"
+#include "platform/PosixTime_posix.h"
+#include "platform/TermiosSpeed_posix.h"
 #include "port/CountedRead.h"
 #include "port/DeviceGone_posix.h"
 #include "port/LineCounters_posix.h"
 #include "port/LineMonitor_posix.h"
 #include "port/PortOpening_posix.h"
-#include "platform/PosixTime_posix.h"
 #include "port/SerialPort.h"
-#include "platform/TermiosSpeed_posix.h"
 #include "port/TtyIdentity_linux.h"
 
 namespace voltrix {

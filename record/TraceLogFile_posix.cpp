@@ -6,8 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "record/TraceLogFile.h"
 #include "platform/FileDescriptor_posix.h"
+#include "record/TraceLogFile.h"
 
 namespace voltrix {
 

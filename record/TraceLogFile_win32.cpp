@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "record/TraceLogFile.h"
 #include "platform/WideText_win32.h"
+#include "record/TraceLogFile.h"
 
 namespace voltrix {
 

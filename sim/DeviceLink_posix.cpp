@@ -1,10 +1,10 @@
-#include "sim/DeviceLink.h"
-
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <vector>
+
+#include "sim/DeviceLink.h"
 
 namespace voltrix::sim {
 

@@ -1,5 +1,3 @@
-#include "sim/PseudoTerminal.h"
-
 #include <fcntl.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -7,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/TermiosSpeed_posix.h"
+#include "sim/PseudoTerminal.h"
 
 namespace voltrix::sim {
 

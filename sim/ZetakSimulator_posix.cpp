@@ -1,5 +1,3 @@
-#include "sim/ZetakSimulator.h"
-
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
@@ -18,6 +16,7 @@
 #include "sim/LineClock.h"
 #include "sim/LoaderProtocol.h"
 #include "sim/PseudoTerminal.h"
+#include "sim/ZetakSimulator.h"
 
 namespace voltrix::sim {
 

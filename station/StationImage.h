@@ -36,8 +36,7 @@ struct StationImageLoad {
 // Reads and checks the image at `imagePath` as DOWNLOAD does, in a run
 // folder made for the purpose in `runFolderParent`; the runs that use the
 // image make their folders there too.
-StationImageLoad loadStationImage(const std::string& imagePath,
-                                  const std::string& runFolderParent);
+StationImageLoad loadStationImage(const std::string& imagePath, const std::string& runFolderParent);
 
 // Gives `state` a private run folder holding the image and fills its table;
 // the folder is made in `runFolderParent` or, where that cannot be

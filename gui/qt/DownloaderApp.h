@@ -9,9 +9,9 @@
 
 #include "control/DeviceMap.h"
 #include "control/WorkerLauncher.h"
-#include "platform/ProcessSignals.h"
 #include "engine/DownloadState.h"
 #include "engine/LinkPhases.h"
+#include "platform/ProcessSignals.h"
 
 namespace voltrix {
 

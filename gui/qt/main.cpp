@@ -9,10 +9,10 @@
 
 #include "control/DeviceMap.h"
 #include "control/DialogOptions.h"
-#include "gui/qt/DownloaderApp.h"
-#include "platform/ProcessSignals.h"
 #include "control/ThreadWorkerLauncher.h"
+#include "gui/qt/DownloaderApp.h"
 #include "link/SerialLinkPhases.h"
+#include "platform/ProcessSignals.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include "control/DownloadCommand.h"
 #include "control/StatusDisplay.h"
 #include "engine/DownloadState.h"
+#include "engine/Refusal.h"
 #include "gui/win32/ImageChoice_win32.h"
 #include "gui/win32/WindowMessageSink_win32.h"
-#include "engine/Refusal.h"
 #include "platform/WideText_win32.h"
 #include "res/resource.h"
 

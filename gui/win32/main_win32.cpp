@@ -12,12 +12,12 @@
 
 #include "control/DeviceMap.h"
 #include "control/DialogOptions.h"
-#include "gui/win32/MainDialog_win32.h"
-#include "platform/ProcessSignals.h"
-#include "platform/ProgramArguments.h"
 #include "control/ThreadWorkerLauncher.h"
+#include "gui/win32/MainDialog_win32.h"
 #include "gui/win32/WorkFolder_win32.h"
 #include "link/SerialLinkPhases.h"
+#include "platform/ProcessSignals.h"
+#include "platform/ProgramArguments.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   voltrix::ensureStandardStreams();

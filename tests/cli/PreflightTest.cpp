@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "control/ExitCodes.h"
 #include "cli/Preflight.h"
+#include "control/ExitCodes.h"
 #include "sim/PseudoTerminal.h"
 #include "tests/support/TempDir.h"
 

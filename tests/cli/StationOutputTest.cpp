@@ -7,8 +7,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "tests/support/JsonReader.h"
 #include "tests/cli/StationFixture.h"
+#include "tests/support/JsonReader.h"
 
 namespace voltrix {
 namespace {

@@ -11,14 +11,14 @@
 #include <filesystem>
 #include <thread>
 
-#include "control/DeviceMapWatch.h"
-#include "station/NaturalOrder.h"
 #include "cli/StationDisplay.h"
-#include "station/StationImage.h"
 #include "cli/StationTable.h"
-#include "station/StationTargets.h"
+#include "control/DeviceMapWatch.h"
 #include "platform/FileIo.h"
 #include "sim/ImageBuilder.h"
+#include "station/NaturalOrder.h"
+#include "station/StationImage.h"
+#include "station/StationTargets.h"
 #include "tests/support/TempDir.h"
 
 namespace voltrix::cli {

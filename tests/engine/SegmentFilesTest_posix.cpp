@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/FileDescriptor_posix.h"
 #include "engine/ImageFileOps.h"
+#include "platform/FileDescriptor_posix.h"
 #include "sim/ImageBuilder.h"
 #include "tests/support/TempDir.h"
 

@@ -5,8 +5,8 @@
 #include <QTest>
 #include <QWidget>
 
-#include "gui/qt/QtMessageBoxes.h"
 #include "engine/SystemTexts.h"
+#include "gui/qt/QtMessageBoxes.h"
 #include "tests/gui/qt/QtTestSupport.h"
 
 namespace voltrix {

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/SystemTexts.h"
 #include "gui/qt/MainDialog.h"
 #include "gui/qt/QtMessageSink.h"
-#include "engine/SystemTexts.h"
 #include "tests/gui/qt/QtTestSupport.h"
 
 namespace voltrix {

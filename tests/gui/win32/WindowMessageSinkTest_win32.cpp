@@ -2,15 +2,14 @@
 // posts arrives whole and in order on the window's thread, and nothing
 // arrives once the dialog has detached.
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <thread>
 #include <vector>
 
-#include "gui/win32/WindowMessageSink_win32.h"
 #include "engine/RunFailure.h"
+#include "gui/win32/WindowMessageSink_win32.h"
 
 namespace voltrix {
 namespace {
