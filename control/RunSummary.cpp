@@ -22,14 +22,14 @@ std::string onPort(const std::string& port) {
   return port.empty() ? std::string("no port") : port;
 }
 
+}  // namespace
+
 // A system text without the padding some of them carry.
-std::string trimmed(const std::string& text) {
+std::string withoutPadding(const std::string& text) {
   const auto first = text.find_first_not_of(' ');
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
-
-}  // namespace
 
 std::string failedPlace(const RunSummary& summary) {
   if (summary.failedSegment < 1) return {};
@@ -41,7 +41,7 @@ std::string failedPlace(const RunSummary& summary) {
 
 // The English words first, then the system's own text in brackets.
 std::string describeFailure(const RunSummary& summary) {
-  const std::string system = trimmed(summary.failure);
+  const std::string system = withoutPadding(summary.failure);
   std::string words = summary.failureEnglish;
   if (const std::string place = failedPlace(summary); !place.empty()) {
     words += (words.empty() ? "" : ", ") + place;

@@ -47,6 +47,9 @@ struct RunSummary {
 // that no script takes an unrecorded device for a recorded one.
 void noteLogRecordLost(RunSummary& summary);
 
+// A system text without the spaces some of them are padded with.
+std::string withoutPadding(const std::string& text);
+
 // "segment 2 at 0x00014000", or empty when the summary names no segment.
 std::string failedPlace(const RunSummary& summary);
 // What failed: the English words and the place first, the system's own text

@@ -20,13 +20,6 @@ const char* resultName(RunSummary::Result result) {
   return "failed";
 }
 
-// A system text without the padding some of them carry.
-std::string trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 }  // namespace
 
 std::string summaryJson(const RunSummary& summary) {
@@ -39,7 +32,7 @@ std::string summaryJson(const RunSummary& summary) {
   json["bytes"] = summary.bytes;
   json["seconds"] = summary.seconds;
   json["failure"] =
-      summary.failure.empty() ? JsonDocument() : JsonDocument(trimmed(summary.failure));
+      summary.failure.empty() ? JsonDocument() : JsonDocument(withoutPadding(summary.failure));
   json["status"] = summary.status;
   json["failure_kind"] = textOrNull(summary.failureKind);
   const bool inSegment = summary.failedSegment >= 1;
