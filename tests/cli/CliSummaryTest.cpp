@@ -2,7 +2,7 @@
 
 #include "control/RunSummary.h"
 #include "record/SummaryJson.h"
-#include "tests/cli/CliFixture.h"
+#include "tests/cli/CliFixture_posix.h"
 
 namespace voltrix {
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "tests/cli/CliFixture.h"
+#include "tests/cli/CliFixture_posix.h"
 
 namespace voltrix {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "station/StationTargets.h"
-#include "tests/station/StationRig.h"
+#include "tests/station/StationRig_posix.h"
 
 namespace voltrix::test {
 namespace {

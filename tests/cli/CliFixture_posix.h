@@ -12,7 +12,7 @@
 
 #include "sim/ImageBuilder.h"
 #include "sim/ZetakSimulator.h"
-#include "tests/support/Process.h"
+#include "tests/support/Process_posix.h"
 #include "tests/support/TempDir.h"
 
 namespace voltrix {

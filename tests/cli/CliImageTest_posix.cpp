@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "tests/cli/CliFixture.h"
+#include "tests/cli/CliFixture_posix.h"
 
 namespace voltrix {
 namespace {

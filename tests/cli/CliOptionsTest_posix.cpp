@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "control/DialogOptions.h"
-#include "tests/cli/CliFixture.h"
+#include "tests/cli/CliFixture_posix.h"
 #include "voltrix/Version.h"
 
 namespace voltrix {

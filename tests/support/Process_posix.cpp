@@ -1,4 +1,4 @@
-#include "tests/support/Process.h"
+#include "tests/support/Process_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>

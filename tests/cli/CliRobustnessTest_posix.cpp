@@ -10,7 +10,7 @@
 #include <functional>
 #include <thread>
 
-#include "tests/cli/CliFixture.h"
+#include "tests/cli/CliFixture_posix.h"
 
 namespace voltrix {
 namespace {

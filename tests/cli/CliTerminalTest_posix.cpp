@@ -11,7 +11,7 @@
 #include <cctype>
 
 #include "cli/ConsoleDisplay.h"
-#include "tests/cli/CliFixture.h"
+#include "tests/cli/CliFixture_posix.h"
 
 namespace voltrix {
 namespace {

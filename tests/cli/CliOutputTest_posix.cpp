@@ -8,7 +8,7 @@
 #include <cctype>
 #include <sstream>
 
-#include "tests/cli/CliFixture.h"
+#include "tests/cli/CliFixture_posix.h"
 #include "tests/support/JsonReader.h"
 
 namespace voltrix {

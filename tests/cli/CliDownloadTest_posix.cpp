@@ -4,7 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "tests/cli/CliFixture.h"
+#include "tests/cli/CliFixture_posix.h"
 
 namespace voltrix {
 namespace {

@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "sim/ImageBuilder.h"
-#include "tests/support/Process.h"
+#include "tests/support/Process_posix.h"
 #include "tests/support/TempDir.h"
 
 namespace voltrix {
