@@ -21,7 +21,6 @@
 #include "record/AttemptLog.h"
 #include "record/Sha256.h"
 #include "record/SlotNames.h"
-#include "record/SummaryJson.h"
 
 namespace voltrix::cli {
 
@@ -29,13 +28,6 @@ namespace {
 
 // How often a run with nothing to say looks for Ctrl+C.
 constexpr std::chrono::milliseconds kTerminationPoll{100};
-
-void printSummary(const CliOptions& options, const RunSummary& summary) {
-  const std::string line =
-      options.output == CliOptions::Output::Json ? summaryJson(summary) : summaryLine(summary);
-  std::fprintf(stdout, "%s\n", line.c_str());
-  std::fflush(stdout);
-}
 
 }  // namespace
 

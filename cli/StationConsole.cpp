@@ -21,6 +21,13 @@ void warnUnmatchedLabel(const std::string& label, const char* where) {
 
 }  // namespace
 
+void printSummary(const CliOptions& options, const RunSummary& summary) {
+  const std::string line =
+      options.output == CliOptions::Output::Json ? summaryJson(summary) : summaryLine(summary);
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
 void reportLostRecord(const LogRecordLost& lost) {
   std::fprintf(stderr, "voltrix-cli: the log record of %s could not be kept: %s\n",
                lost.port.c_str(), lost.reason.c_str());
@@ -93,10 +100,7 @@ void StationConsole::refused(const StationRefused& event) {
     if (!event.hint.empty()) std::fprintf(stderr, "%s\n", event.hint.c_str());
     std::fflush(stderr);
   }
-  const std::string line = options_.output == CliOptions::Output::Json ? summaryJson(event.summary)
-                                                                       : summaryLine(event.summary);
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
+  printSummary(options_, event.summary);
 }
 
 void StationConsole::logUnavailable(const std::string& error) {

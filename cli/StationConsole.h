@@ -17,6 +17,10 @@ namespace voltrix::cli {
 // standard error.
 void reportLostRecord(const LogRecordLost& lost);
 
+// A run's summary on standard output: the summary line, or with --json the
+// JSON object.
+void printSummary(const CliOptions& options, const RunSummary& summary);
+
 class StationConsole final : public StationObserver {
  public:
   explicit StationConsole(const CliOptions& options);

@@ -1,8 +1,5 @@
 #include "control/DeviceRun.h"
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -11,6 +8,7 @@
 #include "control/RunPieces.h"
 #include "control/ThreadWorkerLauncher.h"
 #include "engine/DownloadWorker.h"
+#include "engine/MessageQueue.h"
 #include "engine/RunPreparation.h"
 #include "link/SerialLinkPhases.h"
 #include "port/ComNumber.h"
@@ -26,40 +24,18 @@ class DeviceRun::Inbox final : public MessageSink {
   explicit Inbox(std::function<void()> news) : news_(std::move(news)) {}
 
   void post(const WorkerMessage& message) noexcept override {
-    {
-      const std::lock_guard lock(mutex_);
-      try {
-        pending_.push_back(message);
-      } catch (...) {
-        // Out of memory: a lost status message is better than a dead worker.
-        return;
-      }
-    }
-    arrived_.notify_all();
+    queue_.post(message);
     ring();
   }
 
   // The worker has ended: nothing more will come.
   void close() noexcept {
-    {
-      const std::lock_guard lock(mutex_);
-      closed_ = true;
-    }
-    arrived_.notify_all();
+    queue_.close();
     ring();
   }
 
-  void wait(std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    arrived_.wait_for(lock, limit, [this] { return !pending_.empty() || closed_; });
-  }
-
-  std::vector<WorkerMessage> takeAll() {
-    const std::lock_guard lock(mutex_);
-    std::vector<WorkerMessage> all(pending_.begin(), pending_.end());
-    pending_.clear();
-    return all;
-  }
+  void wait(std::chrono::milliseconds limit) { queue_.wait(limit); }
+  std::vector<WorkerMessage> takeAll() { return queue_.drain(); }
 
  private:
   void ring() noexcept {
@@ -72,10 +48,7 @@ class DeviceRun::Inbox final : public MessageSink {
   }
 
   std::function<void()> news_;
-  std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::deque<WorkerMessage> pending_;
-  bool closed_ = false;
+  MessageQueue queue_;
 };
 
 namespace {
@@ -188,13 +161,9 @@ Refusal DeviceRun::refuse(Refusal refusal, const RunRequest& request, const RunT
   if (underway()) return refusal;
   beginOutcome(since);
   refusal_ = refusal;
-  finished_ = true;
-  endedAt_ = std::chrono::system_clock::now();
   summarizeRefusal(summary_, refusal);
   addHintLine(hintForRefusal(refusal, state_, request.imagePath), true);
-  summary_.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - times_.started).count();
-  summary_.status = display_.statusText();
+  markEnded();
   return refusal;
 }
 
@@ -265,17 +234,21 @@ void DeviceRun::dropRunFolder() {
   hints_.clear();
 }
 
-void DeviceRun::finish(int exitCode) {
+void DeviceRun::markEnded() {
   finished_ = true;
   endedAt_ = std::chrono::system_clock::now();
+  summary_.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - times_.started).count();
+  summary_.status = display_.statusText();
+}
+
+void DeviceRun::finish(int exitCode) {
   hints_.clear();
   summary_.hint.clear();
   const OpenFailure openFailure =
       serialLink_ ? serialLink_->openFailures().failure() : OpenFailure::None;
   summarizeRun(summary_, exitCode, failure_, verified_, state_, openFailure);
-  summary_.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - times_.started).count();
-  summary_.status = display_.statusText();
+  markEnded();
   portWasBusy_ = false;
   if (failure_ == RunFailure::PortOpen && serialLink_) {
     portWasBusy_ = openFailure == OpenFailure::PortBusy;

@@ -183,6 +183,8 @@ class DeviceRun {
   std::shared_ptr<LinkPhases> linkFor(const RunPort& port);
   void take(const WorkerMessage& message, std::time_t now);
   void finish(int exitCode);
+  // The run is over: when, how long it took, the status line it ended on.
+  void markEnded();
   void addHintLine(const std::string& line, bool inSummary);
 
   DownloadState& state_;

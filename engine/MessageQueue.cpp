@@ -16,6 +16,11 @@ void MessageQueue::post(const WorkerMessage& message) noexcept {
   arrived_.notify_one();
 }
 
+void MessageQueue::wait(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  arrived_.wait_for(lock, limit, [this] { return !pending_.empty() || closed_; });
+}
+
 std::optional<WorkerMessage> MessageQueue::next(std::chrono::milliseconds wait) {
   std::unique_lock lock(mutex_);
   arrived_.wait_for(lock, wait, [this] { return !pending_.empty() || closed_; });

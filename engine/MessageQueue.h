@@ -21,6 +21,9 @@ class MessageQueue final : public MessageSink {
   // The next message, waiting at most `wait` for one to arrive.
   std::optional<WorkerMessage> next(std::chrono::milliseconds wait);
   std::optional<WorkerMessage> tryNext();
+  // Returns once a message is waiting or the queue is closed, or after
+  // `limit`, taking nothing.
+  void wait(std::chrono::milliseconds limit);
   // Everything posted so far, in order, leaving the queue empty.
   std::vector<WorkerMessage> drain();
   // Stop accepting messages; a reader waiting in next() wakes up.
