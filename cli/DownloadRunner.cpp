@@ -27,7 +27,7 @@ namespace voltrix::cli {
 namespace {
 
 // How often a run with nothing to say looks for Ctrl+C.
-constexpr std::chrono::milliseconds kTerminationPoll{100};
+constexpr std::chrono::milliseconds kTerminationPoll{250};
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 
 #include "engine/RunFailure.h"
 #include "engine/SystemTexts.h"
+#include "link/BlockFiles.h"
 #include "link/HeaderPackets.h"
 #include "link/LinkSession.h"
 #include "platform/FileIo.h"
@@ -20,7 +21,9 @@ int abortReadBack(LinkSession& link) {
   return 1;
 }
 
-int receiveBlocks(LinkSession& link, File& writeFile, File& readBackFile) {
+int receiveBlocks(LinkSession& link, File& writeFileOnDisk, File& readBackFileOnDisk) {
+  BlockSource writeFile(writeFileOnDisk);
+  BlockSink readBackFile(readBackFileOnDisk);
   DownloadState& state = link.state();
   MessageSink& dialog = link.dialog();
   std::uint32_t address = state.currentAddress;
@@ -37,7 +40,7 @@ int receiveBlocks(LinkSession& link, File& writeFile, File& readBackFile) {
       return 1;
     }
     // Only the count matters here: the device sends the data.
-    const long long got = writeFile.readFully(expected.data(), wanted);
+    const long long got = writeFile.read(expected.data(), wanted);
     if (got < 0) {
       PostToDialog(dialog, failureMessage(RunFailure::FileOpening));
       // After a block the device still counts on the transfer: as a cancel
@@ -64,7 +67,12 @@ int receiveBlocks(LinkSession& link, File& writeFile, File& readBackFile) {
     // Only bytes that came are stored: a short or empty block leaves the
     // read-back file short, and the comparison then finds the segment
     // unverified (and the device is told so).
-    if (!readBackFile.writeFully(received.data(), arrived)) {
+    // The block that ends the segment has its bytes on disk before it is
+    // acknowledged, so that a write error is still handled at a block.
+    const bool endsSegment = arrived < count || count < BLOCK_SIZE ||
+                             blockRequest(index + 1, state.currentLength) == 0;
+    if (!readBackFile.write(received.data(), arrived) ||
+        (endsSegment && !readBackFile.flush())) {
       // A full disk must not leave the device waiting for the block's ACK
       // (the next run's 'S' would be taken for it): the block is closed as
       // usual and the transfer dropped, as after a cancel.
@@ -98,6 +106,11 @@ int receiveBlocks(LinkSession& link, File& writeFile, File& readBackFile) {
     }
     done += BLOCK_SIZE;
     address += BLOCK_SIZE;
+  }
+  if (!readBackFile.flush()) {
+    // The device has finished the transfer: there is nothing to drop.
+    PostToDialog(dialog, failureMessage(RunFailure::FileWrite));
+    return 1;
   }
   PostToDialog(dialog, addressMessage(UWM_VERIFY_DONE, address, state.currentLength));
   return 0;

@@ -9,6 +9,7 @@
 #include "engine/ImageFileOps.h"
 #include "engine/RunFailure.h"
 #include "engine/SystemTexts.h"
+#include "link/BlockFiles.h"
 #include "link/HeaderPackets.h"
 #include "link/LinkSession.h"
 #include "platform/FileIo.h"
@@ -130,7 +131,8 @@ Handshake handshake(LinkSession& link) {
   }
 }
 
-int sendBlocks(LinkSession& link, File& writeFile) {
+int sendBlocks(LinkSession& link, File& file) {
+  BlockSource writeFile(file);
   DownloadState& state = link.state();
   MessageSink& dialog = link.dialog();
   const std::uint32_t length = state.currentLength;
@@ -146,7 +148,7 @@ int sendBlocks(LinkSession& link, File& writeFile) {
     // A cancel is taken between blocks, never inside one (see LinkSession.h);
     // the device has accepted the download, so it is told to drop it.
     if (link.cancelled()) return link.endCancelledTransfer();
-    const long long got = writeFile.readFully(block.data(), wanted);
+    const long long got = writeFile.read(block.data(), wanted);
     if (got < 0) {
       // Like a cancel: the device is not left expecting the rest.
       link.abortTransfer();

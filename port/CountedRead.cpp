@@ -1,61 +1,63 @@
 #include "port/CountedRead.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace voltrix {
 
 namespace {
 
 using Clock = CountedReadLine::Clock;
-using Wait = CountedReadLine::Wait;
 
-// Longest single wait between looks at the cancel flag.
-constexpr auto kWaitSlice = std::chrono::milliseconds(20);
-// The pause between passes, and between looks on a line whose waits end
-// with the first byte whatever it was asked for.
+// The pause between passes, and after a wake-up that brought nothing.
 constexpr auto kStep = std::chrono::milliseconds(2);
 
-// Whichever way the read ends, the next wait wakes on the first byte again.
-class WakeOnFirstByteAfterwards {
- public:
-  explicit WakeOnFirstByteAfterwards(CountedReadLine& line) : line_(line) {}
-  ~WakeOnFirstByteAfterwards() { line_.wakeWhenQueued(1); }
-  WakeOnFirstByteAfterwards(const WakeOnFirstByteAfterwards&) = delete;
-  WakeOnFirstByteAfterwards& operator=(const WakeOnFirstByteAfterwards&) = delete;
-
- private:
-  CountedReadLine& line_;
+struct PassResult {
+  std::int32_t stored = 0;
+  bool readEnds = false;  // the port went away or the run was cancelled
 };
 
-// One pass's wait: until `remaining` bytes are queued or `passEnd` has come.
-// The bytes queued then (none after a line error), or nothing when the read
-// must end because the port went away or the run was cancelled.
-std::optional<int> awaitRest(CountedReadLine& line, std::int32_t remaining,
-                             Clock::time_point passEnd, bool& waitsHonourCount) {
+// One pass: waits until `count` bytes have come or `passEnd`. A reply under
+// way is left to arrive at the line's pace and then taken in one go, so a
+// block costs a wake-up for its first bytes and one for the rest, not one
+// per byte. The bytes land in `scratch` and count only if the line reported
+// no error meanwhile.
+PassResult collectPass(CountedReadLine& line, std::uint8_t* scratch, std::int32_t count,
+                       Clock::time_point passEnd) {
+  PassResult result;
+  bool lookFirst = false;  // after a pause the rest is likely queued already
   for (;;) {
-    if (line.discardedAfterLineError()) return 0;
-    const int queued = line.queued();
-    if (queued < 0) return std::nullopt;
-    if (queued >= remaining) return queued;
-    const auto now = line.now();
-    if (now >= passEnd) return queued;
-    if (line.cancelled()) return std::nullopt;
-    const Clock::duration left = passEnd - now;
-    if (queued > 0 && !waitsHonourCount) {
-      // A wait would end at once while anything is queued: pace the looks.
-      line.pause(std::min<Clock::duration>(kStep, left));
-      continue;
+    if (line.cancelled()) {
+      result.readEnds = true;
+      break;
     }
-    switch (line.waitForInput(std::min<Clock::duration>(kWaitSlice, left))) {
-      case Wait::Gone:
-        return std::nullopt;
-      case Wait::Ready:
-        if (line.queued() < remaining) waitsHonourCount = false;
-        break;
-      case Wait::Idle:
-        break;
+    const auto now = line.now();
+    const Clock::duration wait =
+        lookFirst ? Clock::duration::zero() : std::max(passEnd - now, Clock::duration::zero());
+    const int got = line.receive(scratch + result.stored, count - result.stored, wait);
+    if (got < 0) {
+      result.readEnds = true;
+      break;
+    }
+    result.stored += got;
+    if (result.stored >= count) break;
+    const auto after = line.now();
+    if (after >= passEnd) break;
+    const Clock::duration left = passEnd - after;
+    if (got > 0) {
+      const Clock::duration rest = line.timeToArrive(count - result.stored);
+      if (rest > Clock::duration::zero()) line.pause(std::min(rest, left));
+      lookFirst = rest > Clock::duration::zero();
+    } else if (!lookFirst) {
+      // Woken with nothing to take: pace the looks.
+      line.pause(std::min<Clock::duration>(kStep, left));
+    } else {
+      lookFirst = false;
     }
   }
+  if (line.discardedAfterLineError()) result.stored = 0;
+  return result;
 }
 
 }  // namespace
@@ -72,27 +74,21 @@ int readCounted(CountedReadLine& line, std::uint8_t* buffer, std::int32_t length
     const auto end = from + wait;
     return deadline ? std::min(end, *deadline) : end;
   };
-  const WakeOnFirstByteAfterwards restoreWakeUp(line);
-  bool waitsHonourCount = true;
+  // Bytes are kept apart until their pass has counted them, so that a
+  // discarded pass leaves the caller's buffer as it was.
+  std::vector<std::uint8_t> scratch(static_cast<std::size_t>(length));
   std::int32_t total = 0;
   for (int pass = 0; pass < limits.passes; ++pass) {
     if (line.cancelled() || line.gone()) return total;
     if (deadline && line.now() >= *deadline) return total;
     const std::int32_t remaining = length - total;
-    line.wakeWhenQueued(remaining);
-
-    const auto queued =
-        awaitRest(line, remaining, waitEnd(line.now(), limits.passWait), waitsHonourCount);
-    if (!queued) return total;
-    const std::int32_t wanted = std::min<std::int32_t>(remaining, *queued);
-    if (wanted > 0) {
-      const int taken = line.take(buffer + total, wanted);
-      if (taken < 0) return total;
-      total += taken;
-    }
-    if (total >= length || pass + 1 == limits.passes) return total;
+    const PassResult result =
+        collectPass(line, scratch.data(), remaining, waitEnd(line.now(), limits.passWait));
+    std::memcpy(buffer + total, scratch.data(), static_cast<std::size_t>(result.stored));
+    total += result.stored;
+    if (result.readEnds || total >= length || pass + 1 == limits.passes) return total;
     const auto now = line.now();
-    if (line.waitForInput(waitEnd(now, kStep) - now) == Wait::Gone) return total;
+    line.pause(std::max(waitEnd(now, kStep) - now, Clock::duration::zero()));
   }
   return total;
 }

@@ -1,8 +1,7 @@
 #pragma once
 // The counted read of a serial port: up to a number of passes, each waiting
-// a while for the rest of the bytes and then taking what is queued. The
-// passes are the same on every platform; the line they work on is the
-// platform's port.
+// a while for the rest of the bytes and storing what came. The passes are
+// the same on every platform; the line they work on is the platform's port.
 
 #include <chrono>
 #include <cstdint>
@@ -14,7 +13,6 @@ namespace voltrix {
 class CountedReadLine {
  public:
   using Clock = std::chrono::steady_clock;
-  enum class Wait { Ready, Idle, Gone };
 
   virtual ~CountedReadLine() = default;
   virtual Clock::time_point now() = 0;
@@ -22,21 +20,21 @@ class CountedReadLine {
   virtual bool cancelled() = 0;
   // The port has signalled hang-up or an I/O error.
   virtual bool gone() = 0;
-  // From now on a wait may sleep until `count` bytes are queued instead of
-  // waking for each one; a line that cannot do so ignores it.
-  virtual void wakeWhenQueued(std::int32_t count) = 0;
+  // Moves up to `count` received bytes to `buffer`, first waiting up to
+  // `wait` for them (a wait of zero only looks). A line that can wait for
+  // all `count` bytes in one go does so; another returns with what the first
+  // wake-up brought. How many, or -1 once the port is gone. Ends early when
+  // the run is cancelled.
+  virtual int receive(std::uint8_t* buffer, std::int32_t count, Clock::duration wait) = 0;
+  // How long the line needs to bring `count` more bytes of a reply already
+  // under way: the read sleeps that long rather than wake for each byte.
+  // Zero for a line whose receive waits for all of them anyway.
+  virtual Clock::duration timeToArrive(std::int32_t count) = 0;
   // True when the line reported an error since the last look; what it had
   // received is then discarded.
   virtual bool discardedAfterLineError() = 0;
-  // The bytes received and not yet read; -1 once the port is gone.
-  virtual int queued() = 0;
-  // Waits up to `wait` (nothing when not positive) for input.
-  virtual Wait waitForInput(Clock::duration wait) = 0;
   // Lets `wait` pass without looking at the line.
   virtual void pause(Clock::duration wait) = 0;
-  // Moves up to `count` queued bytes to `buffer`: how many, or -1 once the
-  // port is gone.
-  virtual int take(std::uint8_t* buffer, std::int32_t count) = 0;
 };
 
 struct CountedReadLimits {
@@ -47,7 +45,8 @@ struct CountedReadLimits {
 };
 
 // The number of bytes stored from buffer[0] on, at most `length`. Ends early
-// when the port goes away or the run is cancelled.
+// when the port goes away or the run is cancelled. A pass during which the
+// line reported an error stores nothing.
 int readCounted(CountedReadLine& line, std::uint8_t* buffer, std::int32_t length,
                 const CountedReadLimits& limits);
 

@@ -44,6 +44,11 @@ void LineErrorWatch::reset(int fd) {
   baseline_ = counts ? std::optional<LineErrorCounts>(counts->errors) : std::nullopt;
 }
 
+bool LineErrorWatch::counting() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return baseline_.has_value();
+}
+
 std::uint32_t LineErrorWatch::take(int fd) {
   std::lock_guard<std::mutex> lock(mutex_);
   // Without counts at the start there is nothing to compare with later.

@@ -29,6 +29,9 @@ class LineErrorWatch {
   void reset(int fd);
   // The error bits of what the driver counted since the last take.
   std::uint32_t take(int fd);
+  // False where the driver keeps no counts (a pseudo-terminal): then no
+  // error is ever seen and there is nothing to watch for.
+  bool counting();
 
  private:
   std::mutex mutex_;

@@ -48,14 +48,20 @@ bool LineMonitor::start(int fd, std::uint32_t portNumber, LineErrorWatch& errors
 void LineMonitor::stop() {
   if (thread_.joinable()) {
     running_.store(false);
-    const char wake = 1;
-    while (::write(wakeWrite_.get(), &wake, 1) < 0 && errno == EINTR) {
-    }
+    nudge();
     thread_.join();
   }
   running_.store(false);
   wakeRead_.reset();
   wakeWrite_.reset();
+}
+
+void LineMonitor::nudge() {
+  if (!wakeWrite_) return;
+  const char wake = 1;
+  // A full pipe already holds a wake-up.
+  while (::write(wakeWrite_.get(), &wake, 1) < 0 && errno == EINTR) {
+  }
 }
 
 void LineMonitor::watch(int fd, std::uint32_t portNumber, LineErrorWatch& errors,
@@ -65,8 +71,20 @@ void LineMonitor::watch(int fd, std::uint32_t portNumber, LineErrorWatch& errors
   // without a sink.
   std::optional<LineLook> last;
   while (running_.load()) {
-    const int woken = ::poll(&wake, 1, kLookPeriodMs);
-    if (woken > 0 || !running_.load()) break;
+    // With nobody to tell and no error counts to take, there is nothing to
+    // look at: the thread sleeps until it is nudged or stopped, instead of
+    // waking twenty times a second for nothing.
+    const bool watching =
+        sinkSlot.load(std::memory_order_acquire) != nullptr || errors.counting();
+    const int woken = ::poll(&wake, 1, watching ? kLookPeriodMs : -1);
+    if (!running_.load()) break;
+    if (woken > 0) {
+      char drained[16];
+      while (::read(wakeRead_.get(), drained, sizeof drained) > 0) {
+      }
+      last.reset();
+      continue;
+    }
     if (woken < 0 && errno != EINTR) {
       std::this_thread::sleep_for(std::chrono::milliseconds(kLookPeriodMs));
       continue;

@@ -25,6 +25,8 @@ class LineMonitor {
              const std::atomic<SerialNotifySink*>& sink);
   // Returns once the thread has ended. Harmless when none runs.
   void stop();
+  // Has the thread look again at once: the sink has changed.
+  void nudge();
   bool running() const { return running_.load(); }
 
  private:

@@ -84,7 +84,7 @@ class SerialPort {
 
   // Raised from another thread to end every wait of this port early.
   void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
-  void SetNotifySink(SerialNotifySink* sink) { notifySink_ = sink; }
+  void SetNotifySink(SerialNotifySink* sink);
 
  private:
   // The platform's handle and line state, in its SerialPort_<platform>.cpp.

@@ -58,49 +58,28 @@ struct SerialPort::Impl {
   std::atomic<bool> gone{false};
   LineErrorWatch lineErrors;
   LineMonitor monitor;  // after what it watches, so that it stops first
-
-  // How many queued bytes make the port readable (the terminal's VMIN; with
-  // VTIME 0 poll() honours it). A counted read raises it to the bytes it
-  // still wants, so it wakes once for a whole block instead of per byte.
-  cc_t minChars = 1;
+  // Ten bit times (start, eight data, stop) at the open's speed.
+  Clock::duration byteTime{};
 
   int fd() const { return port.get(); }
 
   void markGone() { gone.store(true, std::memory_order_release); }
 
-  void wakeWhenQueued(int count) {
-    const auto wanted = static_cast<cc_t>(std::clamp(count, 1, 255));
-    if (wanted == minChars) return;
-    termios settings{};
-    if (::tcgetattr(fd(), &settings) != 0) return;
-    settings.c_cc[VMIN] = wanted;
-    if (::tcsetattr(fd(), TCSANOW, &settings) == 0) minChars = wanted;
-  }
-
   // True when a line error had to be dealt with: the input is then discarded.
+  // Free on a line whose driver keeps no error counts (a pseudo-terminal).
   bool discardInputOnLineError() {
     if (lineErrors.take(fd()) == 0) return false;
     ::tcflush(fd(), TCIFLUSH);
     return true;
   }
 
-  // The number of bytes received and not yet read; -1 when the port is gone.
-  int queuedBytes() {
-    int queued = 0;
-    if (::ioctl(fd(), FIONREAD, &queued) == 0) return std::max(queued, 0);
-    if (meansDeviceGone(errno)) {
-      markGone();
-      return -1;
-    }
-    return 0;  // a failed query counts as an empty queue
-  }
-
-  // Up to `count` queued bytes into `buffer`: how many, -1 when the port is gone.
+  // Up to `count` queued bytes into `buffer`, without waiting: how many, -1
+  // when the port is gone.
   int readQueued(std::uint8_t* buffer, std::size_t count) {
     const ssize_t got = ::read(fd(), buffer, count);
     if (got > 0) return static_cast<int>(got);
-    // With VMIN 1 a read of a live, empty port fails with EAGAIN; 0 is the
-    // end of a hung-up line.
+    // A read of a live, empty port fails with EAGAIN; 0 is the end of a
+    // hung-up line.
     if (got == 0 || meansDeviceGone(errno)) {
       markGone();
       return -1;
@@ -108,14 +87,22 @@ struct SerialPort::Impl {
     return 0;
   }
 
+  // Waits up to `wait` for input, in slices that look at the cancel flag.
+  Readiness awaitInput(Clock::duration wait, const std::atomic<bool>* cancel) {
+    const auto end = Clock::now() + wait;
+    for (;;) {
+      const auto left = std::max(end - Clock::now(), Clock::duration::zero());
+      const Readiness ready = waitFor(fd(), POLLIN, std::min<Clock::duration>(left, kWaitSlice));
+      if (ready == Readiness::Gone) markGone();
+      if (ready != Readiness::Idle || left <= kWaitSlice || isCancelled(cancel)) return ready;
+    }
+  }
+
   enum class Take { Byte, Nothing, Gone };
-  // One look at the line: on a line error the input is discarded; otherwise
-  // one queued byte, if any, is stored.
+  // One look at the line, without waiting: on a line error the input is
+  // discarded; otherwise one queued byte, if any, is stored.
   Take takeOneByte(std::uint8_t& byte) {
     if (discardInputOnLineError()) return Take::Nothing;
-    const int queued = queuedBytes();
-    if (queued < 0) return Take::Gone;
-    if (queued == 0) return Take::Nothing;
     std::uint8_t received = 0;
     const int got = readQueued(&received, 1);
     if (got < 0) return Take::Gone;
@@ -127,7 +114,9 @@ struct SerialPort::Impl {
   class CountedReadOnTerminal;
 };
 
-// The passes of a counted read on a terminal device.
+// The passes of a counted read on a terminal device. A wait ends with the
+// first byte; the rest of a block is left to arrive at the line's speed and
+// taken with one read, so the terminal's settings never change per block.
 class SerialPort::Impl::CountedReadOnTerminal final : public CountedReadLine {
  public:
   CountedReadOnTerminal(Impl& impl, const std::atomic<bool>* cancel)
@@ -136,25 +125,26 @@ class SerialPort::Impl::CountedReadOnTerminal final : public CountedReadLine {
   Clock::time_point now() override { return Clock::now(); }
   bool cancelled() override { return isCancelled(cancel_); }
   bool gone() override { return impl_.gone.load(std::memory_order_acquire); }
-  void wakeWhenQueued(std::int32_t count) override { impl_.wakeWhenQueued(count); }
-  bool discardedAfterLineError() override { return impl_.discardInputOnLineError(); }
-  int queued() override { return impl_.queuedBytes(); }
-  Wait waitForInput(Clock::duration wait) override {
-    switch (waitFor(impl_.fd(), POLLIN, wait)) {
-      case Readiness::Gone:
-        impl_.markGone();
-        return Wait::Gone;
-      case Readiness::Ready:
-        return Wait::Ready;
-      case Readiness::Idle:
-        break;
+  int receive(std::uint8_t* buffer, std::int32_t count, Clock::duration wait) override {
+    if (wait > Clock::duration::zero()) {
+      switch (impl_.awaitInput(wait, cancel_)) {
+        case Readiness::Gone:
+          return -1;
+        case Readiness::Idle:
+          return 0;
+        case Readiness::Ready:
+          break;
+      }
     }
-    return Wait::Idle;
-  }
-  void pause(Clock::duration wait) override { std::this_thread::sleep_for(wait); }
-  int take(std::uint8_t* buffer, std::int32_t count) override {
     return impl_.readQueued(buffer, static_cast<std::size_t>(count));
   }
+  Clock::duration timeToArrive(std::int32_t count) override {
+    // One byte time more, so that a byte a little late does not cost a
+    // wake-up of its own.
+    return impl_.byteTime * (count + 1);
+  }
+  bool discardedAfterLineError() override { return impl_.discardInputOnLineError(); }
+  void pause(Clock::duration wait) override { std::this_thread::sleep_for(wait); }
 
  private:
   Impl& impl_;
@@ -213,6 +203,7 @@ bool SerialPort::Open(std::uint32_t port, std::uint32_t baudRate) {
   impl_->port = std::move(node.fd);
   impl_->exclusive = node.exclusive;
   impl_->lineErrors.reset(impl_->fd());
+  impl_->byteTime = std::chrono::nanoseconds(10'000'000'000LL / baudRate);
 
   if (!impl_->monitor.start(impl_->fd(), port, impl_->lineErrors, notifySink_)) {
     failure.kind = OpenFailure::MonitorFailed;
@@ -282,41 +273,38 @@ int SerialPort::ReadCounted(std::uint8_t* buffer, std::int32_t length, std::uint
 
 WaitResult SerialPort::ReadByte(std::uint8_t& byte, std::optional<milliseconds> bound) {
   const auto start = Clock::now();
-  bool wokenForNothing = false;
   for (;;) {
     if (isCancelled(cancel_)) return WaitResult::Cancelled;
     if (!IsOpen() || IsGone()) return WaitResult::PortGone;
-    switch (impl_->takeOneByte(byte)) {
-      case Impl::Take::Byte:
-        return WaitResult::Byte;
-      case Impl::Take::Gone:
-        return WaitResult::PortGone;
-      case Impl::Take::Nothing:
-        break;
-    }
     Clock::duration wait = kWaitSlice;
     if (bound) {
       const auto left = *bound - (Clock::now() - start);
       if (left <= Clock::duration::zero()) return WaitResult::TimedOut;
       wait = std::min<Clock::duration>(wait, left);
     }
-    if (wokenForNothing) {
-      // The last wake-up brought no byte (input discarded after a line
-      // error): pause one step rather than ask again at once.
-      std::this_thread::sleep_for(std::min<Clock::duration>(wait, kBlockingStep));
-      wokenForNothing = false;
-      continue;
-    }
+    // One wait and one read per byte: a byte already queued ends the wait
+    // at once.
     switch (waitFor(impl_->fd(), POLLIN, wait)) {
       case Readiness::Gone:
         impl_->markGone();
         return WaitResult::PortGone;
-      case Readiness::Ready:
-        wokenForNothing = true;
-        break;
       case Readiness::Idle:
+        continue;
+      case Readiness::Ready:
         break;
     }
+    std::uint8_t received = 0;
+    const int got = impl_->readQueued(&received, 1);
+    if (got < 0) return WaitResult::PortGone;
+    // A byte that came with a line error is discarded with the rest of the
+    // input, and the wait goes on.
+    if (got == 1 && !impl_->discardInputOnLineError()) {
+      byte = received;
+      return WaitResult::Byte;
+    }
+    // Woken for nothing (the input was discarded meanwhile): pause one step
+    // rather than ask again at once.
+    std::this_thread::sleep_for(std::min<Clock::duration>(wait, kBlockingStep));
   }
 }
 
@@ -344,6 +332,11 @@ bool SerialPort::IsGone() const {
 
 std::string SerialPort::DeviceIdentity() const {
   return IsOpen() ? ttyDeviceIdentity(impl_->fd()) : std::string();
+}
+
+void SerialPort::SetNotifySink(SerialNotifySink* sink) {
+  notifySink_ = sink;
+  impl_->monitor.nudge();
 }
 
 bool SerialPort::MonitorRunning() const {

@@ -36,14 +36,12 @@ constexpr auto kEarlyEndPause = milliseconds(1);
 struct SerialPort::Impl {
   OverlappedPort io;
   ComMonitor monitor;  // after the port it watches, so that it stops first
-  // A counted read's ReadFile asks for this many bytes: the rest of the
-  // block it waits for.
-  std::int32_t wakeCount = 1;
 
   class CountedReadOnPort;
 };
 
-// The passes of a counted read on a communications port.
+// The passes of a counted read on a communications port: one ReadFile asks
+// for the rest of the block, and the driver ends it once all of it came.
 class SerialPort::Impl::CountedReadOnPort final : public CountedReadLine {
  public:
   CountedReadOnPort(Impl& impl, const std::atomic<bool>* cancel) : impl_(impl), cancel_(cancel) {}
@@ -51,41 +49,27 @@ class SerialPort::Impl::CountedReadOnPort final : public CountedReadLine {
   Clock::time_point now() override { return Clock::now(); }
   bool cancelled() override { return isCancelled(cancel_); }
   bool gone() override { return impl_.io.isGone(); }
-  void wakeWhenQueued(std::int32_t count) override { impl_.wakeCount = std::max(count, 1); }
-  bool discardedAfterLineError() override { return impl_.io.discardInputOnLineError(); }
-  int queued() override {
-    const DWORD inDriver = impl_.io.queuedInDriver();
-    if (impl_.io.isGone()) return -1;
-    return static_cast<int>(
-        std::min<std::size_t>(impl_.io.stagedCount() + inDriver, OverlappedPort::kQueueSize * 2));
-  }
-  // One ReadFile for the rest of the block: it ends once all of it came.
-  Wait waitForInput(Clock::duration wait) override {
-    const DWORD waitMs = ceilMs(wait);
-    if (waitMs == 0) return Wait::Idle;
-    const auto staged = static_cast<std::int32_t>(impl_.io.stagedCount());
-    const auto wanted = static_cast<std::size_t>(std::max(impl_.wakeCount - staged, 1));
-    const auto asked = Clock::now();
-    const std::size_t brought = impl_.io.readIntoStage(wanted, waitMs, cancel_);
-    if (impl_.io.isGone()) return Wait::Gone;
-    if (brought == wanted) return Wait::Ready;
-    if (brought == 0 && Clock::now() - asked < wait / 2) pause(kEarlyEndPause);
-    return Wait::Idle;
-  }
-  void pause(Clock::duration wait) override { std::this_thread::sleep_for(wait); }
-  int take(std::uint8_t* buffer, std::int32_t count) override {
+  int receive(std::uint8_t* buffer, std::int32_t count, Clock::duration wait) override {
+    OverlappedPort& io = impl_.io;
     const auto wanted = static_cast<std::size_t>(count);
-    std::size_t taken = impl_.io.takeStaged(buffer, wanted);
+    std::size_t taken = io.takeStaged(buffer, wanted);
     if (taken < wanted) {
-      const DWORD inDriver = impl_.io.queuedInDriver();
-      if (inDriver > 0) {
-        impl_.io.readIntoStage(std::min<std::size_t>(wanted - taken, inDriver), 0, cancel_);
-        taken += impl_.io.takeStaged(buffer + taken, wanted - taken);
+      const DWORD waitMs = ceilMs(wait);
+      // Without a wait only what the driver holds is asked for, so that the
+      // read ends at once.
+      const std::size_t ask = waitMs > 0 ? wanted - taken
+                                         : std::min<std::size_t>(wanted - taken, io.queuedInDriver());
+      if (ask > 0) {
+        io.readIntoStage(ask, waitMs, cancel_);
+        taken += io.takeStaged(buffer + taken, wanted - taken);
       }
     }
-    if (taken == 0 && impl_.io.isGone()) return -1;
+    if (taken == 0 && io.isGone()) return -1;
     return static_cast<int>(taken);
   }
+  Clock::duration timeToArrive(std::int32_t) override { return Clock::duration::zero(); }
+  bool discardedAfterLineError() override { return impl_.io.discardInputOnLineError(); }
+  void pause(Clock::duration wait) override { std::this_thread::sleep_for(wait); }
 
  private:
   Impl& impl_;
@@ -193,19 +177,25 @@ WaitResult SerialPort::ReadByte(std::uint8_t& byte, std::optional<milliseconds> 
   for (;;) {
     if (isCancelled(cancel_)) return WaitResult::Cancelled;
     if (!IsOpen() || IsGone()) return WaitResult::PortGone;
-    if (!io.discardInputOnLineError() && io.takeStaged(&byte, 1) == 1) return WaitResult::Byte;
-    if (IsGone()) return WaitResult::PortGone;
-
-    DWORD waitMs = kLongestByteWaitMs;
-    if (bound) {
-      const auto left = *bound - (Clock::now() - start);
-      if (left <= Clock::duration::zero()) return WaitResult::TimedOut;
-      waitMs = std::min(waitMs, ceilMs(left));
+    if (io.stagedCount() == 0) {
+      DWORD waitMs = kLongestByteWaitMs;
+      if (bound) {
+        const auto left = *bound - (Clock::now() - start);
+        if (left <= Clock::duration::zero()) return WaitResult::TimedOut;
+        waitMs = std::min(waitMs, ceilMs(left));
+      }
+      // One ReadFile waits for the byte; the driver ends it when it came.
+      const auto asked = Clock::now();
+      if (io.readIntoStage(1, waitMs, cancel_) == 0) {
+        if (IsGone()) return WaitResult::PortGone;
+        if (Clock::now() - asked < milliseconds(waitMs) / 2)
+          std::this_thread::sleep_for(kEarlyEndPause);
+        continue;
+      }
     }
-    const auto asked = Clock::now();
-    if (io.readIntoStage(1, waitMs, cancel_) == 1) continue;  // taken at the top
-    if (Clock::now() - asked < milliseconds(waitMs) / 2)
-      std::this_thread::sleep_for(kEarlyEndPause);
+    // A byte that came with a line error goes with the rest of the input.
+    if (io.discardInputOnLineError()) continue;
+    if (io.takeStaged(&byte, 1) == 1) return WaitResult::Byte;
   }
 }
 
@@ -219,7 +209,6 @@ void SerialPort::Close() {
   impl.io.discardOutput();
   impl.monitor.stop();
   impl.io.close();
-  impl.wakeCount = 1;
 }
 
 bool SerialPort::IsOpen() const {
@@ -240,6 +229,10 @@ std::string SerialPort::DeviceIdentity() const {
   wchar_t target[1024] = {};
   if (::QueryDosDeviceW(widen(name).c_str(), target, std::size(target)) == 0) return {};
   return narrow(target);  // the first of the names the link holds
+}
+
+void SerialPort::SetNotifySink(SerialNotifySink* sink) {
+  notifySink_ = sink;
 }
 
 bool SerialPort::MonitorRunning() const {

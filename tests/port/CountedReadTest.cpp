@@ -25,13 +25,16 @@ class ScriptedLine final : public CountedReadLine {
   void lineErrorAt(milliseconds at) { events_.push_back({at, Event::LineError, {}}); }
   void goneAt(milliseconds at) { events_.push_back({at, Event::Gone, {}}); }
   void cancelAt(milliseconds at) { events_.push_back({at, Event::Cancel, {}}); }
-  // A driver whose waits end with the first byte, whatever it was asked.
-  void wakeOnEveryByte() { honoursWakeCount_ = false; }
+  // A driver that ends a wait only once all the bytes asked for came (a
+  // Win32 ReadFile), instead of at the first one (poll on a terminal).
+  void waitsForAllBytes() { waitsForAll_ = true; }
+  // What the line says a byte under way takes to arrive.
+  void byteTimeIs(Clock::duration byteTime) { byteTime_ = byteTime; }
 
   Clock::duration elapsed() const { return elapsed_; }
-  std::int32_t wakeCount() const { return wakeCount_; }
-  int wakeRequests() const { return wakeRequests_; }
+  // Receives that brought bytes: the wake-ups a read cost.
   int takes() const { return takes_; }
+  int receives() const { return receives_; }
   int pauses() const { return pauses_; }
 
   Clock::time_point now() override {
@@ -43,10 +46,30 @@ class ScriptedLine final : public CountedReadLine {
     return cancelled_;
   }
   bool gone() override { return gone_; }
-  void wakeWhenQueued(std::int32_t count) override {
-    ++wakeRequests_;
-    wakeCount_ = count;
+  int receive(std::uint8_t* buffer, std::int32_t count, Clock::duration wait) override {
+    if (outOfLooks()) return -1;
+    ++receives_;
+    const auto end = elapsed_ + std::max(wait, Clock::duration::zero());
+    const std::size_t wanted = waitsForAll_ ? static_cast<std::size_t>(count) : 1;
+    for (;;) {
+      deliver();
+      if (gone_) return -1;
+      if (cancelled_ || queue_.size() >= wanted) break;
+      const auto next = nextEventAfterNow();
+      if (!next || *next > end) {
+        elapsed_ = std::max(elapsed_, end);
+        deliver();
+        break;
+      }
+      elapsed_ = *next;
+    }
+    const auto taken = std::min<std::size_t>(static_cast<std::size_t>(count), queue_.size());
+    if (taken > 0) ++takes_;
+    std::copy_n(queue_.begin(), taken, buffer);
+    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(taken));
+    return static_cast<int>(taken);
   }
+  Clock::duration timeToArrive(std::int32_t count) override { return byteTime_ * count; }
   bool discardedAfterLineError() override {
     deliver();
     if (!lineError_) return false;
@@ -54,38 +77,11 @@ class ScriptedLine final : public CountedReadLine {
     queue_.clear();
     return true;
   }
-  int queued() override {
-    deliver();
-    return gone_ ? -1 : static_cast<int>(queue_.size());
-  }
-  Wait waitForInput(Clock::duration wait) override {
-    if (outOfLooks()) return Wait::Gone;
-    const auto end = elapsed_ + std::max(wait, Clock::duration::zero());
-    for (;;) {
-      deliver();
-      if (gone_) return Wait::Gone;
-      if (readable()) return Wait::Ready;
-      const auto next = nextEventAfterNow();
-      if (!next || *next > end) break;
-      elapsed_ = *next;
-    }
-    elapsed_ = end;
-    return Wait::Idle;
-  }
   void pause(Clock::duration wait) override {
     if (outOfLooks()) return;
     ++pauses_;
     elapsed_ += std::max(wait, Clock::duration::zero());
     deliver();
-  }
-  int take(std::uint8_t* buffer, std::int32_t count) override {
-    ++takes_;
-    deliver();
-    if (gone_) return -1;
-    const auto taken = std::min<std::size_t>(static_cast<std::size_t>(count), queue_.size());
-    std::copy_n(queue_.begin(), taken, buffer);
-    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(taken));
-    return static_cast<int>(taken);
   }
 
  private:
@@ -104,10 +100,6 @@ class ScriptedLine final : public CountedReadLine {
     if (!gone_) ADD_FAILURE() << "the read looks at the line again and again";
     gone_ = true;
     return true;
-  }
-  bool readable() const {
-    const std::size_t wanted = honoursWakeCount_ ? static_cast<std::size_t>(wakeCount_) : 1;
-    return !queue_.empty() && queue_.size() >= wanted;
   }
   std::optional<Clock::duration> nextEventAfterNow() const {
     std::optional<Clock::duration> next;
@@ -146,9 +138,9 @@ class ScriptedLine final : public CountedReadLine {
   bool lineError_ = false;
   bool gone_ = false;
   bool cancelled_ = false;
-  bool honoursWakeCount_ = true;
-  std::int32_t wakeCount_ = 1;
-  int wakeRequests_ = 0;
+  bool waitsForAll_ = false;
+  Clock::duration byteTime_{};
+  int receives_ = 0;
   int takes_ = 0;
   int pauses_ = 0;
   int looks_ = 0;
@@ -194,9 +186,8 @@ TEST(CountedReadPasses, GivesUpAfterTheLastPass) {
   std::vector<std::uint8_t> buffer(10, 0xEE);
   EXPECT_EQ(readCounted(line, buffer.data(), 10, passesOf(1ms)), 5);
   EXPECT_EQ(buffer, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
-  // One request per pass and the one that restores waking on a single byte.
-  EXPECT_EQ(line.wakeRequests(), 1001);
-  EXPECT_GE(line.elapsed(), Clock::duration(1000ms));
+  // A thousand passes of 1 ms, with 2 ms between them.
+  EXPECT_EQ(line.elapsed(), Clock::duration(1000ms + 999 * 2ms));
 }
 
 TEST(CountedReadPasses, EndsWhenThePortGoesAway) {
@@ -243,32 +234,58 @@ TEST(CountedReadPasses, ALineErrorDiscardsThePassAndTheReadGoesOn) {
   std::vector<std::uint8_t> buffer(2, 0);
   EXPECT_EQ(readCounted(line, buffer.data(), 2, passesOf(50ms)), 2);
   EXPECT_EQ(buffer, (std::vector<std::uint8_t>{7, 8}));
+
+  // A pass spoilt after some of its bytes came stores none of them.
+  ScriptedLine spoilt;
+  spoilt.bytesAt(0ms, {1, 2});
+  spoilt.lineErrorAt(5ms);
+  std::vector<std::uint8_t> untouched(4, 0xEE);
+  EXPECT_EQ(readCounted(spoilt, untouched.data(), 4, {1000, 50ms, 100ms}), 0);
+  EXPECT_EQ(untouched, (std::vector<std::uint8_t>(4, 0xEE)));
 }
 
-TEST(CountedReadPasses, WaitsForTheRestInOneGoAndThenWakesOnOneByteAgain) {
-  ScriptedLine line;
+// A block of 50 bytes arriving one per millisecond, as a paced line brings it.
+void pacedBlock(ScriptedLine& line) {
   for (int i = 0; i < 50; ++i) {
     line.bytesAt(milliseconds(i), {static_cast<std::uint8_t>(i)});
   }
+}
+
+TEST(CountedReadPasses, ABlockUnderWayCostsTwoWakeUpsNotOnePerByte) {
+  ScriptedLine line;
+  line.byteTimeIs(1ms);
+  pacedBlock(line);
   std::vector<std::uint8_t> buffer(50, 0xEE);
   EXPECT_EQ(readCounted(line, buffer.data(), 50, passesOf(1000ms)), 50);
   EXPECT_EQ(buffer, numbered(50, 0));
-  EXPECT_EQ(line.takes(), 1);
+  EXPECT_EQ(line.takes(), 2);   // the first byte, then the rest
+  EXPECT_EQ(line.pauses(), 1);  // while the rest crossed the line
+  EXPECT_EQ(line.elapsed(), Clock::duration(49ms));
+}
+
+TEST(CountedReadPasses, ALineThatWaitsForTheWholeBlockIsAskedOnce) {
+  ScriptedLine line;
+  line.waitsForAllBytes();
+  pacedBlock(line);
+  std::vector<std::uint8_t> buffer(50, 0xEE);
+  EXPECT_EQ(readCounted(line, buffer.data(), 50, passesOf(1000ms)), 50);
+  EXPECT_EQ(buffer, numbered(50, 0));
+  EXPECT_EQ(line.receives(), 1);
   EXPECT_EQ(line.pauses(), 0);
-  EXPECT_EQ(line.wakeCount(), 1);
 }
 
-TEST(CountedReadPasses, PacesItsLooksWhereWaitsEndAtTheFirstByte) {
+TEST(CountedReadPasses, ARestThatComesLateIsStillAwaitedInThePass) {
+  // The line says the rest takes 1 ms a byte, but it comes in one piece
+  // much later: the read looks once after the pause, then waits again.
   ScriptedLine line;
-  line.wakeOnEveryByte();
-  for (int i = 0; i < 50; ++i) {
-    line.bytesAt(milliseconds(i), {static_cast<std::uint8_t>(i)});
-  }
-  std::vector<std::uint8_t> buffer(50, 0xEE);
-  EXPECT_EQ(readCounted(line, buffer.data(), 50, passesOf(1000ms)), 50);
-  EXPECT_EQ(buffer, numbered(50, 0));
-  EXPECT_EQ(line.takes(), 1);
-  EXPECT_GT(line.pauses(), 0);
+  line.byteTimeIs(1ms);
+  line.bytesAt(0ms, {1});
+  line.bytesAt(30ms, {2, 3, 4});
+  std::vector<std::uint8_t> buffer(4, 0);
+  EXPECT_EQ(readCounted(line, buffer.data(), 4, passesOf(50ms)), 4);
+  EXPECT_EQ(buffer, (std::vector<std::uint8_t>{1, 2, 3, 4}));
+  EXPECT_EQ(line.elapsed(), Clock::duration(30ms));
+  EXPECT_EQ(line.takes(), 2);
 }
 
 TEST(CountedReadPasses, NothingToReadIntoLeavesTheLineAlone) {
@@ -278,8 +295,7 @@ TEST(CountedReadPasses, NothingToReadIntoLeavesTheLineAlone) {
   EXPECT_EQ(readCounted(line, nullptr, 4, passesOf(50ms)), 0);
   EXPECT_EQ(readCounted(line, &byte, 0, passesOf(50ms)), 0);
   EXPECT_EQ(readCounted(line, &byte, -1, passesOf(50ms)), 0);
-  EXPECT_EQ(line.wakeRequests(), 0);
-  EXPECT_EQ(line.takes(), 0);
+  EXPECT_EQ(line.receives(), 0);
 }
 
 }  // namespace

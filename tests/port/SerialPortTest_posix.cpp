@@ -769,6 +769,32 @@ TEST_F(SerialPortTest, WaitingCostsAlmostNoCpu) {
   EXPECT_LT(cpuMs() - cpuBefore, wallMs / 4);
 }
 
+// A line at 57600 baud brings a 64-byte block one byte every 174 us. The
+// read sleeps until the first byte, then for the rest of the block: a few
+// wake-ups, not one per byte.
+TEST_F(SerialPortTest, APacedBlockCostsAFewWakeUpsNotOnePerByte) {
+  SerialPort port(resolver());
+  ASSERT_TRUE(port.Open(1, kBaud));
+  std::vector<std::uint8_t> data(64);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(0x40 + i);
+  const long switchesBefore = test::voluntarySwitchesOfThisThread();
+  WhileWaiting line([&] {
+    auto due = Clock::now();
+    for (std::uint8_t byte : data) {
+      due += std::chrono::nanoseconds(10'000'000'000LL / kBaud);
+      std::this_thread::sleep_until(due);
+      pty.send({byte});
+    }
+  });
+  std::vector<std::uint8_t> buffer(64, 0);
+  EXPECT_EQ(port.Read(buffer.data(), 64, 50), 64);
+  const long wakeUps = test::voluntarySwitchesOfThisThread() - switchesBefore;
+  EXPECT_TRUE(line.sawTheWait());
+  EXPECT_EQ(buffer, data);
+  // The first byte, the rest, and room for a byte or two that came late.
+  EXPECT_LE(wakeUps, 8);
+}
+
 // ---------------------------------------------------------------- Monitor
 
 class RecordingSink final : public SerialNotifySink {
@@ -805,6 +831,34 @@ TEST_F(SerialPortTest, MonitorTellsTheSinkAboutReceivedBytes) {
   EXPECT_TRUE(sink.saw(UWM_COMM_RXCHAR, 7));
   port.Close();
   port.SetNotifySink(nullptr);
+}
+
+TEST_F(SerialPortTest, TheMonitorSleepsWhileNobodyListensAndWakesForASink) {
+  const std::vector<int> threadsBefore = test::threadIds();
+  SerialPort port(resolver());
+  ASSERT_TRUE(port.Open(1, kBaud));
+  int monitor = -1;
+  for (int id : test::threadIds()) {
+    if (std::find(threadsBefore.begin(), threadsBefore.end(), id) == threadsBefore.end()) {
+      monitor = id;
+    }
+  }
+  ASSERT_NE(monitor, -1);
+  // A pseudo-terminal keeps no error counts: nothing to look at.
+  EXPECT_TRUE(test::waitUntilBlockedWithoutTimeLimit(monitor));
+  RecordingSink sink;
+  port.SetNotifySink(&sink);
+  // Now it looks at the line again, in periods.
+  EXPECT_TRUE(test::waitUntilBlockedInPoll(monitor));
+  const auto deadline = Clock::now() + 10s;
+  bool periodic = false;
+  while (!periodic && Clock::now() < deadline) {
+    periodic = test::waitUntilBlockedInPoll(monitor) &&
+               !test::waitUntilBlockedWithoutTimeLimit(monitor, 0ms);
+  }
+  EXPECT_TRUE(periodic);
+  port.SetNotifySink(nullptr);
+  port.Close();
 }
 
 }  // namespace
