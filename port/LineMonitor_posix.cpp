@@ -74,8 +74,7 @@ void LineMonitor::watch(int fd, std::uint32_t portNumber, LineErrorWatch& errors
     // With nobody to tell and no error counts to take, there is nothing to
     // look at: the thread sleeps until it is nudged or stopped, instead of
     // waking twenty times a second for nothing.
-    const bool watching =
-        sinkSlot.load(std::memory_order_acquire) != nullptr || errors.counting();
+    const bool watching = sinkSlot.load(std::memory_order_acquire) != nullptr || errors.counting();
     const int woken = ::poll(&wake, 1, watching ? kLookPeriodMs : -1);
     if (!running_.load()) break;
     if (woken > 0) {

@@ -57,8 +57,8 @@ class SerialPort::Impl::CountedReadOnPort final : public CountedReadLine {
       const DWORD waitMs = ceilMs(wait);
       // Without a wait only what the driver holds is asked for, so that the
       // read ends at once.
-      const std::size_t ask = waitMs > 0 ? wanted - taken
-                                         : std::min<std::size_t>(wanted - taken, io.queuedInDriver());
+      const std::size_t ask =
+          waitMs > 0 ? wanted - taken : std::min<std::size_t>(wanted - taken, io.queuedInDriver());
       if (ask > 0) {
         io.readIntoStage(ask, waitMs, cancel_);
         taken += io.takeStaged(buffer + taken, wanted - taken);
