@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/LineCost.h"
 #include "engine/DownloadWorker.h"
 #include "engine/ImageFileOps.h"
 #include "engine/MessageQueue.h"
@@ -34,35 +35,6 @@ struct Case {
   bool paced;
   int latencyMs;
 };
-
-// Bytes on the line and reply turnarounds of one whole run, from the protocol.
-struct LineCost {
-  double bytes = 0;
-  double turnarounds = 0;
-  double settlePauses = 0;
-};
-
-LineCost protocolCost(const std::vector<std::uint32_t>& lengths) {
-  LineCost cost;
-  for (std::uint32_t length : lengths) {
-    const std::uint32_t full = length / 64, rest = length % 64;
-    const std::uint32_t blocks = full + (rest ? 1 : 0);
-    cost.bytes += 2;  // 'S' and its answer
-    cost.turnarounds += 1;
-    cost.settlePauses += 1;
-    for (std::uint32_t i = 0; i < blocks; ++i) {
-      const std::uint32_t count = i < full ? 64 : rest;
-      const std::uint32_t writeHeader = i == 0 ? 10 : (count == 64 ? 5 : 7);
-      const std::uint32_t readHeader = i == 0 ? 7 : (count == 64 ? 2 : 4);
-      cost.bytes += 1 + writeHeader + count + 3;         // 'W', header, data; three answers
-      cost.bytes += 1 + readHeader + 1 + 1 + 3 + count;  // 'R', header, BB, AA; answers, data
-      cost.turnarounds += 3 + 4;
-    }
-  }
-  cost.bytes += 2;  // end-of-run byte and its answer
-  cost.turnarounds += 1;
-  return cost;
-}
 
 struct Simulator {
   pid_t pid = -1;
@@ -137,7 +109,7 @@ bool runCase(const std::string& simProgram, const Case& c) {
   const double wall = std::chrono::duration<double>(Clock::now() - started).count();
   const double cpu = cpuSeconds() - cpuBefore;
 
-  const LineCost cost = protocolCost(c.lengths);
+  const bench::LineCost cost = bench::protocolCost(c.lengths);
   const double lineTime = c.paced ? cost.bytes * 10.0 / 57600.0 : 0.0;
   const double ideal = lineTime + cost.turnarounds * c.latencyMs / 1000.0;
   const double idealWithPauses = ideal + cost.settlePauses * 0.010;

@@ -138,11 +138,7 @@ class SerialPort::Impl::CountedReadOnTerminal final : public CountedReadLine {
     }
     return impl_.readQueued(buffer, static_cast<std::size_t>(count));
   }
-  Clock::duration timeToArrive(std::int32_t count) override {
-    // One byte time more, so that a byte a little late does not cost a
-    // wake-up of its own.
-    return impl_.byteTime * (count + 1);
-  }
+  Clock::duration timeToArrive(std::int32_t count) override { return impl_.byteTime * count; }
   bool discardedAfterLineError() override { return impl_.discardInputOnLineError(); }
   void pause(Clock::duration wait) override { std::this_thread::sleep_for(wait); }
 

@@ -13,6 +13,7 @@ packages=(
   dpkg-dev file lintian groff-base man-db
   xvfb xdotool x11-apps imagemagick
   locales
+  strace
 )
 
 missing=()
