@@ -163,8 +163,8 @@ int main(int argc, char** argv) {
   };
   std::printf("32 KiB image: %.0f block exchanges, %.0f requests and replies, ideal %.3f s\n",
               cost.blockExchanges, cost.turnarounds, ideal);
-  std::printf("%-24s %8s %8s %8s %8s %9s %10s %10s\n", "device model", "result", "wall s",
-              "/ideal", "cpu s", "cpu/core", "calls/blk", "calls/req");
+  std::printf("%-24s %8s %8s %8s %8s %9s %10s %10s\n", "device model", "result", "wall s", "/ideal",
+              "cpu s", "cpu/core", "calls/blk", "calls/req");
   bool ok = true;
   for (const DeviceModel& model : models) {
     const Measured run = flashOnce(cli, sim, model, {});
