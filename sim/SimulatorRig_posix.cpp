@@ -28,17 +28,14 @@ namespace {
 // The timer runs on CLOCK_MONOTONIC, which is what steady_clock reads here.
 using Clock = std::chrono::steady_clock;
 
-// Bytes from the host that have been read but not yet delivered by the
-// (paced) line; beyond this the host's writes wait in the kernel.
+// How far the host may write ahead of the line (bytes still crossing it) and
+// how much answer may wait for a host that does not read; beyond either the
+// host's writes wait in the kernel.
 constexpr std::size_t kMaxPendingFromHost = 4096;
+constexpr std::size_t kMaxPendingToHost = 4096;
 
 constexpr std::uint64_t kStopKey = ~std::uint64_t{0};
 constexpr std::uint64_t kTimerKey = kStopKey - 1;
-
-struct TimedByte {
-  std::uint8_t byte;
-  Clock::time_point at;  // when the line has carried it across
-};
 
 // One answer, written in one piece once the line has carried its last byte.
 struct Answer {
@@ -52,6 +49,10 @@ struct DueTime {
   bool operator>(const DueTime& other) const { return at > other.at; }
 };
 
+// The loader has no clock, so each byte is handed to it as soon as it is
+// read, with the time the line will have carried it across; what it answers
+// is timed from that moment. Only the answers (and a hang-up) then need a
+// wake-up of their own, not every byte of a header.
 struct RigDevice {
   explicit RigDevice(const SimConfig& simConfig)
       : config(simConfig),
@@ -66,9 +67,11 @@ struct RigDevice {
   // Only the serving thread touches these.
   LineClock fromHost;
   LineClock toHost;
-  std::deque<TimedByte> inbound;
+  Clock::time_point lastArrival{};  // of the host's latest byte
   std::deque<Answer> outbound;
+  std::size_t outboundBytes = 0;
   std::size_t frontWritten = 0;  // of outbound.front(), after a short write
+  std::optional<Clock::time_point> hangUpAt;
   bool writeBlocked = false;
   bool lineUp = true;
   Clock::time_point busyUntil{};               // with answerInTurn
@@ -79,6 +82,11 @@ struct RigDevice {
   // accessors take; the serving thread reads them without it.
   LoaderProtocol protocol;
   bool hungUp = false;
+
+  // When the host may write again after running this far ahead of the line.
+  Clock::time_point readableAgainAt() const {
+    return lastArrival - fromHost.byteTime() * static_cast<long>(kMaxPendingFromHost);
+  }
 };
 
 }  // namespace
@@ -88,9 +96,11 @@ struct SimulatorRig::Impl {
   void serviceDueDevices();
   void service(std::size_t index);
   void readFromHost(RigDevice& device);
-  void deliverArrivedBytes(RigDevice& device, Clock::time_point now);
-  void releaseDueAnswers(RigDevice& device);
+  void answer(RigDevice& device, std::uint8_t byte, Clock::time_point arrived);
+  void releaseDueAnswers(RigDevice& device, Clock::time_point now);
+  void hangUp(RigDevice& device);
   void takeLineDown(RigDevice& device);
+  bool mayRead(const RigDevice& device, Clock::time_point now) const;
   void schedule(std::size_t index);
   void watch(std::size_t index);
   void armTimer();
@@ -107,6 +117,7 @@ struct SimulatorRig::Impl {
   // Only the serving thread touches these.
   std::priority_queue<DueTime, std::vector<DueTime>, std::greater<>> dueTimes;
   std::optional<Clock::time_point> armedFor;
+  bool timerFired = false;
   std::vector<std::uint8_t> scratch;
 
   mutable std::mutex mutex;  // guards what the accessors read
@@ -132,10 +143,8 @@ void SimulatorRig::Impl::serve() {
       const std::uint64_t key = events[i].data.u64;
       if (key == kStopKey) return;
       if (key == kTimerKey) {
-        std::uint64_t expirations = 0;
-        [[maybe_unused]] const ssize_t ignored =
-            ::read(timer.get(), &expirations, sizeof expirations);
-        armedFor.reset();
+        // Re-arming (or disarming) it clears the expiry; no read needed.
+        timerFired = true;
         continue;
       }
       RigDevice& device = *devices[key];
@@ -170,65 +179,58 @@ void SimulatorRig::Impl::serviceDueDevices() {
 
 void SimulatorRig::Impl::service(std::size_t index) {
   RigDevice& device = *devices[index];
-  if (device.lineUp) deliverArrivedBytes(device, Clock::now());
-  if (device.lineUp) releaseDueAnswers(device);
+  const Clock::time_point now = Clock::now();
+  if (device.lineUp) releaseDueAnswers(device, now);
+  if (device.lineUp && device.hangUpAt && *device.hangUpAt <= now) hangUp(device);
   schedule(index);
   watch(index);
 }
 
 void SimulatorRig::Impl::readFromHost(RigDevice& device) {
   std::array<std::uint8_t, 1024> buffer;
-  const std::size_t room = std::min(buffer.size(), kMaxPendingFromHost - device.inbound.size());
-  if (room == 0) return;
-  const ssize_t count = ::read(device.terminal.master.get(), buffer.data(), room);
+  const ssize_t count = ::read(device.terminal.master.get(), buffer.data(), buffer.size());
   if (count < 0 && (errno == EAGAIN || errno == EINTR)) return;
   if (count <= 0) {
     takeLineDown(device);
     return;
   }
   const Clock::time_point now = Clock::now();
-  for (ssize_t i = 0; i < count; ++i) {
-    device.inbound.push_back({buffer[i], device.fromHost.deliver(now)});
-  }
-}
-
-void SimulatorRig::Impl::deliverArrivedBytes(RigDevice& device, Clock::time_point now) {
-  const SimConfig& config = device.config;
   std::lock_guard lock(mutex);
-  while (!device.inbound.empty() && device.inbound.front().at <= now) {
-    const TimedByte arrived = device.inbound.front();
-    device.inbound.pop_front();
-    LoaderAnswer answer = device.protocol.receive(arrived.byte);
-    if (answer.hangUp) {
-      // Like a device pulled from the USB port: the host's next read fails,
-      // and the other devices go on.
-      device.hungUp = true;
-      takeLineDown(device);
-      device.terminal.master.reset();
-      device.terminal.slave.reset();
-      return;
-    }
-    if (answer.bytes.empty()) continue;
-    Clock::time_point ready = arrived.at + config.replyLatency + answer.lateBy;
-    if (config.answerInTurn) {
-      ready = std::max(arrived.at, device.busyUntil) + config.replyLatency + answer.lateBy;
-      device.busyUntil = ready;
-    }
-    Clock::time_point lastDelivered = ready;
-    for (std::size_t i = 0; i < answer.bytes.size(); ++i) {
-      lastDelivered = device.toHost.deliver(ready);
-    }
-    device.outbound.push_back({std::move(answer.bytes), lastDelivered});
+  for (ssize_t i = 0; i < count && !device.hangUpAt; ++i) {
+    device.lastArrival = device.fromHost.deliver(now);
+    answer(device, buffer[i], device.lastArrival);
   }
 }
 
-void SimulatorRig::Impl::releaseDueAnswers(RigDevice& device) {
+void SimulatorRig::Impl::answer(RigDevice& device, std::uint8_t byte, Clock::time_point arrived) {
+  const SimConfig& config = device.config;
+  LoaderAnswer answer = device.protocol.receive(byte);
+  if (answer.hangUp) {
+    // What follows this byte never reaches the device.
+    device.hangUpAt = arrived;
+    return;
+  }
+  if (answer.bytes.empty()) return;
+  Clock::time_point ready = arrived + config.replyLatency + answer.lateBy;
+  if (config.answerInTurn) {
+    ready = std::max(arrived, device.busyUntil) + config.replyLatency + answer.lateBy;
+    device.busyUntil = ready;
+  }
+  Clock::time_point lastDelivered = ready;
+  for (std::size_t i = 0; i < answer.bytes.size(); ++i)
+    lastDelivered = device.toHost.deliver(ready);
+  device.outboundBytes += answer.bytes.size();
+  device.outbound.push_back({std::move(answer.bytes), lastDelivered});
+}
+
+void SimulatorRig::Impl::releaseDueAnswers(RigDevice& device, Clock::time_point now) {
   if (device.writeBlocked) return;
-  const Clock::time_point now = Clock::now();
+  // Answers due after a hang-up never leave.
+  const Clock::time_point until = device.hangUpAt ? std::min(now, *device.hangUpAt) : now;
   scratch.clear();
   std::size_t dueAnswers = 0;
   for (const Answer& answer : device.outbound) {
-    if (answer.due > now) break;
+    if (answer.due > until) break;
     const std::size_t skip = dueAnswers == 0 ? device.frontWritten : 0;
     scratch.insert(scratch.end(), answer.bytes.begin() + static_cast<std::ptrdiff_t>(skip),
                    answer.bytes.end());
@@ -253,10 +255,12 @@ void SimulatorRig::Impl::releaseDueAnswers(RigDevice& device) {
     const std::size_t rest = front.bytes.size() - device.frontWritten;
     if (left < rest) {
       device.frontWritten += left;
+      device.outboundBytes -= left;
       device.writeBlocked = true;
       return;
     }
     left -= rest;
+    device.outboundBytes -= rest;
     const std::chrono::nanoseconds late = now - front.due;
     ++released;
     totalLateness += late;
@@ -267,10 +271,20 @@ void SimulatorRig::Impl::releaseDueAnswers(RigDevice& device) {
   }
 }
 
+void SimulatorRig::Impl::hangUp(RigDevice& device) {
+  // Like a device pulled from the USB port: the host's next read fails, and
+  // the other devices go on.
+  std::lock_guard lock(mutex);
+  device.hungUp = true;
+  takeLineDown(device);
+  device.terminal.master.reset();
+  device.terminal.slave.reset();
+}
+
 void SimulatorRig::Impl::takeLineDown(RigDevice& device) {
   device.lineUp = false;
-  device.inbound.clear();
   device.outbound.clear();
+  device.outboundBytes = 0;
   device.frontWritten = 0;
   if (device.terminal.master) {
     ::epoll_ctl(epoll.get(), EPOLL_CTL_DEL, device.terminal.master.get(), nullptr);
@@ -278,19 +292,20 @@ void SimulatorRig::Impl::takeLineDown(RigDevice& device) {
   device.watched = 0;
 }
 
+bool SimulatorRig::Impl::mayRead(const RigDevice& device, Clock::time_point now) const {
+  return !device.hangUpAt && device.outboundBytes < kMaxPendingToHost &&
+         device.readableAgainAt() <= now;
+}
+
 void SimulatorRig::Impl::schedule(std::size_t index) {
   RigDevice& device = *devices[index];
   std::optional<Clock::time_point> due;
-  if (device.lineUp && !device.inbound.empty()) {
-    // Only a byte that may be answered needs the line's exact time: the
-    // quiet ones before it are handed over with it, which spares a wake-up
-    // per data byte.
-    const std::size_t quiet = device.protocol.quietBytesAhead();
-    due = device.inbound[std::min(quiet, device.inbound.size() - 1)].at;
-  }
-  if (device.lineUp && !device.outbound.empty() && !device.writeBlocked) {
-    const Clock::time_point answerDue = device.outbound.front().due;
-    due = due ? std::min(*due, answerDue) : answerDue;
+  const auto consider = [&due](Clock::time_point at) { due = due ? std::min(*due, at) : at; };
+  if (device.lineUp) {
+    if (!device.outbound.empty() && !device.writeBlocked) consider(device.outbound.front().due);
+    if (device.hangUpAt) consider(*device.hangUpAt);
+    // A host far ahead of the line may write again once it has caught up.
+    if (device.readableAgainAt() > Clock::now()) consider(device.readableAgainAt());
   }
   if (due && due != device.scheduled) dueTimes.push({*due, index});
   device.scheduled = due;
@@ -299,8 +314,8 @@ void SimulatorRig::Impl::schedule(std::size_t index) {
 void SimulatorRig::Impl::watch(std::size_t index) {
   RigDevice& device = *devices[index];
   if (!device.lineUp) return;
-  const std::uint32_t wanted = (device.inbound.size() < kMaxPendingFromHost ? EPOLLIN : 0u) |
-                               (device.writeBlocked ? EPOLLOUT : 0u);
+  const std::uint32_t wanted =
+      (mayRead(device, Clock::now()) ? EPOLLIN : 0u) | (device.writeBlocked ? EPOLLOUT : 0u);
   if (wanted == device.watched) return;
   epoll_event event{};
   event.events = wanted;
@@ -313,14 +328,17 @@ void SimulatorRig::Impl::watch(std::size_t index) {
 void SimulatorRig::Impl::armTimer() {
   const std::optional<Clock::time_point> earliest =
       dueTimes.empty() ? std::nullopt : std::optional(dueTimes.top().at);
-  if (earliest == armedFor) return;
+  if (earliest == armedFor && !timerFired) return;
   itimerspec when{};  // all zero disarms it
   if (earliest) {
     when.it_value = toTimespec(earliest->time_since_epoch());
     // A zero time would disarm the timer instead of firing it at once.
     if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;
   }
-  if (::timerfd_settime(timer.get(), TFD_TIMER_ABSTIME, &when, nullptr) == 0) armedFor = earliest;
+  if (::timerfd_settime(timer.get(), TFD_TIMER_ABSTIME, &when, nullptr) == 0) {
+    armedFor = earliest;
+    timerFired = false;
+  }
 }
 
 bool SimulatorRig::Impl::open() {
