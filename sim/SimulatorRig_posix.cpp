@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <queue>
@@ -16,9 +15,8 @@
 
 #include "platform/FileDescriptor_posix.h"
 #include "platform/PosixTime_posix.h"
-#include "sim/LineClock.h"
-#include "sim/LoaderProtocol.h"
 #include "sim/PseudoTerminal.h"
+#include "sim/RigLine.h"
 #include "sim/SimulatorRig.h"
 
 namespace voltrix::sim {
@@ -28,20 +26,8 @@ namespace {
 // The timer runs on CLOCK_MONOTONIC, which is what steady_clock reads here.
 using Clock = std::chrono::steady_clock;
 
-// How far the host may write ahead of the line (bytes still crossing it) and
-// how much answer may wait for a host that does not read; beyond either the
-// host's writes wait in the kernel.
-constexpr std::size_t kMaxPendingFromHost = 4096;
-constexpr std::size_t kMaxPendingToHost = 4096;
-
 constexpr std::uint64_t kStopKey = ~std::uint64_t{0};
 constexpr std::uint64_t kTimerKey = kStopKey - 1;
-
-// One answer, written in one piece once the line has carried its last byte.
-struct Answer {
-  std::vector<std::uint8_t> bytes;
-  Clock::time_point due;
-};
 
 struct DueTime {
   Clock::time_point at;
@@ -49,44 +35,23 @@ struct DueTime {
   bool operator>(const DueTime& other) const { return at > other.at; }
 };
 
-// The loader has no clock, so each byte is handed to it as soon as it is
-// read, with the time the line will have carried it across; what it answers
-// is timed from that moment. Only the answers (and a hang-up) then need a
-// wake-up of their own, not every byte of a header.
 struct RigDevice {
-  explicit RigDevice(const SimConfig& simConfig)
-      : config(simConfig),
-        fromHost(simConfig.baudRate, simConfig.paced),
-        toHost(simConfig.baudRate, simConfig.paced),
-        protocol(simConfig) {}
+  explicit RigDevice(const SimConfig& config) : line(config), baudRate(config.baudRate) {}
 
-  const SimConfig config;
-  std::string path;
-  PseudoTerminal terminal;
-
-  // Only the serving thread touches these.
-  LineClock fromHost;
-  LineClock toHost;
-  Clock::time_point lastArrival{};  // of the host's latest byte
-  std::deque<Answer> outbound;
-  std::size_t outboundBytes = 0;
-  std::size_t frontWritten = 0;  // of outbound.front(), after a short write
-  std::optional<Clock::time_point> hangUpAt;
-  bool writeBlocked = false;
-  bool lineUp = true;
-  Clock::time_point busyUntil{};               // with answerInTurn
-  std::optional<Clock::time_point> scheduled;  // the due time in the heap that counts
-  std::uint32_t watched = 0;                   // the epoll events asked for
-
-  // Changed by the serving thread under the rig's mutex, which the
-  // accessors take; the serving thread reads them without it.
-  LoaderProtocol protocol;
+  // The loader inside `line` and `hungUp` change only on the serving thread,
+  // under the rig's mutex, which the accessors take; the serving thread
+  // reads them without it.
+  RigLine line;
   bool hungUp = false;
 
-  // When the host may write again after running this far ahead of the line.
-  Clock::time_point readableAgainAt() const {
-    return lastArrival - fromHost.byteTime() * static_cast<long>(kMaxPendingFromHost);
-  }
+  // Only the serving thread touches these (the path is set before it starts).
+  const std::uint32_t baudRate;
+  std::string path;
+  PseudoTerminal terminal;
+  bool lineUp = true;
+  bool writeBlocked = false;
+  std::optional<Clock::time_point> scheduled;  // the due time in the heap that counts
+  std::uint32_t watched = 0;                   // the epoll events asked for
 };
 
 }  // namespace
@@ -96,11 +61,9 @@ struct SimulatorRig::Impl {
   void serviceDueDevices();
   void service(std::size_t index);
   void readFromHost(RigDevice& device);
-  void answer(RigDevice& device, std::uint8_t byte, Clock::time_point arrived);
   void releaseDueAnswers(RigDevice& device, Clock::time_point now);
   void hangUp(RigDevice& device);
   void takeLineDown(RigDevice& device);
-  bool mayRead(const RigDevice& device, Clock::time_point now) const;
   void schedule(std::size_t index);
   void watch(std::size_t index);
   void armTimer();
@@ -121,9 +84,7 @@ struct SimulatorRig::Impl {
   std::vector<std::uint8_t> scratch;
 
   mutable std::mutex mutex;  // guards what the accessors read
-  std::uint64_t released = 0;
-  std::chrono::nanoseconds totalLateness{0};
-  std::chrono::nanoseconds worstLateness{0};
+  LatenessTally lateness;
 };
 
 void SimulatorRig::Impl::serve() {
@@ -181,7 +142,7 @@ void SimulatorRig::Impl::service(std::size_t index) {
   RigDevice& device = *devices[index];
   const Clock::time_point now = Clock::now();
   if (device.lineUp) releaseDueAnswers(device, now);
-  if (device.lineUp && device.hangUpAt && *device.hangUpAt <= now) hangUp(device);
+  if (device.lineUp && device.line.hangUpDue(now)) hangUp(device);
   schedule(index);
   watch(index);
 }
@@ -196,48 +157,14 @@ void SimulatorRig::Impl::readFromHost(RigDevice& device) {
   }
   const Clock::time_point now = Clock::now();
   std::lock_guard lock(mutex);
-  for (ssize_t i = 0; i < count && !device.hangUpAt; ++i) {
-    device.lastArrival = device.fromHost.deliver(now);
-    answer(device, buffer[i], device.lastArrival);
-  }
-}
-
-void SimulatorRig::Impl::answer(RigDevice& device, std::uint8_t byte, Clock::time_point arrived) {
-  const SimConfig& config = device.config;
-  LoaderAnswer answer = device.protocol.receive(byte);
-  if (answer.hangUp) {
-    // What follows this byte never reaches the device.
-    device.hangUpAt = arrived;
-    return;
-  }
-  if (answer.bytes.empty()) return;
-  Clock::time_point ready = arrived + config.replyLatency + answer.lateBy;
-  if (config.answerInTurn) {
-    ready = std::max(arrived, device.busyUntil) + config.replyLatency + answer.lateBy;
-    device.busyUntil = ready;
-  }
-  Clock::time_point lastDelivered = ready;
-  for (std::size_t i = 0; i < answer.bytes.size(); ++i)
-    lastDelivered = device.toHost.deliver(ready);
-  device.outboundBytes += answer.bytes.size();
-  device.outbound.push_back({std::move(answer.bytes), lastDelivered});
+  device.line.takeFromHost(buffer.data(), static_cast<std::size_t>(count), now);
 }
 
 void SimulatorRig::Impl::releaseDueAnswers(RigDevice& device, Clock::time_point now) {
   if (device.writeBlocked) return;
-  // Answers due after a hang-up never leave.
-  const Clock::time_point until = device.hangUpAt ? std::min(now, *device.hangUpAt) : now;
   scratch.clear();
-  std::size_t dueAnswers = 0;
-  for (const Answer& answer : device.outbound) {
-    if (answer.due > until) break;
-    const std::size_t skip = dueAnswers == 0 ? device.frontWritten : 0;
-    scratch.insert(scratch.end(), answer.bytes.begin() + static_cast<std::ptrdiff_t>(skip),
-                   answer.bytes.end());
-    ++dueAnswers;
-  }
-  if (dueAnswers == 0) return;
-
+  device.line.collectDue(now, scratch);
+  if (scratch.empty()) return;
   const ssize_t written = ::write(device.terminal.master.get(), scratch.data(), scratch.size());
   if (written < 0) {
     if (errno == EAGAIN) {
@@ -247,27 +174,9 @@ void SimulatorRig::Impl::releaseDueAnswers(RigDevice& device, Clock::time_point 
     }
     return;
   }
-  // Whole answers that went out now count towards the lateness.
-  std::size_t left = static_cast<std::size_t>(written);
   std::lock_guard lock(mutex);
-  while (!device.outbound.empty()) {
-    const Answer& front = device.outbound.front();
-    const std::size_t rest = front.bytes.size() - device.frontWritten;
-    if (left < rest) {
-      device.frontWritten += left;
-      device.outboundBytes -= left;
-      device.writeBlocked = true;
-      return;
-    }
-    left -= rest;
-    device.outboundBytes -= rest;
-    const std::chrono::nanoseconds late = now - front.due;
-    ++released;
-    totalLateness += late;
-    worstLateness = std::max(worstLateness, late);
-    device.outbound.pop_front();
-    device.frontWritten = 0;
-    if (left == 0) return;
+  if (!device.line.markSent(static_cast<std::size_t>(written), now, lateness)) {
+    device.writeBlocked = true;
   }
 }
 
@@ -283,30 +192,17 @@ void SimulatorRig::Impl::hangUp(RigDevice& device) {
 
 void SimulatorRig::Impl::takeLineDown(RigDevice& device) {
   device.lineUp = false;
-  device.outbound.clear();
-  device.outboundBytes = 0;
-  device.frontWritten = 0;
+  device.line.dropAnswers();
   if (device.terminal.master) {
     ::epoll_ctl(epoll.get(), EPOLL_CTL_DEL, device.terminal.master.get(), nullptr);
   }
   device.watched = 0;
 }
 
-bool SimulatorRig::Impl::mayRead(const RigDevice& device, Clock::time_point now) const {
-  return !device.hangUpAt && device.outboundBytes < kMaxPendingToHost &&
-         device.readableAgainAt() <= now;
-}
-
 void SimulatorRig::Impl::schedule(std::size_t index) {
   RigDevice& device = *devices[index];
   std::optional<Clock::time_point> due;
-  const auto consider = [&due](Clock::time_point at) { due = due ? std::min(*due, at) : at; };
-  if (device.lineUp) {
-    if (!device.outbound.empty() && !device.writeBlocked) consider(device.outbound.front().due);
-    if (device.hangUpAt) consider(*device.hangUpAt);
-    // A host far ahead of the line may write again once it has caught up.
-    if (device.readableAgainAt() > Clock::now()) consider(device.readableAgainAt());
-  }
+  if (device.lineUp) due = device.line.nextDue(!device.writeBlocked, Clock::now());
   if (due && due != device.scheduled) dueTimes.push({*due, index});
   device.scheduled = due;
 }
@@ -315,7 +211,7 @@ void SimulatorRig::Impl::watch(std::size_t index) {
   RigDevice& device = *devices[index];
   if (!device.lineUp) return;
   const std::uint32_t wanted =
-      (mayRead(device, Clock::now()) ? EPOLLIN : 0u) | (device.writeBlocked ? EPOLLOUT : 0u);
+      (device.line.mayRead(Clock::now()) ? EPOLLIN : 0u) | (device.writeBlocked ? EPOLLOUT : 0u);
   if (wanted == device.watched) return;
   epoll_event event{};
   event.events = wanted;
@@ -343,11 +239,11 @@ void SimulatorRig::Impl::armTimer() {
 
 bool SimulatorRig::Impl::open() {
   for (const auto& device : devices) {
-    if (device->config.baudRate == 0) {
+    if (device->baudRate == 0) {
       errno = EINVAL;
       return false;
     }
-    if (!openPseudoTerminal(device->config.baudRate, device->terminal)) return false;
+    if (!openPseudoTerminal(device->baudRate, device->terminal)) return false;
     device->path = device->terminal.slavePath;
   }
   epoll.reset(::epoll_create1(EPOLL_CLOEXEC));
@@ -426,13 +322,13 @@ const std::string& SimulatorRig::devicePath(std::size_t index) const {
 
 std::map<std::uint32_t, std::uint8_t> SimulatorRig::memory(std::size_t index) const {
   std::lock_guard lock(impl_->mutex);
-  return impl_->devices.at(index)->protocol.memory().snapshot();
+  return impl_->devices.at(index)->line.protocol().memory().snapshot();
 }
 
 std::vector<std::uint8_t> SimulatorRig::memoryRange(std::size_t index, std::uint32_t address,
                                                     std::uint32_t length) const {
   std::lock_guard lock(impl_->mutex);
-  const DeviceMemory& memory = impl_->devices.at(index)->protocol.memory();
+  const DeviceMemory& memory = impl_->devices.at(index)->line.protocol().memory();
   std::vector<std::uint8_t> bytes(length);
   for (std::uint32_t i = 0; i < length; ++i) bytes[i] = memory.load(address + i, kUnwrittenMemory);
   return bytes;
@@ -440,12 +336,12 @@ std::vector<std::uint8_t> SimulatorRig::memoryRange(std::size_t index, std::uint
 
 std::size_t SimulatorRig::storedBytes(std::size_t index) const {
   std::lock_guard lock(impl_->mutex);
-  return impl_->devices.at(index)->protocol.memory().writtenCount();
+  return impl_->devices.at(index)->line.protocol().memory().writtenCount();
 }
 
 std::optional<std::uint8_t> SimulatorRig::endOfRunByte(std::size_t index) const {
   std::lock_guard lock(impl_->mutex);
-  return impl_->devices.at(index)->protocol.endOfRunByte();
+  return impl_->devices.at(index)->line.protocol().endOfRunByte();
 }
 
 bool SimulatorRig::hungUp(std::size_t index) const {
@@ -455,12 +351,11 @@ bool SimulatorRig::hungUp(std::size_t index) const {
 
 ReleaseLateness SimulatorRig::lateness() const {
   std::lock_guard lock(impl_->mutex);
+  const LatenessTally& tally = impl_->lateness;
   ReleaseLateness lateness;
-  lateness.answers = impl_->released;
-  lateness.worst = impl_->worstLateness;
-  if (impl_->released > 0) {
-    lateness.mean = impl_->totalLateness / static_cast<std::int64_t>(impl_->released);
-  }
+  lateness.answers = tally.answers;
+  lateness.worst = tally.worst;
+  if (tally.answers > 0) lateness.mean = tally.total / static_cast<std::int64_t>(tally.answers);
   return lateness;
 }
 
