@@ -201,7 +201,10 @@ int main(int argc, char** argv) {
   const auto runCase = [&](const std::string& name, int devices, int silentDevice) {
     SimulatorRigProcess rig;
     if (!rig.start(simProgram, devices, silentDevice)) {
+      rig.end();
       std::fprintf(stderr, "station-bench: zetak-sim --devices %d did not start\n", devices);
+      fs::current_path("/");
+      fs::remove_all(workDir);
       std::exit(1);
     }
     const StationResult result = runStation(cli, rig.devices());

@@ -275,6 +275,21 @@ TEST(SimProgram, ServesAStationOfDevicesFromOneProcess) {
   EXPECT_NE(program.readLine().find("after their line time"), std::string::npos);
 }
 
+TEST(SimProgram, LinksEveryDeviceOfARigToAComNumberOfItsOwn) {
+  voltrix::test::TempDir directory;
+  RunningSimulator program({"--devices", "2", "--link-dir", directory.path(), "--com", "7"});
+  ASSERT_TRUE(program.started());
+  const std::string first = program.readLine();
+  const std::string second = program.readLine();
+  EXPECT_EQ(std::filesystem::read_symlink(directory.file("COM7")).string(), first);
+  EXPECT_EQ(std::filesystem::read_symlink(directory.file("COM8")).string(), second);
+  EXPECT_NE(first, second);
+  const int status = program.endWith(SIGTERM);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_FALSE(std::filesystem::is_symlink(directory.file("COM7")));
+  EXPECT_FALSE(std::filesystem::is_symlink(directory.file("COM8")));
+}
+
 TEST(SimProgram, RefusesAWrongCommandLine) {
   RunningSimulator program({"--fault", "explode:sync"});
   ASSERT_TRUE(program.started());
