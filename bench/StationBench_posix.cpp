@@ -1,9 +1,11 @@
 // A station run of voltrix-cli against N simulated devices paced at 57600
-// baud, each simulator a process of its own. For each N it prints the wall
-// time of the whole call, its ratio to one device alone, and the CPU the
-// station's process took per device (its own rusage, the simulators' not
-// counted). A last case puts one silent device among 16 and compares the
-// others' own times with one device's.
+// baud, all served by one zetak-sim process (--devices N). For each N it
+// prints the wall time of the whole call, its ratio to one device alone, the
+// CPU the station's process took per device (its own rusage), and the CPU
+// the simulator took as a share of one core over the run, so that a reader
+// sees the devices cost little beside what is measured. A last case puts one
+// silent device among 16 and compares the others' own times with one
+// device's.
 //
 //   station-bench [PATH-TO-voltrix-cli [PATH-TO-zetak-sim]]
 
@@ -15,8 +17,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,56 +32,86 @@ using namespace voltrix;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-constexpr std::uint32_t kImageBytes = 8 * 1024;
+// Two segments of 16 KiB: long enough a run that start-up does not count.
+constexpr std::uint32_t kImageBytes = 32 * 1024;
 
 double seconds(const timeval& time) {
   return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
 }
 
-// The CPU the simulators took, collected as each one ends: on a small
-// machine they compete with the station for the cores.
-double simulatorCpu = 0;
+// One zetak-sim serving every device of a case; ended with SIGTERM, its CPU
+// collected with wait4.
+class SimulatorRigProcess {
+ public:
+  SimulatorRigProcess() = default;
+  SimulatorRigProcess(const SimulatorRigProcess&) = delete;
+  SimulatorRigProcess& operator=(const SimulatorRigProcess&) = delete;
+  ~SimulatorRigProcess() { end(); }
 
-struct Simulator {
-  pid_t pid = -1;
-  std::string device;
-  Simulator() = default;
-  Simulator(const Simulator&) = delete;
-  Simulator& operator=(const Simulator&) = delete;
-  ~Simulator() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      rusage usage{};
-      ::wait4(pid, nullptr, 0, &usage);
-      simulatorCpu += seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  bool start(const std::string& program, int devices, int silentDevice) {
+    int out[2];
+    if (::pipe(out) != 0) return false;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      ::close(out[0]);
+      ::close(out[1]);
+      std::vector<std::string> args{program, "--baud=57600", "--paced", "--devices",
+                                    std::to_string(devices)};
+      if (silentDevice > 0) {
+        args.insert(args.end(), {"--fault", "silence:write-data", "--fault-device",
+                                 std::to_string(silentDevice)});
+      }
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(program.c_str(), argv.data());
+      ::_exit(127);
     }
+    ::close(out[1]);
+    output_ = ::fdopen(out[0], "r");
+    if (pid_ < 0 || output_ == nullptr) return false;
+    for (int i = 0; i < devices; ++i) {
+      const std::string line = readLine();
+      if (line.rfind("/dev/", 0) != 0) return false;
+      devices_.push_back(line);
+    }
+    return true;
   }
+
+  const std::vector<std::string>& devices() const { return devices_; }
+
+  // Ends the simulator; its CPU seconds and its last line (the lateness of
+  // its answers).
+  void end() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    for (std::string line; !(line = readLine()).empty();) lastLine_ = line;
+    rusage usage{};
+    ::wait4(pid_, nullptr, 0, &usage);
+    cpu_ = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    pid_ = -1;
+    if (output_ != nullptr) ::fclose(output_);
+    output_ = nullptr;
+  }
+  double cpu() const { return cpu_; }
+  const std::string& lastLine() const { return lastLine_; }
+
+ private:
+  std::string readLine() {
+    std::string line;
+    for (int ch; output_ != nullptr && (ch = std::fgetc(output_)) != EOF && ch != '\n';) {
+      line.push_back(static_cast<char>(ch));
+    }
+    return line;
+  }
+
+  pid_t pid_ = -1;
+  std::FILE* output_ = nullptr;
+  std::vector<std::string> devices_;
+  double cpu_ = 0;
+  std::string lastLine_;
 };
-
-std::unique_ptr<Simulator> startSimulator(const std::string& program, bool silent) {
-  auto sim = std::make_unique<Simulator>();
-  int out[2];
-  if (::pipe(out) != 0) return nullptr;
-  sim->pid = ::fork();
-  if (sim->pid == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    ::close(out[0]);
-    if (silent) {
-      ::execl(program.c_str(), program.c_str(), "--baud=57600", "--paced", "--fault",
-              "silence:write-data", static_cast<char*>(nullptr));
-    } else {
-      ::execl(program.c_str(), program.c_str(), "--baud=57600", "--paced",
-              static_cast<char*>(nullptr));
-    }
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  char ch = 0;
-  while (::read(out[0], &ch, 1) == 1 && ch != '\n') sim->device.push_back(ch);
-  ::close(out[0]);
-  if (sim->device.empty()) return nullptr;
-  return sim;
-}
 
 struct StationResult {
   int exitCode = -1;
@@ -160,54 +192,53 @@ int main(int argc, char** argv) {
   fs::current_path(workDir);
   if (!writeImage()) return 1;
 
-  std::printf("%-28s %6s %9s %9s %10s %9s %10s\n", "case", "exit", "wall s", "ratio", "cpu s/dev",
-              "cpu/dev", "sims cpu s");
+  std::printf("%-26s %5s %8s %7s %10s %8s %8s\n", "case", "exit", "wall s", "ratio", "cpu s/dev",
+              "cpu/dev", "rig cpu");
   bool ok = true;
   double wallAlone = 0;
   double deviceAlone = 0;
-  for (const int n : {1, 2, 4, 8, 16}) {
-    simulatorCpu = 0;
-    std::vector<std::unique_ptr<Simulator>> sims;
-    std::vector<std::string> ports;
-    for (int i = 0; i < n; ++i) {
-      sims.push_back(startSimulator(simProgram, false));
-      if (!sims.back()) return 1;
-      ports.push_back(sims.back()->device);
+  std::vector<std::string> timings;
+  const auto runCase = [&](const std::string& name, int devices, int silentDevice) {
+    SimulatorRigProcess rig;
+    if (!rig.start(simProgram, devices, silentDevice)) {
+      rig.end();
+      std::fprintf(stderr, "station-bench: zetak-sim --devices %d did not start\n", devices);
+      fs::current_path("/");
+      fs::remove_all(workDir);
+      std::exit(1);
     }
-    const StationResult result = runStation(cli, ports);
-    if (n == 1) {
-      wallAlone = result.wall;
-      deviceAlone = result.deviceSeconds.empty() ? 0 : result.deviceSeconds.front();
-    }
-    sims.clear();
-    const double cpuPerDevice = result.cpu / n;
-    const std::string name = std::to_string(n) + " device" + (n == 1 ? "" : "s");
-    std::printf("%-28s %6d %9.3f %9.3f %10.4f %8.2f%% %10.3f\n", name.c_str(), result.exitCode,
+    const StationResult result = runStation(cli, rig.devices());
+    rig.end();
+    if (wallAlone == 0) wallAlone = result.wall;
+    const double cpuPerDevice = result.cpu / devices;
+    std::printf("%-26s %5d %8.3f %7.3f %10.4f %7.2f%% %7.2f%%\n", name.c_str(), result.exitCode,
                 result.wall, result.wall / wallAlone, cpuPerDevice,
-                100.0 * cpuPerDevice / result.wall, simulatorCpu);
+                100.0 * cpuPerDevice / result.wall, 100.0 * rig.cpu() / result.wall);
+    std::fflush(stdout);
+    timings.push_back(name + ": " + rig.lastLine());
+    return result;
+  };
+
+  for (const int n : {1, 4, 16, 64}) {
+    const StationResult result = runCase(std::to_string(n) + " device" + (n == 1 ? "" : "s"), n, 0);
+    if (n == 1) deviceAlone = result.deviceSeconds.empty() ? 0 : result.deviceSeconds.front();
     ok = ok && result.exitCode == 0;
   }
 
   // One silent device among 16: the others' own times against one alone.
-  std::vector<std::unique_ptr<Simulator>> sims;
-  std::vector<std::string> ports;
-  for (int i = 0; i < 16; ++i) {
-    sims.push_back(startSimulator(simProgram, i == 7));
-    if (!sims.back()) return 1;
-    ports.push_back(sims.back()->device);
-  }
-  const StationResult silent = runStation(cli, ports);
+  const StationResult silent = runCase("16 with 1 silent (whole)", 16, 8);
   const double slowest =
       silent.deviceSeconds.empty()
           ? 0
           : *std::max_element(silent.deviceSeconds.begin(), silent.deviceSeconds.end());
-  std::printf("%-28s %6d %9.3f %9.3f %10.4f %8.2f%%\n", "16 with 1 silent (whole)", silent.exitCode,
-              silent.wall, silent.wall / wallAlone, silent.cpu / 16,
-              100.0 * silent.cpu / 16 / silent.wall);
-  std::printf("%-28s %6s %9.3f %9.3f   (%zu verified; one alone %.3f s)\n",
+  std::printf("%-26s %5s %8.3f %7.3f   (%zu verified; one alone %.3f s)\n",
               "  the 15 others, slowest", "", slowest, deviceAlone > 0 ? slowest / deviceAlone : 0,
               silent.deviceSeconds.size(), deviceAlone);
   ok = ok && silent.exitCode == 8 && silent.deviceSeconds.size() == 15;
+
+  // How far behind the line the simulator's answers went out.
+  std::printf("\n");
+  for (const std::string& timing : timings) std::printf("%s\n", timing.c_str());
 
   fs::current_path("/");
   fs::remove_all(workDir);

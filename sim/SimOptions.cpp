@@ -13,6 +13,7 @@ namespace voltrix::sim {
 namespace {
 
 constexpr std::uint32_t kMaxComNumber = 1024;
+constexpr std::uint32_t kMaxDevices = 256;
 
 constexpr std::array<std::pair<const char*, FaultKind>, 6> kFaultNames = {{
     {"refuse", FaultKind::Refuse},
@@ -102,7 +103,8 @@ SimOptionsResult parseSimOptions(const std::vector<std::string>& arguments) {
   CLI::App app;
   prepareCommandLine(app);
   SimOptions options;
-  std::optional<std::string> baud, latency, refuseSyncs, fault, linkDirectory, com;
+  std::optional<std::string> baud, latency, refuseSyncs, fault, linkDirectory, com, devices,
+      faultDevice;
   app.add_flag("-h,--help", options.help)->disable_flag_override();
   app.add_flag("-V,--version", options.version)->disable_flag_override();
   app.add_flag("--paced", options.config.paced)->disable_flag_override();
@@ -112,6 +114,8 @@ SimOptionsResult parseSimOptions(const std::vector<std::string>& arguments) {
   app.add_option("--fault", fault);
   app.add_option("--link-dir", linkDirectory);
   app.add_option("--com", com);
+  app.add_option("--devices", devices);
+  app.add_option("--fault-device", faultDevice);
   if (std::string error = parseCommandLine(app, arguments); !error.empty()) {
     return failure(std::move(error));
   }
@@ -144,17 +148,52 @@ SimOptionsResult parseSimOptions(const std::vector<std::string>& arguments) {
     if (!number) return failure("--com wants a port number from 1 to 1024, not '" + *com + "'");
     options.comNumber = *number;
   }
+  if (devices) {
+    options.deviceCount = parseNumber(*devices, 1, kMaxDevices);
+    if (!options.deviceCount) {
+      return failure("--devices wants a count from 1 to 256, not '" + *devices + "'");
+    }
+  }
+  if (faultDevice) {
+    if (!options.deviceCount || !fault) {
+      return failure("--fault-device goes with --devices and --fault");
+    }
+    const std::uint32_t last = *options.deviceCount;
+    options.faultDevice = parseNumber(*faultDevice, 1, last);
+    if (!options.faultDevice) {
+      return failure("--fault-device wants a device from 1 to " + std::to_string(last) + ", not '" +
+                     *faultDevice + "'");
+    }
+  }
   const bool asked = options.help || options.version;
-  if (!asked && options.linkDirectory.empty() != !options.comNumber.has_value()) {
+  if (asked) return {options, {}};
+  if (options.linkDirectory.empty() != !options.comNumber.has_value()) {
     return failure("--link-dir and --com go together");
   }
+  const std::uint32_t count = options.deviceCount.value_or(1);
+  if (options.comNumber && *options.comNumber + count - 1 > kMaxComNumber) {
+    return failure("--com " + std::to_string(*options.comNumber) + " leaves no room for " +
+                   std::to_string(count) + " devices up to COM1024");
+  }
   return {options, {}};
+}
+
+std::vector<SimConfig> deviceConfigs(const SimOptions& options) {
+  std::vector<SimConfig> configs(options.deviceCount.value_or(1), options.config);
+  if (options.faultDevice) {
+    for (std::size_t i = 0; i < configs.size(); ++i) {
+      if (i + 1 != *options.faultDevice) configs[i].fault = FaultPlan{};
+    }
+  }
+  return configs;
 }
 
 std::string simUsage() {
   return "Usage: zetak-sim [options]\n"
          "Simulates a Zetak loader on a pseudo-terminal. Prints the device path on the\n"
          "first line, serves until SIGINT or SIGTERM, then prints a summary line.\n"
+         "With --devices N it serves N loaders from one thread: N device paths, one a\n"
+         "line, and at the end one summary line per device and one on the timing.\n"
          "\n"
          "  --baud N              line rate for --paced (default 57600)\n"
          "  --paced               every byte takes ten bit times, both directions\n"
@@ -169,7 +208,10 @@ std::string simUsage() {
          "                              abort end-of-run\n"
          "  --link-dir DIR --com N\n"
          "                        make DIR/COM<N> a link to the device (replacing an\n"
-         "                        old one); point VOLTRIX_DOSDEVICES at DIR\n"
+         "                        old one); point VOLTRIX_DOSDEVICES at DIR; with\n"
+         "                        --devices, COM<N>, COM<N+1>, ... in device order\n"
+         "  --devices N           serve N devices (1 to 256) with the same knobs\n"
+         "  --fault-device K      with --devices: only device K (from 1) has the --fault\n"
          "  -h, --help            show this text\n"
          "  -V, --version         show the version\n"
          "\n"

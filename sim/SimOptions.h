@@ -15,6 +15,10 @@ struct SimOptions {
   SimConfig config;
   std::string linkDirectory;  // with comNumber: make linkDirectory/COM<n>
   std::optional<std::uint32_t> comNumber;
+  // With deviceCount: that many devices served by one rig, the fault only on
+  // device faultDevice (1-based) when it is given.
+  std::optional<std::uint32_t> deviceCount;
+  std::optional<std::uint32_t> faultDevice;
   bool help = false;
   bool version = false;
 };
@@ -30,6 +34,10 @@ SimOptionsResult parseSimOptions(const std::vector<std::string>& arguments);
 
 // KIND:STEP[:N[:LATE_MS]], e.g. "refuse:write-data:2" or "late-reply:sync:1:300".
 std::optional<FaultPlan> parseFaultPlan(const std::string& text);
+
+// Each device's configuration: one for a lone simulator, deviceCount for a
+// rig, the fault kept only where --fault-device puts it.
+std::vector<SimConfig> deviceConfigs(const SimOptions& options);
 
 std::string simUsage();
 

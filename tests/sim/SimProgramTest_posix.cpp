@@ -11,8 +11,10 @@
 
 #include <filesystem>
 
+#include "sim/ImageBuilder.h"
 #include "sim/SimOptions.h"
 #include "tests/sim/RawHost.h"
+#include "tests/support/Process_posix.h"
 #include "tests/support/TempDir.h"
 
 extern char** environ;
@@ -54,6 +56,27 @@ TEST(SimOptionsParse, DefaultsAreTheDevicesOwn) {
   EXPECT_TRUE(parse({"--help"})->help);
 }
 
+TEST(SimOptionsParse, ARigOfDevicesCarriesTheFaultOnlyWhereItIsPut) {
+  const auto options = parse(
+      {"--devices", "4", "--fault", "silence:sync", "--fault-device", "3", "--latency-ms", "5"});
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->deviceCount, 4u);
+  EXPECT_EQ(options->faultDevice, 3u);
+  const std::vector<SimConfig> configs = deviceConfigs(*options);
+  ASSERT_EQ(configs.size(), 4u);
+  for (std::size_t i = 0; i < configs.size(); ++i) {
+    EXPECT_EQ(configs[i].fault.kind, i == 2 ? FaultKind::Silence : FaultKind::None) << i;
+    EXPECT_EQ(configs[i].replyLatency, 5ms) << i;
+  }
+  // Without --fault-device every device has the fault; without --devices
+  // there is one device.
+  for (const SimConfig& config : deviceConfigs(*parse({"--devices=2", "--fault=hangup:sync"}))) {
+    EXPECT_EQ(config.fault.kind, FaultKind::HangUp);
+  }
+  EXPECT_EQ(deviceConfigs(*parse({})).size(), 1u);
+  EXPECT_FALSE(parse({})->deviceCount);
+}
+
 TEST(SimOptionsParse, FaultPlansNameEveryKindAndStep) {
   const auto plan = parseFaultPlan("hangup:end-of-run");
   ASSERT_TRUE(plan);
@@ -85,6 +108,14 @@ TEST(SimOptionsParse, WrongCommandLinesAreRejectedWithAReason) {
       {"--link-dir", "/tmp", "--com", "0"},
       {"--paced=yes"},
       {"--frobnicate"},
+      {"--devices", "0"},
+      {"--devices", "257"},
+      {"--devices", "two"},
+      {"--fault", "silence:sync", "--fault-device", "1"},
+      {"--devices", "3", "--fault-device", "2"},
+      {"--devices", "3", "--fault", "silence:sync", "--fault-device", "4"},
+      {"--devices", "3", "--fault", "silence:sync", "--fault-device", "0"},
+      {"--devices", "2", "--link-dir", "/tmp", "--com", "1024"},
   };
   for (const auto& arguments : wrong) {
     const SimOptionsResult result = parseSimOptions(arguments);
@@ -208,6 +239,55 @@ TEST(SimProgram, EndsOnSigintWithoutARunAndAppliesItsKnobs) {
   const int status = program.endWith(SIGINT);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_NE(program.readLine().find("no end-of-run byte, 0 bytes written"), std::string::npos);
+}
+
+TEST(SimProgram, ServesAStationOfDevicesFromOneProcess) {
+  voltrix::test::TempDir directory;
+  std::vector<ImageRecord> records;
+  for (const std::uint32_t length : {300u, 64u}) {
+    records.push_back({0, static_cast<std::int32_t>(0x1000 * length), Bytes(length, 0x3C), {}, {}});
+  }
+  ASSERT_TRUE(writeImageFile(directory.file("sysbin.bin"), buildImage(records)));
+  // The second device hangs up at its first request, the others verify.
+  RunningSimulator program(
+      {"--devices", "3", "--paced", "--fault", "hangup:sync", "--fault-device", "2"});
+  ASSERT_TRUE(program.started());
+  std::vector<std::string> arguments{VOLTRIX_CLI_PATH};
+  for (int i = 0; i < 3; ++i) {
+    const std::string devicePath = program.readLine();
+    ASSERT_EQ(devicePath.rfind("/dev/pts/", 0), 0u) << devicePath;
+    arguments.insert(arguments.end(), {"--port", devicePath});
+  }
+  voltrix::test::ChildStreams streams;
+  streams.workingDirectory = directory.path();
+  const voltrix::test::ProcessResult station =
+      voltrix::test::runProcess(arguments, {}, std::chrono::seconds(60), {}, streams);
+  EXPECT_EQ(station.exitCode, 8) << station.out;
+
+  const int status = program.endWith(SIGTERM);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(program.readLine(),
+            "zetak-sim: device 1: end-of-run byte 'Z' (0x5A), 364 bytes written into memory");
+  EXPECT_EQ(program.readLine(),
+            "zetak-sim: device 2: no end-of-run byte, 0 bytes written into memory");
+  EXPECT_EQ(program.readLine(),
+            "zetak-sim: device 3: end-of-run byte 'Z' (0x5A), 364 bytes written into memory");
+  EXPECT_NE(program.readLine().find("after their line time"), std::string::npos);
+}
+
+TEST(SimProgram, LinksEveryDeviceOfARigToAComNumberOfItsOwn) {
+  voltrix::test::TempDir directory;
+  RunningSimulator program({"--devices", "2", "--link-dir", directory.path(), "--com", "7"});
+  ASSERT_TRUE(program.started());
+  const std::string first = program.readLine();
+  const std::string second = program.readLine();
+  EXPECT_EQ(std::filesystem::read_symlink(directory.file("COM7")).string(), first);
+  EXPECT_EQ(std::filesystem::read_symlink(directory.file("COM8")).string(), second);
+  EXPECT_NE(first, second);
+  const int status = program.endWith(SIGTERM);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_FALSE(std::filesystem::is_symlink(directory.file("COM7")));
+  EXPECT_FALSE(std::filesystem::is_symlink(directory.file("COM8")));
 }
 
 TEST(SimProgram, RefusesAWrongCommandLine) {
