@@ -56,6 +56,8 @@ std::string missingValueText(const std::string& option) {
       {"--timeout", "a number of seconds"},
       {"--reply-timeout", "a number of seconds"},
       {"--image", "a file"},
+      {"--serve", "ADDR:PORT"},
+      {"--token-file", "a file"},
   };
   const auto found = wants.find(option);
   return option + (found != wants.end() ? " wants " + found->second : " needs a value");
@@ -66,6 +68,7 @@ struct Given {
   bool help = false, version = false, check = false, all = false, watch = false, wait = false;
   bool quiet = false, json = false, verbose = false;
   std::optional<std::string> list, image, count, log, station, timeout, replyTimeout;
+  std::optional<std::string> serve, tokenFile;
   std::vector<std::string> ports, labels;
 };
 
@@ -92,6 +95,8 @@ void bind(CLI::App& app, Given& given) {
   app.add_flag("--json", given.json);
   app.add_flag("-v,--verbose", given.verbose);
   app.add_option("--image", given.image);
+  app.add_option("--serve", given.serve);
+  app.add_option("--token-file", given.tokenFile);
   for (CLI::Option* option : app.get_options()) {
     if (option->get_expected_min() == 0) option->disable_flag_override();
   }
@@ -114,6 +119,8 @@ std::optional<std::string> firstUnused(const Given& given,
       {"--quiet", given.quiet},
       {"--json", given.json},
       {"--image", given.image.has_value()},
+      {"--serve", given.serve.has_value()},
+      {"--token-file", given.tokenFile.has_value()},
   };
   for (const auto& [name, present] : options) {
     if (!present) continue;
@@ -231,6 +238,16 @@ std::optional<std::string> takeDownload(const Given& given, CliOptions& options)
     return "--watch takes the devices of the device map, not --port";
   }
   if (options.watch && options.all) return "--watch already takes every device: drop --all";
+  if (given.serve) {
+    if (given.serve->empty()) return "--serve wants ADDR:PORT";
+    if (!options.stationRun()) return "--serve needs several devices, --all or --watch";
+    options.serve = *given.serve;
+  }
+  if (given.tokenFile) {
+    if (given.tokenFile->empty()) return "--token-file wants a file";
+    if (!given.serve) return "--token-file says who may use the service: it needs --serve";
+    options.tokenFile = *given.tokenFile;
+  }
   if (!options.stationRun()) {
     if (!options.labels.empty()) return "--label needs several devices or --watch";
   } else {
@@ -306,6 +323,10 @@ void printUsage(std::FILE* out) {
                "  -q, --quiet        print only the summary line at the end\n"
                "  --json             print only the summary, as one JSON object\n"
                "  -v, --verbose      trace every byte exchanged with the device on stderr\n"
+               "  --serve ADDR:PORT  with several devices or --watch: serve a dashboard, an\n"
+               "                     API and metrics over HTTP (e.g. 127.0.0.1:8080)\n"
+               "  --token-file FILE  'ROLE TOKEN' lines (viewer, operator) for --serve;\n"
+               "                     without it the service is read-only, on loopback only\n"
                "  --list [FILE]      list the segments of an image (default: --image, or\n"
                "                     sysbin.bin)\n"
                "  -h, --help, /?     show this help\n"

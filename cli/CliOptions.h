@@ -28,7 +28,9 @@ struct CliOptions {
   // What the run prints: the status texts and the summary line, only the
   // summary line, or only the summary as one JSON object.
   enum class Output { Normal, Quiet, Json } output = Output::Normal;
-  bool verbose = false;  // -v: a trace of the protocol's exchanges on standard error
+  bool verbose = false;              // -v: a trace of the protocol's exchanges on standard error
+  std::optional<std::string> serve;  // ADDR:PORT: the station served over HTTP
+  std::optional<std::string> tokenFile;  // "ROLE TOKEN" lines: who may read and control
 
   // Whether the run takes several devices side by side (or waits for them)
   // instead of the one device the dialog would use.

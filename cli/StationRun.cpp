@@ -8,6 +8,7 @@
 
 #include "cli/ConsoleTrace.h"
 #include "cli/StationConsole.h"
+#include "cli/StationServe.h"
 #include "platform/ProcessSignals.h"
 #include "station/Station.h"
 #include "station/StationTargets.h"
@@ -54,6 +55,7 @@ int runStation(const CliOptions& options) {
     }
   }
   StationConsole console(options);
+  if (options.serve) return serveStation(options, std::move(plan), console);
   Station station(std::move(plan), console);
   return station.run();
 }

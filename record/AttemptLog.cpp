@@ -6,9 +6,9 @@ namespace voltrix {
 
 bool AttemptLog::open(const std::optional<std::string>& logFile,
                       const std::optional<std::string>& station, std::string& error) {
+  station_ = station ? *station : defaultStationName();
   if (!logFile) return true;
   log_ = TraceLog::open(*logFile, error);
-  station_ = station ? *station : defaultStationName();
   return log_ != nullptr;
 }
 
@@ -17,8 +17,8 @@ void AttemptLog::setImage(const std::string& path, const std::string& sha256) {
   imageSha256_ = sha256;
 }
 
-std::optional<LogRecordLost> AttemptLog::record(const Attempt& attempt) {
-  if (!log_) return std::nullopt;
+std::optional<LogRecordLost> AttemptLog::record(const Attempt& attempt, std::string* line) {
+  if (!log_ && line == nullptr) return std::nullopt;
   AttemptRecord record;
   record.station = station_;
   record.slot = attempt.slot;
@@ -44,7 +44,10 @@ std::optional<LogRecordLost> AttemptLog::record(const Attempt& attempt) {
   }
   record.hint = attempt.summary.hint;
   record.runFolder = attempt.summary.runFolder;
-  if (std::string error; !log_->append(record, &error)) {
+  const std::string id = newRecordId();
+  if (line != nullptr) *line = traceRecordJson(record, id);
+  if (!log_) return std::nullopt;
+  if (std::string error; !log_->append(record, id, &error)) {
     return LogRecordLost{record.port, error};
   }
   return std::nullopt;

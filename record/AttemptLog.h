@@ -27,6 +27,8 @@ class AttemptLog {
   bool open(const std::optional<std::string>& logFile, const std::optional<std::string>& station,
             std::string& error);
   bool enabled() const { return log_ != nullptr; }
+  // The station's name in the records: the one given, or the host's name.
+  const std::string& station() const { return station_; }
   // The image every following record names: its path and the sha256 of the
   // bytes the runs use.
   void setImage(const std::string& path, const std::string& sha256);
@@ -37,8 +39,9 @@ class AttemptLog {
     std::chrono::system_clock::time_point started, ended;
   };
   // Empty when the record is in the log, or when there is no log; what was
-  // lost otherwise.
-  std::optional<LogRecordLost> record(const Attempt& attempt);
+  // lost otherwise. `line`, when given, gets the record's JSON line (with
+  // its id) whether or not a log keeps it: what a service shows of the run.
+  std::optional<LogRecordLost> record(const Attempt& attempt, std::string* line = nullptr);
 
  private:
   std::unique_ptr<TraceLog> log_;

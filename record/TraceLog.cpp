@@ -132,7 +132,11 @@ std::unique_ptr<TraceLog> TraceLog::open(const std::string& path, std::string& e
 }
 
 bool TraceLog::append(const AttemptRecord& record, std::string* error) {
-  const std::string line = traceRecordJson(record, newRecordId()) + "\n";
+  return append(record, newRecordId(), error);
+}
+
+bool TraceLog::append(const AttemptRecord& record, const std::string& id, std::string* error) {
+  const std::string line = traceRecordJson(record, id) + "\n";
   const std::lock_guard lock(mutex_);
   std::string failure;
   // After a torn line the record starts a line of its own, so that it

@@ -62,6 +62,8 @@ class TraceLog {
   // why; the line is then absent, or torn, in which case the next record
   // starts on a line of its own.
   bool append(const AttemptRecord& record, std::string* error = nullptr);
+  // The same under the id given: the record as it was already shown.
+  bool append(const AttemptRecord& record, const std::string& id, std::string* error = nullptr);
 
  private:
   std::mutex mutex_;

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libcli11-dev nlohmann-json3-dev
+  libgtest-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
   qt6-base-dev
   clang
   fonts-wqy-zenhei fonts-liberation2 fonts-dejavu-core

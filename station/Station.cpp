@@ -137,6 +137,7 @@ bool Station::prepare(std::vector<DeviceTarget>& fixed, int& exitCode) {
     return false;
   }
   log_.setImage(image_->path, image_->sha256);
+  observer_.stationStarted({log_.station(), image_->path, image_->sha256});
   return true;
 }
 
@@ -254,11 +255,9 @@ void Station::settle(Slot& slot) {
   }
   RunFinished finished;
   finished.device = slot.index;
-  if (log_.enabled()) {
-    finished.logRecordLost =
-        log_.record({slot.target.slot, device.summary(), device.startedAt(), device.endedAt()});
-    device.noteLogRecord(!finished.logRecordLost);
-  }
+  finished.logRecordLost = log_.record(
+      {slot.target.slot, device.summary(), device.startedAt(), device.endedAt()}, &finished.record);
+  if (log_.enabled()) device.noteLogRecord(!finished.logRecordLost);
   finished.summary = device.summary();
   finished.hints = device.hints();
   finished.started = device.startedAt();

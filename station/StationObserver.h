@@ -60,6 +60,16 @@ struct RunFinished {
   std::string hints;
   std::optional<LogRecordLost> logRecordLost;
   std::chrono::system_clock::time_point started, ended;
+  // The attempt's log record, one JSON line with its id: the line the log
+  // kept, and the same line when there is no log.
+  std::string record;
+};
+
+// The image is read and checked and the log is open: devices come next.
+struct StationStarted {
+  std::string station;  // the name the records carry
+  std::string imagePath;
+  std::string imageSha256;
 };
 
 // Something the operator should know that stops nothing.
@@ -111,6 +121,7 @@ struct StationFinished {
 class StationObserver {
  public:
   virtual ~StationObserver() = default;
+  virtual void stationStarted(const StationStarted&) {}
   virtual void deviceAppeared(const DeviceAppeared&) {}
   virtual void runStarted(const RunStarted&) {}
   virtual void progressChanged(const DeviceProgress&) {}

@@ -1,0 +1,67 @@
+#include "cli/StationServe.h"
+
+#include <cstdio>
+#include <string>
+
+#include "control/ExitCodes.h"
+#include "service/HttpService.h"
+#include "station/Station.h"
+#include "station/StationObservers.h"
+
+namespace voltrix::cli {
+
+namespace {
+
+// The control requests as the station takes them: a stop is a drain, after
+// which the station ends and with it the process.
+class Controls final : public service::StationControls {
+ public:
+  explicit Controls(Station& station) : station_(station) {}
+  void pause() override { station_.pause(); }
+  void resume() override { station_.resume(); }
+  void drain() override { station_.drain(); }
+  void stop() override { station_.drain(); }
+
+ private:
+  Station& station_;
+};
+
+}  // namespace
+
+int serveStation(const CliOptions& options, StationPlan plan, StationObserver& console) {
+  std::string error;
+  const auto address = service::parseServeAddress(*options.serve, error);
+  if (!address) return reportUsageError(error);
+  service::ServiceSettings settings;
+  settings.address = *address;
+  if (options.tokenFile) {
+    settings.tokens = service::AccessTokens::load(*options.tokenFile, error);
+    if (!settings.tokens) return reportUsageError("--token-file " + error);
+  }
+  if (const std::string refusal = service::serveRefusal(*address, settings.tokens.has_value());
+      !refusal.empty()) {
+    return reportUsageError(refusal);
+  }
+
+  service::StationHub hub;
+  service::MemoryRunHistory history;
+  service::MemoryControlAudit audit;
+  StationObservers observers{&console, &history, &hub};
+  Station station(std::move(plan), observers);
+  Controls controls(station);
+  service::HttpService http(hub, history, audit, controls, std::move(settings));
+  if (!http.start(error)) {
+    std::fprintf(stderr, "voltrix-cli: %s\n", error.c_str());
+    return kExitInternal;
+  }
+  const bool bracketed = address->host.find(':') != std::string::npos;
+  std::fprintf(stderr, "voltrix-cli: serving the station on http://%s%s%s:%d/\n",
+               bracketed ? "[" : "", address->host.c_str(), bracketed ? "]" : "", http.port());
+  std::fflush(stderr);
+  const int exitCode = station.run();
+  hub.close();
+  http.stop();
+  return exitCode;
+}
+
+}  // namespace voltrix::cli

@@ -1,0 +1,44 @@
+#pragma once
+// Who may do what over HTTP. A token file holds one "ROLE TOKEN" line per
+// token (blank lines and lines starting with '#' aside): a `viewer` may
+// read, an `operator` may also pause, resume, drain and stop the station.
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace voltrix::service {
+
+enum class Role { None, Viewer, Operator };
+
+const char* roleName(Role role);
+
+class AccessTokens {
+ public:
+  // Parses a token file's text; empty with `error` on a line that is not
+  // "ROLE TOKEN", an unknown role, a token given twice, or no token at all.
+  static std::optional<AccessTokens> parse(const std::string& text, std::string& error);
+  // Reads and parses the file at `path`.
+  static std::optional<AccessTokens> load(const std::string& path, std::string& error);
+
+  // The role of a token; None for an unknown one.
+  Role roleOf(const std::string& token) const;
+
+ private:
+  std::vector<std::pair<std::string, Role>> tokens_;
+};
+
+// An address to serve on, "ADDR:PORT" or "[ADDR]:PORT".
+struct ServeAddress {
+  std::string host;
+  int port = 0;
+  // Whether only this machine can reach it (127.0.0.0/8, ::1, localhost).
+  bool loopback() const;
+};
+
+// Empty with `error` for anything but a host and a port from 0 to 65535
+// (0: any free port).
+std::optional<ServeAddress> parseServeAddress(const std::string& text, std::string& error);
+
+}  // namespace voltrix::service

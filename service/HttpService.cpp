@@ -1,0 +1,279 @@
+#include "service/HttpService.h"
+
+#include <httplib.h>
+
+#include <charconv>
+
+#include "service/DashboardPage.h"
+
+namespace voltrix::service {
+
+namespace {
+
+constexpr std::size_t kMostRequestBodyBytes = 4096;
+constexpr std::size_t kDefaultRuns = 100;
+constexpr std::size_t kMostRuns = 1000;
+// An event stream waits this long at most for news before it looks whether
+// the service is stopping.
+constexpr auto kStreamWake = std::chrono::milliseconds(500);
+
+void answerJson(httplib::Response& response, const JsonDocument& json, int status = 200) {
+  response.status = status;
+  response.set_header("Cache-Control", "no-store");
+  response.set_content(jsonLine(json) + "\n", "application/json; charset=utf-8");
+}
+
+void answerError(httplib::Response& response, int status, const std::string& text) {
+  answerJson(response, {{"error", text}}, status);
+}
+
+std::string bearerToken(const httplib::Request& request) {
+  const std::string header = request.get_header_value("Authorization");
+  constexpr char kScheme[] = "Bearer ";
+  if (header.rfind(kScheme, 0) != 0) return {};
+  return header.substr(sizeof kScheme - 1);
+}
+
+// A browser's event stream cannot send a header: reading also takes the
+// token as the parameter `token`. Control never does.
+std::string readToken(const httplib::Request& request) {
+  const std::string token = bearerToken(request);
+  return token.empty() ? request.get_param_value("token") : token;
+}
+
+std::optional<std::uint64_t> numberIn(const std::string& text) {
+  std::uint64_t value = 0;
+  const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (problem != std::errc() || end != text.data() + text.size() || text.empty()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// A UTC time or its start as the records write it: digits, '-', 'T', ':',
+// '.', 'Z' only.
+bool timeText(const std::string& text) {
+  if (text.size() > 30) return false;
+  for (const char c : text) {
+    const bool digit = c >= '0' && c <= '9';
+    if (!digit && c != '-' && c != 'T' && c != ':' && c != '.' && c != 'Z') return false;
+  }
+  return true;
+}
+
+std::string eventsText(const StationHub::Events& events) {
+  std::string text;
+  std::uint64_t number = events.last - events.lines.size();
+  for (const std::string& line : events.lines) {
+    text += "id: " + std::to_string(++number) + "\ndata: " + line + "\n\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string serveRefusal(const ServeAddress& address, bool haveTokens) {
+  if (address.loopback() || haveTokens) return {};
+  return "--serve " + address.host +
+         " can be reached from other machines: give --token-file FILE, or serve on "
+         "127.0.0.1";
+}
+
+HttpService::HttpService(StationHub& hub, RunHistory& history, ControlAudit& audit,
+                         StationControls& controls, ServiceSettings settings)
+    : hub_(hub),
+      history_(history),
+      audit_(audit),
+      controls_(controls),
+      settings_(std::move(settings)),
+      server_(std::make_unique<httplib::Server>()) {
+  const std::size_t workers = settings_.mostEventStreams + settings_.apiWorkers;
+  // The library owns the queue it is given.
+  server_->new_task_queue = [workers] {
+    return std::make_unique<httplib::ThreadPool>(workers).release();
+  };
+  server_->set_read_timeout(settings_.ioTimeout);
+  server_->set_write_timeout(settings_.ioTimeout);
+  server_->set_keep_alive_timeout(
+      std::chrono::duration_cast<std::chrono::seconds>(settings_.ioTimeout).count());
+  server_->set_payload_max_length(kMostRequestBodyBytes);
+  route();
+}
+
+HttpService::~HttpService() {
+  stop();
+}
+
+bool HttpService::start(std::string& error) {
+  port_ = settings_.address.port == 0
+              ? server_->bind_to_any_port(settings_.address.host)
+              : (server_->bind_to_port(settings_.address.host, settings_.address.port)
+                     ? settings_.address.port
+                     : -1);
+  if (port_ < 0) {
+    error = "cannot serve on " + settings_.address.host + ":" +
+            std::to_string(settings_.address.port) +
+            " (address in use, or not an address of this machine)";
+    return false;
+  }
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  return true;
+}
+
+void HttpService::stop() {
+  stopping_ = true;
+  if (thread_.joinable()) {
+    server_->stop();
+    thread_.join();
+  }
+}
+
+void HttpService::route() {
+  httplib::Server& server = *server_;
+  // Reading: open without tokens, any known token with them.
+  auto mayRead = [this](const httplib::Request& request, httplib::Response& response) {
+    if (!settings_.tokens || settings_.tokens->roleOf(readToken(request)) != Role::None) {
+      return true;
+    }
+    response.set_header("WWW-Authenticate", "Bearer");
+    answerError(response, 401, "a viewer's or an operator's token is needed");
+    return false;
+  };
+
+  // The page holds nothing of the station: it is open, and asks the API
+  // with the token given after '#token=' in its address.
+  server.Get("/", [](const httplib::Request&, httplib::Response& response) {
+    response.set_header("Cache-Control", "no-store");
+    response.set_header("Content-Security-Policy",
+                        "default-src 'self'; style-src 'unsafe-inline'; script-src "
+                        "'unsafe-inline'");
+    response.set_content(std::string(dashboardPage()), "text/html; charset=utf-8");
+  });
+
+  server.Get("/api/slots",
+             [this, mayRead](const httplib::Request& request, httplib::Response& response) {
+               if (mayRead(request, response)) answerJson(response, hub_.slotsJson());
+             });
+
+  server.Get(
+      "/api/runs", [this, mayRead](const httplib::Request& request, httplib::Response& response) {
+        if (!mayRead(request, response)) return;
+        const std::string since = request.get_param_value("since");
+        std::size_t limit = kDefaultRuns;
+        if (request.has_param("limit")) {
+          const auto given = numberIn(request.get_param_value("limit"));
+          if (!given || *given < 1 || *given > kMostRuns) {
+            return answerError(response, 400,
+                               "limit is a number from 1 to " + std::to_string(kMostRuns));
+          }
+          limit = static_cast<std::size_t>(*given);
+        }
+        if (!timeText(since)) {
+          return answerError(response, 400, "since is a UTC time such as 2026-12-09T06:00:00Z");
+        }
+        JsonDocument runs = JsonDocument::array();
+        for (JsonDocument& record : history_.recent(since, limit))
+          runs.push_back(std::move(record));
+        answerJson(response, runs);
+      });
+
+  server.Get(R"(/api/runs/([0-9a-f-]{1,64}))",
+             [this, mayRead](const httplib::Request& request, httplib::Response& response) {
+               if (!mayRead(request, response)) return;
+               if (auto record = history_.byId(request.matches[1]))
+                 return answerJson(response, *record);
+               answerError(response, 404, "no run with this id");
+             });
+
+  server.Get("/metrics",
+             [this, mayRead](const httplib::Request& request, httplib::Response& response) {
+               if (!mayRead(request, response)) return;
+               response.set_content(hub_.metricsText(), "text/plain; version=0.0.4; charset=utf-8");
+             });
+
+  server.Get("/api/events", [this, mayRead](const httplib::Request& request,
+                                            httplib::Response& response) {
+    if (!mayRead(request, response)) return;
+    // The event after which to start: the browser's Last-Event-ID on a
+    // reconnection, or the number /api/slots gave, or now.
+    std::uint64_t after = hub_.lastEvent();
+    const std::string given = request.has_header("Last-Event-ID")
+                                  ? request.get_header_value("Last-Event-ID")
+                                  : request.get_param_value("after");
+    if (!given.empty()) {
+      const auto number = numberIn(given);
+      if (!number) return answerError(response, 400, "after is an event's number");
+      after = std::min(*number, after);
+    }
+    if (++streams_ > settings_.mostEventStreams) {
+      --streams_;
+      response.set_header("Retry-After", "5");
+      return answerError(response, 503, "too many event streams open");
+    }
+    response.set_header("Cache-Control", "no-store");
+    response.set_header("X-Accel-Buffering", "no");
+    auto cursor = std::make_shared<std::uint64_t>(after);
+    auto quietSince =
+        std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
+    response.set_chunked_content_provider(
+        "text/event-stream",
+        [this, cursor, quietSince](std::size_t, httplib::DataSink& sink) {
+          if (stopping_) return false;
+          const StationHub::Events events = hub_.eventsAfter(*cursor, kStreamWake);
+          // Fallen too far behind: closed, the page reloads its state.
+          if (events.lost) return false;
+          std::string text = eventsText(events);
+          *cursor = events.last;
+          const auto now = std::chrono::steady_clock::now();
+          if (text.empty() && now - *quietSince >= settings_.keepAlive) text = ": alive\n\n";
+          if (!text.empty()) {
+            *quietSince = now;
+            // A client that does not read is dropped when the write times out.
+            if (!sink.write(text.data(), text.size())) return false;
+          }
+          if (events.ended) sink.done();
+          return true;
+        },
+        [this](bool) { --streams_; });
+  });
+
+  for (const char* action : {"pause", "resume", "drain", "stop"}) {
+    server.Post(std::string("/api/") + action, [this, action](const httplib::Request& request,
+                                                              httplib::Response& response) {
+      const Role role =
+          settings_.tokens ? settings_.tokens->roleOf(bearerToken(request)) : Role::None;
+      if (!settings_.tokens) {
+        answerError(response, 403, "the station is served read-only (no --token-file)");
+      } else if (role == Role::None) {
+        response.set_header("WWW-Authenticate", "Bearer");
+        answerError(response, 401, "an operator's token is needed");
+      } else if (role != Role::Operator) {
+        answerError(response, 403, "a viewer may not control the station");
+      } else {
+        const std::string what = action;
+        if (what == "pause") controls_.pause();
+        if (what == "resume") controls_.resume();
+        if (what == "drain") controls_.drain();
+        if (what == "stop") controls_.stop();
+        answerJson(response, {{"done", what}}, 202);
+      }
+      audit_.record({roleName(role), action, request.remote_addr, std::chrono::system_clock::now(),
+                     response.status});
+    });
+  }
+
+  server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
+    if (!response.body.empty()) return;
+    const char* text = response.status == 404   ? "no such page"
+                       : response.status == 413 ? "the request is too big"
+                       : response.status < 500  ? "bad request"
+                                                : "the service failed";
+    answerError(response, response.status, text);
+  });
+  server.set_exception_handler(
+      [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+        answerError(response, 500, "the service failed");
+      });
+}
+
+}  // namespace voltrix::service
