@@ -148,7 +148,8 @@ async function load() {
     showCounts(slots.counts);
     slots.slots.forEach(showSlot);
     runs.forEach((record) => addRun(record, false));
-    const query = "?after=" + slots.event + (token ? "&token=" + token : "");
+    const query = "?after=" + slots.event +
+      (token ? "&token=" + encodeURIComponent(decodeURIComponent(token)) : "");
     stream = new EventSource("/api/events" + query);
     stream.onopen = () => gone(false);
     stream.onmessage = (message) => take(JSON.parse(message.data));

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <charconv>
 
 #include "service/DashboardPage.h"
@@ -94,8 +95,11 @@ HttpService::HttpService(StationHub& hub, RunHistory& history, ControlAudit& aud
   };
   server_->set_read_timeout(settings_.ioTimeout);
   server_->set_write_timeout(settings_.ioTimeout);
-  server_->set_keep_alive_timeout(
-      std::chrono::duration_cast<std::chrono::seconds>(settings_.ioTimeout).count());
+  // A connection waits this long for its next request's head, the first one
+  // included: a client slow to send its first line on a busy machine is
+  // not turned away; the watch below still bounds a head that trickles.
+  server_->set_keep_alive_timeout(std::max<time_t>(
+      1, std::chrono::ceil<std::chrono::seconds>(settings_.requestHeadLimit).count()));
   server_->set_payload_max_length(kMostRequestBodyBytes);
   route();
 }
@@ -116,6 +120,7 @@ bool HttpService::start(std::string& error) {
             " (address in use, or not an address of this machine)";
     return false;
   }
+  watch_ = std::make_unique<ConnectionWatch>(port_, settings_.requestHeadLimit);
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   return true;
 }
@@ -126,6 +131,7 @@ void HttpService::stop() {
     server_->stop();
     thread_.join();
   }
+  watch_.reset();
 }
 
 void HttpService::route() {
@@ -262,6 +268,14 @@ void HttpService::route() {
     });
   }
 
+  server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+    watch_->headRead(request.remote_addr, request.remote_port);
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  // Told once the answer is out, an event stream's when it ends.
+  server.set_logger([this](const httplib::Request& request, const httplib::Response&) {
+    watch_->answered(request.remote_addr, request.remote_port);
+  });
   server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
     if (!response.body.empty()) return;
     const char* text = response.status == 404   ? "no such page"

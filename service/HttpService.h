@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "service/AccessTokens.h"
+#include "service/ConnectionWatch.h"
 #include "service/ControlAudit.h"
 #include "service/RunHistory.h"
 #include "service/StationHub.h"
@@ -45,6 +46,8 @@ struct ServiceSettings {
   std::size_t apiWorkers = 8;
   // A client that sends or takes nothing for this long is dropped.
   std::chrono::milliseconds ioTimeout{5000};
+  // A request's head must come whole within this, however it trickles in.
+  std::chrono::milliseconds requestHeadLimit{10000};
   // An event stream with nothing to say sends a comment this often: a
   // client that went away is noticed.
   std::chrono::milliseconds keepAlive{10000};
@@ -76,6 +79,7 @@ class HttpService {
   StationControls& controls_;
   ServiceSettings settings_;
   std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<ConnectionWatch> watch_;
   std::thread thread_;
   int port_ = 0;
   std::atomic<bool> stopping_{false};

@@ -29,7 +29,8 @@ bool RawClient::send(const std::string& bytes) {
          static_cast<ssize_t>(bytes.size());
 }
 
-std::optional<std::string> RawClient::receiveUntilClosed(std::chrono::milliseconds limit) {
+std::optional<std::string> RawClient::receiveUntilClosed(std::chrono::milliseconds limit,
+                                                         bool statusLineEnough) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   std::string received;
   char buffer[4096];
@@ -42,13 +43,14 @@ std::optional<std::string> RawClient::receiveUntilClosed(std::chrono::millisecon
     const ssize_t got = ::recv(socket_, buffer, sizeof buffer, 0);
     if (got <= 0) return received;
     received.append(buffer, static_cast<std::size_t>(got));
+    if (statusLineEnough && received.find("\r\n") != std::string::npos) return received;
   }
 }
 
 std::string rawExchange(int port, const std::string& request, std::chrono::milliseconds limit) {
   RawClient client(port);
   client.send(request);
-  return client.receiveUntilClosed(limit).value_or("(not closed)");
+  return client.receiveUntilClosed(limit, true).value_or("(no answer)");
 }
 
 }  // namespace voltrix::test

@@ -31,8 +31,9 @@ class CountedControls final : public service::StationControls {
 inline service::ServiceSettings loopbackSettings() {
   service::ServiceSettings settings;
   settings.address = {"127.0.0.1", 0};
-  settings.ioTimeout = std::chrono::milliseconds(1000);
+  settings.ioTimeout = std::chrono::milliseconds(2000);
   settings.keepAlive = std::chrono::milliseconds(300);
+  settings.requestHeadLimit = std::chrono::milliseconds(3000);
   return settings;
 }
 
@@ -64,10 +65,10 @@ bool eventually(Ready ready, std::chrono::milliseconds limit = std::chrono::seco
   return true;
 }
 
-// Sends `request` as raw bytes and returns what came back before the
-// server closed or `limit` passed.
+// Sends `request` as raw bytes and returns the answer's first line (or
+// what came before the server closed), "(no answer)" after `limit`.
 std::string rawExchange(int port, const std::string& request,
-                        std::chrono::milliseconds limit = std::chrono::seconds(5));
+                        std::chrono::milliseconds limit = std::chrono::seconds(15));
 
 // A TCP connection to the service that the test drives byte by byte.
 class RawClient {
@@ -77,9 +78,11 @@ class RawClient {
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
   bool send(const std::string& bytes);
-  // What the server sent until it closed the connection; empty when it
-  // did not close it within `limit`.
-  std::optional<std::string> receiveUntilClosed(std::chrono::milliseconds limit);
+  // What the server sent until it closed the connection (or, when
+  // `statusLineEnough`, until its answer's first line came); empty when
+  // neither happened within `limit`.
+  std::optional<std::string> receiveUntilClosed(std::chrono::milliseconds limit,
+                                                bool statusLineEnough = false);
 
  private:
   int socket_ = -1;

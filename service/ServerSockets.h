@@ -1,0 +1,23 @@
+#pragma once
+// The connections clients hold open to this process's server, as the
+// system lists them, and a way to cut one.
+
+#include <string>
+#include <vector>
+
+namespace voltrix::service {
+
+struct OpenConnection {
+  int handle = -1;
+  std::string peerAddress;  // numeric, as the server reports it
+  int peerPort = 0;
+};
+
+// The accepted connections of this process on local port `port`.
+std::vector<OpenConnection> connectionsTo(int port);
+
+// Shuts the connection down in both directions, so that whoever waits on it
+// sees its end; nothing when the handle no longer is that connection.
+void cutConnection(const OpenConnection& connection);
+
+}  // namespace voltrix::service
