@@ -2,14 +2,22 @@
 
 namespace voltrix::service {
 
+namespace {
+
+// Requests come from outside: the newest this many are kept.
+constexpr std::size_t kKeptEntries = 10000;
+
+}  // namespace
+
 void MemoryControlAudit::record(const ControlEntry& entry) {
   const std::lock_guard lock(mutex_);
+  if (entries_.size() == kKeptEntries) entries_.pop_front();
   entries_.push_back(entry);
 }
 
 std::vector<ControlEntry> MemoryControlAudit::entries() const {
   const std::lock_guard lock(mutex_);
-  return entries_;
+  return {entries_.begin(), entries_.end()};
 }
 
 }  // namespace voltrix::service

@@ -3,6 +3,7 @@
 // and what came of it: every control request is kept, refused ones too.
 
 #include <chrono>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,7 +31,7 @@ class MemoryControlAudit final : public ControlAudit {
 
  private:
   mutable std::mutex mutex_;
-  std::vector<ControlEntry> entries_;
+  std::deque<ControlEntry> entries_;
 };
 
 }  // namespace voltrix::service
