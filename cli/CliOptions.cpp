@@ -6,13 +6,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <initializer_list>
 #include <map>
 
-#include "control/ExitCodes.h"
 #include "cli/SinceTime.h"
+#include "control/ExitCodes.h"
 #include "control/PlatformExamples.h"
 #include "platform/CommandLine.h"
+#include "platform/Utf8Path.h"
 #include "record/ResultsStore.h"
 
 namespace voltrix::cli {
@@ -50,6 +52,18 @@ std::optional<int> countIn(const std::string& text) {
 
 // --runs reads this database of the working directory unless --db names one.
 constexpr char kDefaultDatabase[] = "voltrix.db";
+
+// Whether two paths name one file (or would, once made).
+bool sameFile(const std::string& one, const std::string& other) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (fs::equivalent(pathFromUtf8(one), pathFromUtf8(other), error)) return true;
+  const auto normal = [](const std::string& path) {
+    std::error_code ignored;
+    return fs::absolute(pathFromUtf8(path), ignored).lexically_normal();
+  };
+  return normal(one) == normal(other);
+}
 
 std::string noDatabaseText(const std::string& option) {
   return option + " needs the results database, which this build of voltrix-cli does not have";
@@ -174,7 +188,8 @@ std::optional<std::string> takeLabels(const std::vector<std::string>& given, Cli
 
 std::optional<std::string> takeListOrCheck(const Given& given, CliOptions& options) {
   if (given.list && given.check) return "--list and --check exclude each other";
-  if (given.runs) return std::string(given.list ? "--list" : "--check") + " and --runs exclude each other";
+  if (given.runs)
+    return std::string(given.list ? "--list" : "--check") + " and --runs exclude each other";
   if (given.list) {
     options.action = CliOptions::Action::List;
     if (!given.list->empty() && given.image) {
@@ -228,6 +243,9 @@ std::optional<std::string> takeDownload(const Given& given, CliOptions& options)
     options.dbFile = *given.db;
     // The log is the record of truth the database is caught up from.
     if (!options.logFile) options.logFile = *given.db + ".jsonl";
+    if (sameFile(*options.logFile, *given.db)) {
+      return "--db and --log name one file: the log's lines would damage the database";
+    }
   }
   if (given.station) {
     if (given.station->empty()) return "--station wants a name";
@@ -355,10 +373,12 @@ void printUsage(std::FILE* out) {
                "  --db FILE          also keep the results in the SQLite database FILE; the log\n"
                "                     (--log, or FILE.jsonl beside it) is written first and the\n"
                "                     database catches up with it at every start\n"
-               "  --runs             print the runs of the database (--db, default ./voltrix.db),\n"
-               "                     oldest first, as a table (--csv: CSV, --json: the records)\n"
-               "  --since TIME       with --runs: only runs that ended since TIME: 2026-12-09T06:00\n"
-               "                     or 2026-12-09 (local time; UTC with Z), or 8h, 30m ago\n"
+               "  --runs             print the runs of the results database (--db, default\n"
+               "                     ./voltrix.db), oldest first, as a table (--csv: CSV with an\n"
+               "                     id column; --json: one stored record per line)\n"
+               "  --since TIME       with --runs: only the runs that ended since TIME, as\n"
+               "                     2026-12-09T06:00 or 2026-12-09 (local time; UTC with Z),\n"
+               "                     or as a time ago: 8h, 30m\n"
                "  --check            tell for each device whether it can be opened, and why not\n"
                "                     (with --json: one JSON object per device)\n"
                "  --timeout SECONDS  give up when the device has not accepted the download\n"

@@ -29,8 +29,8 @@ struct CliOptions {
   // a table, CSV (`csv`) or the stored records (Output::Json).
   std::optional<std::chrono::system_clock::time_point> since;
   bool csv = false;
-  std::optional<double> timeoutSeconds;                     // bound on the handshake
-  double replyTimeoutSeconds = 5.0;                         // bound on any one reply of the device
+  std::optional<double> timeoutSeconds;  // bound on the handshake
+  double replyTimeoutSeconds = 5.0;      // bound on any one reply of the device
   // What the run prints: the status texts and the summary line, only the
   // summary line, or only the summary as one JSON object.
   enum class Output { Normal, Quiet, Json } output = Output::Normal;

@@ -43,9 +43,9 @@ int runDownload(const CliOptions& options) {
     return kExitFileError;
   }
   // The database catches up with the log while the device is flashed.
-  std::unique_ptr<ResultsFeed> results =
-      options.dbFile && options.logFile ? startResultsFeed(*options.dbFile, *options.logFile)
-                                        : nullptr;
+  std::unique_ptr<ResultsFeed> results = options.dbFile && options.logFile
+                                             ? startResultsFeed(*options.dbFile, *options.logFile)
+                                             : nullptr;
   const RunTimes since = RunTimes::now();
   // Results go to standard output, everything else to standard error. Only
   // the normal output shows the run as it goes; a trace's lines would tear

@@ -113,6 +113,7 @@ void printTable(const std::vector<JsonDocument>& records, std::FILE* out) {
     if (row.ended.empty()) row.ended = fieldText(record, "start");
     row.slot = fieldText(record, "label");
     if (row.slot.empty()) row.slot = fieldText(record, "slot");
+    if (row.slot.empty()) row.slot = "-";  // a port without a USB path
     row.port = fieldText(record, "port");
     row.bytes = fieldText(record, "bytes");
     row.seconds = fieldText(record, "seconds");

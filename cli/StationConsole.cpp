@@ -49,7 +49,8 @@ void ResultsReport::tell(const ResultsNotice& notice) {
       std::fprintf(stderr, "voltrix-cli: the database has caught up with the log\n");
       break;
     case ResultsNotice::Kind::SkippedLines:
-      std::fprintf(stderr, "voltrix-cli: warning: %llu line%s of the log %s not a record: skipped\n",
+      std::fprintf(stderr,
+                   "voltrix-cli: warning: %llu line%s of the log %s not a record: skipped\n",
                    static_cast<unsigned long long>(notice.lines), notice.lines == 1 ? "" : "s",
                    notice.lines == 1 ? "is" : "are");
       break;

@@ -15,6 +15,9 @@ namespace {
 // enough that a long log is not one commit per line.
 constexpr std::size_t kLinesPerTransaction = 500;
 constexpr std::size_t kReadSize = 1 << 16;
+// A record is a few kilobytes at most; a longer line is no record, and is
+// not held in memory whole.
+constexpr std::size_t kLongestLine = 1 << 20;
 
 std::string absoluteLogPath(const std::string& logPath) {
   std::error_code error;
@@ -71,6 +74,7 @@ CatchUp catchUpFromLog(ResultsDb& db, const std::string& logPath) {
   // The lines of this transaction end at `pending`; committed with it.
   std::uint64_t pending = progress.offset;
   std::string line;
+  std::uint64_t lineLength = 0;
   std::vector<char> buffer(kReadSize);
   bool inTx = false;
   while (in) {
@@ -78,10 +82,12 @@ CatchUp catchUpFromLog(ResultsDb& db, const std::string& logPath) {
     const auto got = static_cast<std::size_t>(in.gcount());
     for (std::size_t at = 0; at < got; ++at) {
       if (buffer[at] != '\n') {
-        line += buffer[at];
+        if (++lineLength <= kLongestLine) line += buffer[at];
         continue;
       }
-      pending += line.size() + 1;
+      pending += lineLength + 1;
+      // Cut short, it fails to parse and is counted as no record.
+      if (lineLength > kLongestLine) line = "(too long)";
       if (!inTx) {
         if (!db.begin(result.error)) return fail();
         inTx = true;
@@ -104,6 +110,7 @@ CatchUp catchUpFromLog(ResultsDb& db, const std::string& logPath) {
           return fail();
       }
       line.clear();
+      lineLength = 0;
       if (++inTransaction == kLinesPerTransaction) {
         progress.offset = pending;
         if (!db.saveLogProgress(progress, result.error) || !db.commit(result.error)) {

@@ -15,7 +15,7 @@ namespace voltrix {
 
 struct CatchUp {
   bool ok = true;
-  ResultsDbError error;    // when not ok
+  ResultsDbError error;     // when not ok
   std::uint64_t added = 0;  // records the database lacked
   std::uint64_t known = 0;  // records it had already
   // Lines read now that are not records (a torn line followed by more);

@@ -113,9 +113,9 @@ ResultsDb::~ResultsDb() {
 std::unique_ptr<ResultsDb> ResultsDb::open(const std::string& path, Options options,
                                            ResultsDbError& error) {
   sqlite3* raw = nullptr;
-  const int flags = (options.readOnly ? SQLITE_OPEN_READONLY
-                                      : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                    SQLITE_OPEN_NOMUTEX;
+  const int flags =
+      (options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+      SQLITE_OPEN_NOMUTEX;
   const int code = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   auto db = std::make_unique<ResultsDb>(Key(), raw, std::move(options));
   if (code != SQLITE_OK) {

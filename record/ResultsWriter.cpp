@@ -59,9 +59,8 @@ std::optional<std::string> ResultsWriter::behind() const {
 
 bool ResultsWriter::waitCaughtUp(std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
-  return settled_.wait_for(lock, limit, [this] {
-    return !behind_ && queue_.empty() && !writing_ && !firstRound_;
-  });
+  return settled_.wait_for(
+      lock, limit, [this] { return !behind_ && queue_.empty() && !writing_ && !firstRound_; });
 }
 
 void ResultsWriter::work() {

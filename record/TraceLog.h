@@ -59,7 +59,7 @@ class TraceLog {
 
   // What became of one record.
   struct Appended {
-    std::string line;  // the record as written, without its line break
+    std::string line;   // the record as written, without its line break
     bool kept = false;  // on the disk
     // Why not, when not kept: the line is then absent, or torn, in which
     // case the next record starts on a line of its own.

@@ -141,7 +141,8 @@ bool Station::prepare(std::vector<DeviceTarget>& fixed, int& exitCode) {
     return false;
   }
   log_.setImage(image_->path, image_->sha256);
-  if (plan_.resultsDb && plan_.logFile) results_ = startResultsFeed(*plan_.resultsDb, *plan_.logFile);
+  if (plan_.resultsDb && plan_.logFile)
+    results_ = startResultsFeed(*plan_.resultsDb, *plan_.logFile);
   return true;
 }
 

@@ -37,7 +37,8 @@ class ResultsStation : public Station {
   // The ids of the log's records, each once.
   std::set<std::string> logIds() const {
     std::set<std::string> ids;
-    for (const std::string& line : linesOf(test::readFileBytes(log))) ids.insert(line.substr(7, 36));
+    for (const std::string& line : linesOf(test::readFileBytes(log)))
+      ids.insert(line.substr(7, 36));
     return ids;
   }
   std::set<std::string> dbIds() const {
@@ -127,11 +128,11 @@ TEST_F(ResultsStation, ADatabaseThatCannotBeWrittenNeverStopsTheDevices) {
 TEST_F(ResultsStation, AStationKilledMidWatchLandsEachRecordOnce) {
   addDevice();
   addDevice();
-  const auto killed = runProcess(
-      {VOLTRIX_CLI, "--watch", "--db", db, "--log", log}, environment(), seconds(60),
-      [&](pid_t pid, const std::string&) {
-        if (linesOf(test::readFileBytes(log)).size() >= 2) ::kill(pid, SIGKILL);
-      });
+  const auto killed = runProcess({VOLTRIX_CLI, "--watch", "--db", db, "--log", log}, environment(),
+                                 seconds(60), [&](pid_t pid, const std::string&) {
+                                   if (linesOf(test::readFileBytes(log)).size() >= 2)
+                                     ::kill(pid, SIGKILL);
+                                 });
   EXPECT_FALSE(killed.timedOut) << killed.out;
   EXPECT_EQ(killed.exitCode, -1) << "not killed: " << killed.out;
   // Restarted: the log's records land once each, with the new one.
@@ -177,6 +178,7 @@ TEST_F(CliDownload, RunsOptionsAreCheckedLikeTheOthers) {
       {{"--runs", "--csv", "--json"}, 2, "--csv and --json exclude each other"},
       {{"--check", "--db", "x.db"}, 2, "--db has no effect with --check"},
       {{"--runs", "--db", ""}, 2, "--db wants a file"},
+      {{"--db", "r.db", "--log", "./r.db"}, 2, "--db and --log name one file"},
       {{"--runs", "--db", "missing.db"}, 10, "cannot open the database missing.db"},
   };
   for (const auto& c : cases) {

@@ -70,7 +70,8 @@ TEST_F(ResultsDbTest, TheLogIsCaughtUpOnceWhateverItHolds) {
   const Case cases[] = {
       {"only records", "", 0},
       {"a torn last line, left for later", R"({"id":"torn)", 0},
-      {"a line that is no record, then one more record", "{\"no\":\"id\"}\nnot json\n\n", 2},
+      {"lines that are no record, then one more record",
+       "{\"no\":\"id\"}\nnot json\n\n" + std::string(3 << 20, '{') + "\n", 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -132,8 +133,8 @@ TEST_F(ResultsDbTest, SlotsKeepTheirNewestStateAndTheAuditKeepsEachRequest) {
   const std::string older = appendRecord(recordOf("hub-1", 0, 1));
   ASSERT_EQ(db->insertRecord(newer, error), ResultsDb::Insert::Added);
   ASSERT_EQ(db->insertRecord(older, error), ResultsDb::Insert::Added);
-  ControlAuditEntry entry{system_clock::now(), "operator", "alice", "pause", "127.0.0.1",
-                          "accepted"};
+  ControlAuditEntry entry{system_clock::now(), "operator", "alice", "pause",
+                          "127.0.0.1",         "accepted"};
   ASSERT_TRUE(db->recordControl(entry, error)) << error.text;
   Peek peek(dbPath);
   EXPECT_EQ(peek.text("SELECT state FROM slots WHERE slot = 'hub-1'"), "failed");
@@ -152,8 +153,7 @@ TEST_F(ResultsDbTest, ADatabaseThatCannotBeUsedSaysWhy) {
     ResultsDbFailure kind;
   };
   const Case cases[] = {
-      {"garbage bytes",
-       [&] { std::ofstream(dbPath) << std::string(8192, 'x'); },
+      {"garbage bytes", [&] { std::ofstream(dbPath) << std::string(8192, 'x'); },
        ResultsDbFailure::Corrupt},
       {"made by a newer program",
        [&] {
@@ -161,8 +161,7 @@ TEST_F(ResultsDbTest, ADatabaseThatCannotBeUsedSaysWhy) {
          Peek(dbPath).exec("INSERT INTO migrations VALUES(99, 'later')");
        },
        ResultsDbFailure::Newer},
-      {"a folder that does not exist",
-       [&] { dbPath = dir.file("missing/results.db"); },
+      {"a folder that does not exist", [&] { dbPath = dir.file("missing/results.db"); },
        ResultsDbFailure::CannotOpen},
   };
   for (const Case& c : cases) {
