@@ -4,6 +4,8 @@
 // database and catches up once it can.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +18,7 @@
 #include "record/TraceLog.h"
 #include "tests/support/SqlitePeek.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestUser_posix.h"
 
 namespace voltrix {
 namespace {
@@ -173,6 +176,35 @@ TEST_F(ResultsDbTest, ADatabaseThatCannotBeUsedSaysWhy) {
     EXPECT_EQ(error.kind, c.kind) << error.text;
     EXPECT_FALSE(error.text.empty());
   }
+}
+
+// Root writes whatever the permissions say: the database is opened by the
+// test user then, in a child that tells the kind of failure by its exit.
+TEST_F(ResultsDbTest, ADatabaseThatMayNotBeWrittenIsReadOnly) {
+  ASSERT_TRUE(openDb());
+  // Out of WAL mode, so that a reader needs no shared-memory file beside it.
+  ASSERT_EQ(Peek(dbPath).exec("PRAGMA journal_mode=DELETE"), SQLITE_OK);
+  ASSERT_EQ(::chmod(dbPath.c_str(), 0444), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  const auto kindOfOpen = [this] {
+    ResultsDbError error;
+    openDb(&error);
+    return static_cast<int>(error.kind);
+  };
+  int kind = 0;
+  if (::geteuid() != 0) {
+    kind = kindOfOpen();
+  } else {
+    const auto user = test::findTestUser();
+    ASSERT_TRUE(user) << test::missingTestUserMessage();
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(test::becomeTestUser(*user) ? kindOfOpen() : 100);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    kind = WEXITSTATUS(status);
+  }
+  EXPECT_EQ(kind, static_cast<int>(ResultsDbFailure::ReadOnly));
 }
 
 TEST_F(ResultsDbTest, TheWriterFallsBehindALockedDatabaseAndCatchesUpAfter) {
