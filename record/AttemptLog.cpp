@@ -17,8 +17,8 @@ void AttemptLog::setImage(const std::string& path, const std::string& sha256) {
   imageSha256_ = sha256;
 }
 
-std::optional<LogRecordLost> AttemptLog::record(const Attempt& attempt) {
-  if (!log_) return std::nullopt;
+AttemptLog::Recorded AttemptLog::record(const Attempt& attempt) {
+  if (!log_) return {};
   AttemptRecord record;
   record.station = station_;
   record.slot = attempt.slot;
@@ -44,10 +44,10 @@ std::optional<LogRecordLost> AttemptLog::record(const Attempt& attempt) {
   }
   record.hint = attempt.summary.hint;
   record.runFolder = attempt.summary.runFolder;
-  if (std::string error; !log_->append(record, &error)) {
-    return LogRecordLost{record.port, error};
-  }
-  return std::nullopt;
+  TraceLog::Appended appended = log_->append(record);
+  Recorded recorded{std::move(appended.line), std::nullopt};
+  if (!appended.kept) recorded.lost = LogRecordLost{record.port, appended.error};
+  return recorded;
 }
 
 }  // namespace voltrix

@@ -36,9 +36,13 @@ class AttemptLog {
     const RunSummary& summary;
     std::chrono::system_clock::time_point started, ended;
   };
-  // Empty when the record is in the log, or when there is no log; what was
-  // lost otherwise.
-  std::optional<LogRecordLost> record(const Attempt& attempt);
+  struct Recorded {
+    std::string line;  // the record's line (without its break); empty without a log
+    // Empty when the record is in the log, or when there is no log; what
+    // was lost otherwise.
+    std::optional<LogRecordLost> lost;
+  };
+  Recorded record(const Attempt& attempt);
 
  private:
   std::unique_ptr<TraceLog> log_;
