@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <ctime>
-#include <regex>
 
 namespace voltrix::cli {
 
@@ -13,55 +12,143 @@ using std::chrono::system_clock;
 // At most ten years back: anything longer is a typing mistake.
 constexpr long long kLongestHours = 10LL * 366 * 24;
 
+// A reader of fixed-width digit fields, left to right.
+class Cursor {
+ public:
+  explicit Cursor(const std::string& text) : text_(text) {}
+  bool atEnd() const { return at_ == text_.size(); }
+  bool take(char wanted) {
+    if (atEnd() || text_[at_] != wanted) return false;
+    ++at_;
+    return true;
+  }
+  std::optional<char> peek() const {
+    return atEnd() ? std::nullopt : std::optional<char>(text_[at_]);
+  }
+  // Exactly `width` digits, or (with `atMost`) one to `width`.
+  std::optional<int> digits(std::size_t width, bool atMost = false) {
+    std::size_t count = 0;
+    int value = 0;
+    while (count < width && at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') {
+      value = value * 10 + (text_[at_] - '0');
+      ++at_;
+      ++count;
+    }
+    if (count == 0 || (!atMost && count != width)) return std::nullopt;
+    lastWidth_ = count;
+    return value;
+  }
+  std::size_t lastWidth() const { return lastWidth_; }
+
+ private:
+  const std::string& text_;
+  std::size_t at_ = 0;
+  std::size_t lastWidth_ = 0;
+};
+
 std::optional<system_clock::time_point> ago(const std::string& text, system_clock::time_point now) {
-  static const std::regex duration("([0-9]{1,7})([smhd])");
-  std::smatch parts;
-  if (!std::regex_match(text, parts, duration)) return std::nullopt;
-  const long long count = std::stoll(parts[1].str());
-  const char unit = parts[2].str()[0];
-  const long long perUnit = unit == 's' ? 1 : unit == 'm' ? 60 : unit == 'h' ? 3600 : 86400;
-  if (count < 1 || count * perUnit > kLongestHours * 3600) return std::nullopt;
-  return now - std::chrono::seconds(count * perUnit);
+  Cursor cursor(text);
+  const auto count = cursor.digits(7, true);
+  const auto unit = cursor.peek();
+  if (!count || !unit || !cursor.take(*unit) || !cursor.atEnd()) return std::nullopt;
+  long long perUnit = 0;
+  switch (*unit) {
+    case 's':
+      perUnit = 1;
+      break;
+    case 'm':
+      perUnit = 60;
+      break;
+    case 'h':
+      perUnit = 3600;
+      break;
+    case 'd':
+      perUnit = 86400;
+      break;
+    default:
+      return std::nullopt;
+  }
+  if (*count < 1 || *count * perUnit > kLongestHours * 3600) return std::nullopt;
+  return now - std::chrono::seconds(*count * perUnit);
+}
+
+struct Written {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  std::chrono::milliseconds fraction{0};
+  std::optional<std::chrono::minutes> offset;  // east of UTC; empty: local time
+};
+
+// YYYY-MM-DD[(T| )HH:MM[:SS[.F]]][Z|(+|-)HH[:]MM], nothing else.
+std::optional<Written> readIso(const std::string& text) {
+  Cursor cursor(text);
+  Written written;
+  const auto year = cursor.digits(4);
+  if (!year || !cursor.take('-')) return std::nullopt;
+  const auto month = cursor.digits(2);
+  if (!month || !cursor.take('-')) return std::nullopt;
+  const auto day = cursor.digits(2);
+  if (!day) return std::nullopt;
+  written.year = *year;
+  written.month = *month;
+  written.day = *day;
+  if (cursor.take('T') || cursor.take(' ')) {
+    const auto hour = cursor.digits(2);
+    if (!hour || !cursor.take(':')) return std::nullopt;
+    const auto minute = cursor.digits(2);
+    if (!minute) return std::nullopt;
+    written.hour = *hour;
+    written.minute = *minute;
+    if (cursor.take(':')) {
+      const auto second = cursor.digits(2);
+      if (!second) return std::nullopt;
+      written.second = *second;
+      if (cursor.take('.')) {
+        // One to nine digits, of which the milliseconds count.
+        const auto first3 = cursor.digits(3, true);
+        if (!first3) return std::nullopt;
+        int millis = *first3;
+        for (std::size_t width = cursor.lastWidth(); width < 3; ++width) millis *= 10;
+        if (cursor.lastWidth() == 3) cursor.digits(6, true);
+        written.fraction = std::chrono::milliseconds(millis);
+      }
+    }
+  }
+  if (cursor.take('Z') || cursor.take('z')) {
+    written.offset = std::chrono::minutes(0);
+  } else if (const auto sign = cursor.peek(); sign && (*sign == '+' || *sign == '-')) {
+    cursor.take(*sign);
+    const auto hours = cursor.digits(2);
+    if (!hours) return std::nullopt;
+    cursor.take(':');
+    const auto minutes = cursor.digits(2);
+    if (!minutes || *hours > 23 || *minutes > 59) return std::nullopt;
+    const auto offset = std::chrono::hours(*hours) + std::chrono::minutes(*minutes);
+    written.offset = *sign == '+' ? offset : -offset;
+  }
+  if (!cursor.atEnd()) return std::nullopt;
+  return written;
 }
 
 std::optional<system_clock::time_point> isoTime(const std::string& text) {
-  static const std::regex iso(
-      "([0-9]{4})-([0-9]{2})-([0-9]{2})"
-      "(?:[T ]([0-9]{2}):([0-9]{2})(?::([0-9]{2})(?:\\.([0-9]{1,9}))?)?)?"
-      "(Z|z|[+-][0-9]{2}:?[0-9]{2})?");
-  std::smatch parts;
-  if (!std::regex_match(text, parts, iso)) return std::nullopt;
-  const auto number = [&parts](int group) {
-    return parts[group].matched ? std::stoi(parts[group].str()) : 0;
-  };
-  const std::chrono::year_month_day date{std::chrono::year(number(1)),
-                                         std::chrono::month(static_cast<unsigned>(number(2))),
-                                         std::chrono::day(static_cast<unsigned>(number(3)))};
-  const int hour = number(4), minute = number(5), second = number(6);
+  const std::optional<Written> parts = readIso(text);
+  if (!parts) return std::nullopt;
+  const std::chrono::year_month_day date{std::chrono::year(parts->year),
+                                         std::chrono::month(static_cast<unsigned>(parts->month)),
+                                         std::chrono::day(static_cast<unsigned>(parts->day))};
+  const int hour = parts->hour, minute = parts->minute, second = parts->second;
   if (!date.ok() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
-  std::chrono::milliseconds fraction{0};
-  if (parts[7].matched) {
-    const std::string digits = (parts[7].str() + "00").substr(0, 3);
-    fraction = std::chrono::milliseconds(std::stoi(digits));
-  }
+  const std::chrono::milliseconds fraction = parts->fraction;
   const auto clock = std::chrono::hours(hour) + std::chrono::minutes(minute) +
                      std::chrono::seconds(second) + fraction;
-  if (parts[8].matched) {
-    std::string zone = parts[8].str();
-    auto utc = system_clock::time_point(std::chrono::sys_days(date)) + clock;
-    if (zone == "Z" || zone == "z") return utc;
-    zone.erase(std::remove(zone.begin(), zone.end(), ':'), zone.end());
-    const int offsetHours = std::stoi(zone.substr(1, 2));
-    const int offsetMinutes = std::stoi(zone.substr(3, 2));
-    if (offsetHours > 23 || offsetMinutes > 59) return std::nullopt;
-    const auto offset = std::chrono::hours(offsetHours) + std::chrono::minutes(offsetMinutes);
-    return zone[0] == '+' ? utc - offset : utc + offset;
+  if (parts->offset) {
+    const auto utc = system_clock::time_point(std::chrono::sys_days(date)) + clock;
+    return utc - *parts->offset;
   }
   // A time without a zone is the station's own local time.
   std::tm local{};
-  local.tm_year = number(1) - 1900;
-  local.tm_mon = number(2) - 1;
-  local.tm_mday = number(3);
+  local.tm_year = parts->year - 1900;
+  local.tm_mon = parts->month - 1;
+  local.tm_mday = parts->day;
   local.tm_hour = hour;
   local.tm_min = minute;
   local.tm_sec = second;
