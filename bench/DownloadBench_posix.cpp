@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchImage.h"
 #include "bench/LineCost.h"
 #include "engine/DownloadWorker.h"
 #include "engine/ImageFileOps.h"
@@ -79,19 +80,7 @@ double cpuSeconds() {
 }
 
 bool runCase(const std::string& simProgram, const Case& c) {
-  std::vector<ImageRecord> records;
-  std::int32_t address = 0x20000;
-  std::uint32_t seed = 99;
-  for (std::uint32_t length : c.lengths) {
-    ImageRecord record{0, address, {}, {}, {}};
-    for (std::uint32_t i = 0; i < length; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      record.data.push_back(static_cast<std::uint8_t>(seed >> 24));
-    }
-    records.push_back(std::move(record));
-    address += 0x20000;
-  }
-  if (!writeImageFile(texts::kImageFileName, buildImage(records))) return false;
+  if (!bench::writeBenchImage(c.lengths, 99, 0x20000, 0x20000)) return false;
 
   Simulator sim;
   if (!startSimulator(simProgram, c, sim)) return false;

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchImage.h"
 #include "bench/LineCost.h"
 #include "engine/SystemTexts.h"
 #include "sim/ImageBuilder.h"
@@ -140,19 +141,7 @@ int main(int argc, char** argv) {
   fs::create_directories(workDir);
   fs::current_path(workDir);
 
-  std::vector<ImageRecord> records;
-  std::uint32_t seed = 11;
-  std::int32_t address = 0x10000;
-  for (std::uint32_t length : kSegments) {
-    ImageRecord record{0, address, {}, {}, {}};
-    for (std::uint32_t i = 0; i < length; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      record.data.push_back(static_cast<std::uint8_t>(seed >> 24));
-    }
-    records.push_back(std::move(record));
-    address += 0x10000;
-  }
-  if (!writeImageFile(texts::kImageFileName, buildImage(records))) return 1;
+  if (!bench::writeBenchImage(kSegments, 11, 0x10000, 0x10000)) return 1;
 
   const bench::LineCost cost = bench::protocolCost(kSegments);
   const double ideal = cost.bytes * 10 / kBaud + cost.settlePauses * kSettlePause;

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchImage.h"
 #include "engine/SystemTexts.h"
 #include "sim/ImageBuilder.h"
 
@@ -164,19 +165,7 @@ StationResult runStation(const std::string& cli, const std::vector<std::string>&
 }
 
 bool writeImage() {
-  std::vector<ImageRecord> records;
-  std::uint32_t seed = 7;
-  std::int32_t address = 0x10000;
-  for (std::uint32_t length : {kImageBytes / 2, kImageBytes / 2}) {
-    ImageRecord record{0, address, {}, {}, {}};
-    for (std::uint32_t i = 0; i < length; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      record.data.push_back(static_cast<std::uint8_t>(seed >> 24));
-    }
-    records.push_back(std::move(record));
-    address += 0x10000;
-  }
-  return writeImageFile(texts::kImageFileName, buildImage(records));
+  return bench::writeBenchImage({kImageBytes / 2, kImageBytes / 2}, 7, 0x10000, 0x10000);
 }
 
 }  // namespace

@@ -6,12 +6,16 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <initializer_list>
 #include <map>
 
+#include "cli/SinceTime.h"
 #include "control/ExitCodes.h"
 #include "control/PlatformExamples.h"
 #include "platform/CommandLine.h"
+#include "platform/Utf8Path.h"
+#include "record/ResultsStore.h"
 
 namespace voltrix::cli {
 
@@ -46,6 +50,25 @@ std::optional<int> countIn(const std::string& text) {
   return static_cast<int>(value);
 }
 
+// --runs reads this database of the working directory unless --db names one.
+constexpr char kDefaultDatabase[] = "voltrix.db";
+
+// Whether two paths name one file (or would, once made).
+bool sameFile(const std::string& one, const std::string& other) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (fs::equivalent(pathFromUtf8(one), pathFromUtf8(other), error)) return true;
+  const auto normal = [](const std::string& path) {
+    std::error_code ignored;
+    return fs::absolute(pathFromUtf8(path), ignored).lexically_normal();
+  };
+  return normal(one) == normal(other);
+}
+
+std::string noDatabaseText(const std::string& option) {
+  return option + " needs the results database, which this build of voltrix-cli does not have";
+}
+
 std::string missingValueText(const std::string& option) {
   static const std::map<std::string, std::string> wants = {
       {"--port", "a device node"},
@@ -56,6 +79,8 @@ std::string missingValueText(const std::string& option) {
       {"--timeout", "a number of seconds"},
       {"--reply-timeout", "a number of seconds"},
       {"--image", "a file"},
+      {"--db", "a file"},
+      {"--since", "a time (2026-12-09T06:00, 2026-12-09) or a duration (8h, 30m)"},
       {"--serve", "ADDR:PORT"},
       {"--token-file", "a file"},
   };
@@ -66,8 +91,8 @@ std::string missingValueText(const std::string& option) {
 // What the command line said, before its meaning is checked.
 struct Given {
   bool help = false, version = false, check = false, all = false, watch = false, wait = false;
-  bool quiet = false, json = false, verbose = false;
-  std::optional<std::string> list, image, count, log, station, timeout, replyTimeout;
+  bool quiet = false, json = false, verbose = false, runs = false, csv = false;
+  std::optional<std::string> list, image, count, log, station, timeout, replyTimeout, db, since;
   std::optional<std::string> serve, tokenFile;
   std::vector<std::string> ports, labels;
 };
@@ -95,6 +120,10 @@ void bind(CLI::App& app, Given& given) {
   app.add_flag("--json", given.json);
   app.add_flag("-v,--verbose", given.verbose);
   app.add_option("--image", given.image);
+  app.add_flag("--runs", given.runs);
+  app.add_option("--db", given.db);
+  app.add_option("--since", given.since);
+  app.add_flag("--csv", given.csv);
   app.add_option("--serve", given.serve);
   app.add_option("--token-file", given.tokenFile);
   for (CLI::Option* option : app.get_options()) {
@@ -119,6 +148,9 @@ std::optional<std::string> firstUnused(const Given& given,
       {"--quiet", given.quiet},
       {"--json", given.json},
       {"--image", given.image.has_value()},
+      {"--db", given.db.has_value()},
+      {"--since", given.since.has_value()},
+      {"--csv", given.csv},
       {"--serve", given.serve.has_value()},
       {"--token-file", given.tokenFile.has_value()},
   };
@@ -163,6 +195,8 @@ std::optional<std::string> takeLabels(const std::vector<std::string>& given, Cli
 
 std::optional<std::string> takeListOrCheck(const Given& given, CliOptions& options) {
   if (given.list && given.check) return "--list and --check exclude each other";
+  if (given.runs)
+    return std::string(given.list ? "--list" : "--check") + " and --runs exclude each other";
   if (given.list) {
     options.action = CliOptions::Action::List;
     if (!given.list->empty() && given.image) {
@@ -208,9 +242,21 @@ std::optional<std::string> takeDownload(const Given& given, CliOptions& options)
     if (given.log->empty()) return "--log wants a file";
     options.logFile = *given.log;
   }
+  if (given.since) return "--since has no effect without --runs";
+  if (given.csv) return "--csv has no effect without --runs";
+  if (given.db) {
+    if (given.db->empty()) return "--db wants a file";
+    if (!resultsDatabaseBuilt()) return noDatabaseText("--db");
+    options.dbFile = *given.db;
+    // The log is the record of truth the database is caught up from.
+    if (!options.logFile) options.logFile = *given.db + ".jsonl";
+    if (sameFile(*options.logFile, *given.db)) {
+      return "--db and --log name one file: the log's lines would damage the database";
+    }
+  }
   if (given.station) {
     if (given.station->empty()) return "--station wants a name";
-    if (!given.log) return "--station names the station in the log: it needs --log FILE";
+    if (!options.logFile) return "--station names the station in the log: it needs --log FILE";
     options.station = *given.station;
   }
   if (given.timeout) {
@@ -257,6 +303,28 @@ std::optional<std::string> takeDownload(const Given& given, CliOptions& options)
   return std::nullopt;
 }
 
+std::optional<std::string> takeRuns(const Given& given, CliOptions& options) {
+  options.action = CliOptions::Action::Runs;
+  if (const auto unused = firstUnused(given, {"--db", "--since", "--csv", "--json"})) {
+    return *unused + " has no effect with --runs";
+  }
+  if (!resultsDatabaseBuilt()) return noDatabaseText("--runs");
+  if (given.csv && given.json) return "--csv and --json exclude each other";
+  if (given.db && given.db->empty()) return "--db wants a file";
+  options.dbFile = given.db.value_or(kDefaultDatabase);
+  if (given.since) {
+    options.since = sinceTime(*given.since, std::chrono::system_clock::now());
+    if (!options.since) {
+      return "--since wants a time (2026-12-09T06:00, 2026-12-09, with or without Z) or a "
+             "duration (8h, 30m), not '" +
+             *given.since + "'";
+    }
+  }
+  options.csv = given.csv;
+  if (given.json) options.output = CliOptions::Output::Json;
+  return std::nullopt;
+}
+
 }  // namespace
 
 ParsedOptions parseOptions(int argc, const char* const* argv) {
@@ -283,8 +351,14 @@ ParsedOptions parseOptions(std::vector<std::string> arguments) {
     if (given.image->empty()) return usageError("--image wants a file");
     options.image = *given.image;
   }
-  const auto problem =
-      given.list || given.check ? takeListOrCheck(given, options) : takeDownload(given, options);
+  std::optional<std::string> problem;
+  if (given.list || given.check) {
+    problem = takeListOrCheck(given, options);
+  } else if (given.runs) {
+    problem = takeRuns(given, options);
+  } else {
+    problem = takeDownload(given, options);
+  }
   if (problem) return usageError(*problem);
   return {options, {}};
 }
@@ -313,6 +387,15 @@ void printUsage(std::FILE* out) {
                "  --label PATH=NAME  %s\n"
                "  --log FILE         append one JSON line per device and attempt to FILE\n"
                "  --station NAME     the station's name in the log (default: the host name)\n"
+               "  --db FILE          also keep the results in the SQLite database FILE; the log\n"
+               "                     (--log, or FILE.jsonl beside it) is written first and the\n"
+               "                     database catches up with it at every start\n"
+               "  --runs             print the runs of the results database (--db, default\n"
+               "                     ./voltrix.db), oldest first, as a table (--csv: CSV with an\n"
+               "                     id column; --json: one stored record per line)\n"
+               "  --since TIME       with --runs: only the runs that ended since TIME, as\n"
+               "                     2026-12-09T06:00 or 2026-12-09 (local time; UTC with Z),\n"
+               "                     or as a time ago: 8h, 30m\n"
                "  --check            tell for each device whether it can be opened, and why not\n"
                "                     (with --json: one JSON object per device)\n"
                "  --timeout SECONDS  give up when the device has not accepted the download\n"

@@ -1,6 +1,7 @@
 #pragma once
 // The command line of voltrix-cli.
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -12,7 +13,7 @@
 namespace voltrix::cli {
 
 struct CliOptions {
-  enum class Action { Download, List, Help, Version, Check } action = Action::Download;
+  enum class Action { Download, List, Help, Version, Check, Runs } action = Action::Download;
   // The image to download or list; --image FILE, or --list FILE.
   std::string image = "sysbin.bin";
   std::optional<std::string> port;  // the device node of a run on one given device
@@ -23,8 +24,13 @@ struct CliOptions {
   std::vector<std::pair<std::string, std::string>> labels;  // slot or port -> operator's name
   std::optional<std::string> logFile;                       // where each attempt is recorded
   std::optional<std::string> station;                       // the station's name in the records
-  std::optional<double> timeoutSeconds;                     // bound on the handshake
-  double replyTimeoutSeconds = 5.0;                         // bound on any one reply of the device
+  std::optional<std::string> dbFile;                        // the results database
+  // --runs: the runs that ended at or after this time (all when empty), as
+  // a table, CSV (`csv`) or the stored records (Output::Json).
+  std::optional<std::chrono::system_clock::time_point> since;
+  bool csv = false;
+  std::optional<double> timeoutSeconds;  // bound on the handshake
+  double replyTimeoutSeconds = 5.0;      // bound on any one reply of the device
   // What the run prints: the status texts and the summary line, only the
   // summary line, or only the summary as one JSON object.
   enum class Output { Normal, Quiet, Json } output = Output::Normal;

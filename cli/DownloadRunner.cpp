@@ -19,6 +19,7 @@
 #include "platform/ProcessSignals.h"
 #include "platform/Utf8Path.h"
 #include "record/AttemptLog.h"
+#include "record/ResultsStore.h"
 #include "record/Sha256.h"
 #include "record/SlotNames.h"
 
@@ -28,6 +29,9 @@ namespace {
 
 // How often a run with nothing to say looks for Ctrl+C.
 constexpr std::chrono::milliseconds kTerminationPoll{250};
+// How long the end of a run waits at most for the results database; what
+// it has not taken by then is caught up from the log at the next start.
+constexpr std::chrono::seconds kResultsFinishLimit{3};
 
 }  // namespace
 
@@ -38,6 +42,10 @@ int runDownload(const CliOptions& options) {
     std::fprintf(stderr, "voltrix-cli: %s\n", error.c_str());
     return kExitFileError;
   }
+  // The database catches up with the log while the device is flashed.
+  std::unique_ptr<ResultsFeed> results = options.dbFile && options.logFile
+                                             ? startResultsFeed(*options.dbFile, *options.logFile)
+                                             : nullptr;
   const RunTimes since = RunTimes::now();
   // Results go to standard output, everything else to standard error. Only
   // the normal output shows the run as it goes; a trace's lines would tear
@@ -82,13 +90,20 @@ int runDownload(const CliOptions& options) {
     display.finish();
     summary.port = run.portNode();
     if (recorded && log.enabled()) {
-      const std::optional<LogRecordLost> lost = log.record(
+      AttemptLog::Recorded recorded = log.record(
           {usbSlotOf(summary.port), summary, since.startedAt, std::chrono::system_clock::now()});
+      const std::optional<LogRecordLost>& lost = recorded.lost;
       summary.logRecordKept = !lost;
       if (lost) {
         reportLostRecord(*lost);
         noteLogRecordLost(summary);
       }
+      if (results) results->submit(std::move(recorded.line), !lost);
+    }
+    if (results) {
+      results->finish(kResultsFinishLimit);
+      ResultsReport report;
+      for (const ResultsNotice& notice : results->takeNotices()) report.tell(notice);
     }
     printSummary(options, summary);
     return summary.exitCode;

@@ -33,6 +33,31 @@ void reportLostRecord(const LogRecordLost& lost) {
                lost.port.c_str(), lost.reason.c_str());
 }
 
+void ResultsReport::tell(const ResultsNotice& notice) {
+  switch (notice.kind) {
+    case ResultsNotice::Kind::Behind:
+      if (!notice.firstOfKind) return;
+      toldBehind_ = true;
+      std::fprintf(stderr,
+                   "voltrix-cli: %s (the records stay in the log; the database catches up "
+                   "later)\n",
+                   ("database behind: " + notice.reason).c_str());
+      break;
+    case ResultsNotice::Kind::CaughtUp:
+      if (!toldBehind_) return;
+      toldBehind_ = false;
+      std::fprintf(stderr, "voltrix-cli: the database has caught up with the log\n");
+      break;
+    case ResultsNotice::Kind::SkippedLines:
+      std::fprintf(stderr,
+                   "voltrix-cli: warning: %llu line%s of the log %s not a record: skipped\n",
+                   static_cast<unsigned long long>(notice.lines), notice.lines == 1 ? "" : "s",
+                   notice.lines == 1 ? "is" : "are");
+      break;
+  }
+  std::fflush(stderr);
+}
+
 StationConsole::StationConsole(const CliOptions& options)
     : options_(options),
       // The run is shown on standard error; the table or JSON lines at its

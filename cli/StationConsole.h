@@ -17,6 +17,17 @@ namespace voltrix::cli {
 // standard error.
 void reportLostRecord(const LogRecordLost& lost);
 
+// What the results database has to tell, on standard error: a kind of
+// failure the first time it holds the database back, that it caught up
+// after one, and lines of the log that are not records.
+class ResultsReport {
+ public:
+  void tell(const ResultsNotice& notice);
+
+ private:
+  bool toldBehind_ = false;
+};
+
 // A run's summary on standard output: the summary line, or with --json the
 // JSON object.
 void printSummary(const CliOptions& options, const RunSummary& summary);
@@ -33,6 +44,7 @@ class StationConsole final : public StationObserver {
   void warning(const StationWarning& event) override;
   void refused(const StationRefused& event) override;
   void logUnavailable(const std::string& error) override;
+  void resultsDatabase(const ResultsNotice& notice) override { results_.tell(notice); }
   void passDone(const StationPass& event) override;
   void stationFinished(const StationFinished& event) override;
 
@@ -41,6 +53,7 @@ class StationConsole final : public StationObserver {
 
   const CliOptions& options_;
   StationDisplay display_;
+  ResultsReport results_;
   std::vector<StationLine> lines_;
   // A watching station says at once that it waits.
   bool redrawDue_ = true;

@@ -27,6 +27,7 @@ StationPlan planOf(const CliOptions& options) {
   plan.imagePath = options.image;
   plan.logFile = options.logFile;
   plan.stationName = options.station;
+  plan.resultsDb = options.dbFile;
   // Ctrl+C, SIGTERM and SIGHUP cancel the station.
   plan.cancelOnTerminationRequest = true;
   if (options.verbose) {

@@ -5,6 +5,7 @@
 #include "cli/HostSystem.h"
 #include "cli/ListCommand.h"
 #include "cli/Preflight.h"
+#include "cli/RunsCommand.h"
 #include "cli/StationRun.h"
 #include "control/ExitCodes.h"
 #include "platform/ProcessSignals.h"
@@ -40,6 +41,8 @@ int runCommandLine(int argc, char** argv) {
       }
       return runPreflight(devices, stdout, options.output == CliOptions::Output::Json);
     }
+    case CliOptions::Action::Runs:
+      return printRuns(options, stdout, stderr);
     case CliOptions::Action::Download:
       return options.stationRun() ? runStation(options) : runDownload(options);
   }

@@ -17,8 +17,7 @@ void AttemptLog::setImage(const std::string& path, const std::string& sha256) {
   imageSha256_ = sha256;
 }
 
-std::optional<LogRecordLost> AttemptLog::record(const Attempt& attempt, std::string* line) {
-  if (!log_ && line == nullptr) return std::nullopt;
+AttemptLog::Recorded AttemptLog::record(const Attempt& attempt) {
   AttemptRecord record;
   record.station = station_;
   record.slot = attempt.slot;
@@ -45,12 +44,11 @@ std::optional<LogRecordLost> AttemptLog::record(const Attempt& attempt, std::str
   record.hint = attempt.summary.hint;
   record.runFolder = attempt.summary.runFolder;
   const std::string id = newRecordId();
-  if (line != nullptr) *line = traceRecordJson(record, id);
-  if (!log_) return std::nullopt;
-  if (std::string error; !log_->append(record, id, &error)) {
-    return LogRecordLost{record.port, error};
-  }
-  return std::nullopt;
+  if (!log_) return {traceRecordJson(record, id), std::nullopt};
+  TraceLog::Appended appended = log_->append(record, id);
+  Recorded recorded{std::move(appended.line), std::nullopt};
+  if (!appended.kept) recorded.lost = LogRecordLost{record.port, appended.error};
+  return recorded;
 }
 
 }  // namespace voltrix

@@ -38,10 +38,15 @@ class AttemptLog {
     const RunSummary& summary;
     std::chrono::system_clock::time_point started, ended;
   };
-  // Empty when the record is in the log, or when there is no log; what was
-  // lost otherwise. `line`, when given, gets the record's JSON line (with
-  // its id) whether or not a log keeps it: what a service shows of the run.
-  std::optional<LogRecordLost> record(const Attempt& attempt, std::string* line = nullptr);
+  struct Recorded {
+    // The record's line (without its break), with its id, also without a
+    // log: what a service shows of the run.
+    std::string line;
+    // Empty when the record is in the log, or when there is no log; what
+    // was lost otherwise.
+    std::optional<LogRecordLost> lost;
+  };
+  Recorded record(const Attempt& attempt);
 
  private:
   std::unique_ptr<TraceLog> log_;

@@ -131,23 +131,25 @@ std::unique_ptr<TraceLog> TraceLog::open(const std::string& path, std::string& e
   return std::make_unique<TraceLog>(Key(), std::move(file));
 }
 
-bool TraceLog::append(const AttemptRecord& record, std::string* error) {
-  return append(record, newRecordId(), error);
+TraceLog::Appended TraceLog::append(const AttemptRecord& record) {
+  return append(record, newRecordId());
 }
 
-bool TraceLog::append(const AttemptRecord& record, const std::string& id, std::string* error) {
-  const std::string line = traceRecordJson(record, id) + "\n";
+TraceLog::Appended TraceLog::append(const AttemptRecord& record, const std::string& id) {
+  Appended appended;
+  appended.line = traceRecordJson(record, id);
+  const std::string line = appended.line + "\n";
   const std::lock_guard lock(mutex_);
-  std::string failure;
   // After a torn line the record starts a line of its own, so that it
   // stays readable; the torn rest is one bad line, not two.
-  const auto written = file_->append(lineOpen_ ? "\n" + line : line, failure);
+  const auto written = file_->append(lineOpen_ ? "\n" + line : line, appended.error);
   if (written == TraceLogFile::Append::Whole || written == TraceLogFile::Append::Unsynced) {
     lineOpen_ = false;
   }
   if (written == TraceLogFile::Append::Torn) lineOpen_ = true;
-  if (written != TraceLogFile::Append::Whole && error != nullptr) *error = failure;
-  return written == TraceLogFile::Append::Whole;
+  appended.kept = written == TraceLogFile::Append::Whole;
+  if (appended.kept) appended.error.clear();
+  return appended;
 }
 
 }  // namespace voltrix

@@ -57,13 +57,20 @@ class TraceLog {
   // Null with `error` set when the file cannot be opened or is no file.
   static std::unique_ptr<TraceLog> open(const std::string& path, std::string& error);
 
+  // What became of one record.
+  struct Appended {
+    std::string line;   // the record as written, without its line break
+    bool kept = false;  // on the disk
+    // Why not, when not kept: the line is then absent, or torn, in which
+    // case the next record starts on a line of its own.
+    std::string error;
+    explicit operator bool() const { return kept; }
+  };
   // Writes the record with a fresh id and this program's version as one
-  // line; true once it is on the disk. On false, `error` (when given) says
-  // why; the line is then absent, or torn, in which case the next record
-  // starts on a line of its own.
-  bool append(const AttemptRecord& record, std::string* error = nullptr);
+  // line and hands back that line (its id with it).
+  Appended append(const AttemptRecord& record);
   // The same under the id given: the record as it was already shown.
-  bool append(const AttemptRecord& record, const std::string& id, std::string* error = nullptr);
+  Appended append(const AttemptRecord& record, const std::string& id);
 
  private:
   std::mutex mutex_;

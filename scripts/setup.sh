@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
+  libsqlite3-dev
   qt6-base-dev
   clang
   fonts-wqy-zenhei fonts-liberation2 fonts-dejavu-core

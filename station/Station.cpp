@@ -24,6 +24,10 @@ constexpr auto kRescanPeriod = std::chrono::seconds(1);
 // The station wakes at least this often to notice a request to end and to
 // let its observer draw.
 constexpr auto kTick = std::chrono::milliseconds(200);
+// At its end the station waits this long at most for the results database
+// to take the last records; what it has not taken by then is caught up
+// from the log at the next start.
+constexpr auto kResultsFinishLimit = std::chrono::seconds(3);
 
 }  // namespace
 
@@ -138,6 +142,8 @@ bool Station::prepare(std::vector<DeviceTarget>& fixed, int& exitCode) {
   }
   log_.setImage(image_->path, image_->sha256);
   observer_.stationStarted({log_.station(), image_->path, image_->sha256});
+  if (plan_.resultsDb && plan_.logFile)
+    results_ = startResultsFeed(*plan_.resultsDb, *plan_.logFile);
   return true;
 }
 
@@ -255,9 +261,15 @@ void Station::settle(Slot& slot) {
   }
   RunFinished finished;
   finished.device = slot.index;
-  finished.logRecordLost = log_.record(
-      {slot.target.slot, device.summary(), device.startedAt(), device.endedAt()}, &finished.record);
-  if (log_.enabled()) device.noteLogRecord(!finished.logRecordLost);
+  AttemptLog::Recorded recorded =
+      log_.record({slot.target.slot, device.summary(), device.startedAt(), device.endedAt()});
+  finished.record = recorded.line;
+  if (log_.enabled()) {
+    finished.logRecordLost = std::move(recorded.lost);
+    device.noteLogRecord(!finished.logRecordLost);
+    // The log first, then the database, which never holds up the station.
+    if (results_) results_->submit(std::move(recorded.line), !finished.logRecordLost);
+  }
   finished.summary = device.summary();
   finished.hints = device.hints();
   finished.started = device.startedAt();
@@ -301,6 +313,10 @@ void Station::takeNews() {
   }
   pass.paused = paused_;
   pass.draining = draining_;
+  if (results_) {
+    tellResultsNotices();
+    pass.databaseBehind = results_->behind().value_or(std::string());
+  }
   observer_.passDone(pass);
 }
 
@@ -309,6 +325,10 @@ bool Station::allDone() const {
     if (!slot->done()) return false;
   }
   return true;
+}
+
+void Station::tellResultsNotices() {
+  for (const ResultsNotice& notice : results_->takeNotices()) observer_.resultsDatabase(notice);
 }
 
 void Station::cancelAll() {
@@ -322,6 +342,10 @@ int Station::finish() {
       observer_.warning(
           {StationWarning::Kind::LabelMatchedNoDevice, StationWarning::Among::Watched, label});
     }
+  }
+  if (results_) {
+    results_->finish(kResultsFinishLimit);
+    tellResultsNotices();
   }
   StationFinished finished;
   finished.ran = true;

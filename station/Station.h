@@ -20,6 +20,7 @@
 #include "control/DeviceMap.h"
 #include "control/DeviceMapWatch.h"
 #include "record/AttemptLog.h"
+#include "record/ResultsStore.h"
 #include "station/StationDevice.h"
 #include "station/StationObserver.h"
 #include "station/StationPlan.h"
@@ -88,11 +89,13 @@ class Station {
   void cancelAll();
   int finish();
   void setRunning(bool running);
+  void tellResultsNotices();
 
   StationPlan plan_;
   StationObserver& observer_;
   std::shared_ptr<const StationImage> image_;
   AttemptLog log_;
+  std::unique_ptr<ResultsFeed> results_;
   LabelUse labelUse_;
   Doorbell doorbell_;
   std::deque<DeviceTarget> pending_;  // given devices not started yet (paused)

@@ -16,6 +16,7 @@
 #include "control/RunSummary.h"
 #include "engine/Refusal.h"
 #include "record/AttemptLog.h"
+#include "record/ResultsStore.h"
 #include "station/StationDevice.h"
 
 namespace voltrix {
@@ -100,6 +101,9 @@ struct StationPass {
   int failed = 0;
   bool paused = false;
   bool draining = false;
+  // "database behind: REASON" while the results database lacks records of
+  // the log; empty when it is current or there is none.
+  std::string databaseBehind;
 };
 
 struct DeviceResult {
@@ -132,6 +136,9 @@ class StationObserver {
   // The log file could not be opened: the station ends with the file
   // error's exit code before any device is touched.
   virtual void logUnavailable(const std::string& /*error*/) {}
+  // The results database fell behind the log, caught up again, or found
+  // lines in the log that are not records.
+  virtual void resultsDatabase(const ResultsNotice&) {}
   virtual void passDone(const StationPass&) {}
   // Always the last event.
   virtual void stationFinished(const StationFinished&) {}

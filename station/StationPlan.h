@@ -43,6 +43,10 @@ struct StationPlan {
   // station's name in it (the host's name when none is given).
   std::optional<std::string> logFile;
   std::optional<std::string> stationName;
+  // The results database: each record the log took is also written there,
+  // on a thread of its own, and the database catches up with the log when
+  // the station starts. Needs `logFile`.
+  std::optional<std::string> resultsDb;
 
   // Whether a request to end the process (Ctrl+C, SIGTERM, SIGHUP, once the
   // front end catches them) cancels the station.

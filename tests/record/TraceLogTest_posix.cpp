@@ -96,7 +96,10 @@ bool isUuidVersion4(const std::string& id) {
 
 TEST_F(TraceLogTest, RecordIsOneJsonLineWithEveryField) {
   const AttemptRecord record = sampleRecord();
-  ASSERT_TRUE(openLog()->append(record));
+  const TraceLog::Appended appended = openLog()->append(record);
+  ASSERT_TRUE(appended.kept) << appended.error;
+  // The caller is handed the very bytes of the line (and so its id).
+  EXPECT_EQ(test::readFileBytes(path), appended.line + "\n");
   const auto lines = records();
   ASSERT_EQ(lines.size(), 1u);
   const JsonValue& line = lines[0];
@@ -184,7 +187,7 @@ TEST_F(TraceLogTest, ProcessKilledRightAfterAppendingKeepsEveryRecordWhole) {
     AttemptRecord record = sampleRecord();
     for (int i = 0; all && i < kRecords; ++i) {
       record.result = "record " + std::to_string(i);
-      all = log->append(record);
+      all = log->append(record).kept;
     }
     const char done = all ? 'y' : 'n';
     if (::write(ready[1], &done, 1) != 1) ::_exit(1);
@@ -228,12 +231,11 @@ TEST_F(TraceLogTest, ATornRecordNeverSpoilsTheNext) {
   rlimit limit = previous;
   limit.rlim_cur = static_cast<rlim_t>(info.st_size + 50);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  std::string error;
-  const bool written = log->append(sampleRecord(), &error);
+  const TraceLog::Appended written = log->append(sampleRecord());
   ::setrlimit(RLIMIT_FSIZE, &previous);
   ::signal(SIGXFSZ, previousHandler);
-  EXPECT_FALSE(written);
-  EXPECT_NE(error.find("only 50 of"), std::string::npos) << error;
+  EXPECT_FALSE(written.kept);
+  EXPECT_NE(written.error.find("only 50 of"), std::string::npos) << written.error;
   struct stat after {};
   ASSERT_EQ(::stat(path.c_str(), &after), 0);
   EXPECT_EQ(after.st_size, info.st_size);
