@@ -1,6 +1,7 @@
 #include "cli/StationServe.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "control/ExitCodes.h"
@@ -26,6 +27,23 @@ class Controls final : public service::StationControls {
   Station& station_;
 };
 
+// Every control request is told on standard error (a service's journal
+// keeps it) and goes into the results database with the station's runs.
+class Audit final : public service::ControlAudit {
+ public:
+  explicit Audit(Station& station) : station_(station) {}
+  void record(const ControlAuditEntry& entry) override {
+    std::fprintf(stderr, "voltrix-cli: %s asked by %s (%s) from %s: %s\n", entry.action.c_str(),
+                 entry.who.empty() ? "nobody known" : entry.who.c_str(), entry.role.c_str(),
+                 entry.remoteAddress.c_str(), entry.result.c_str());
+    std::fflush(stderr);
+    station_.auditControl(entry);
+  }
+
+ private:
+  Station& station_;
+};
+
 }  // namespace
 
 int serveStation(const CliOptions& options, StationPlan plan, StationObserver& console) {
@@ -44,11 +62,15 @@ int serveStation(const CliOptions& options, StationPlan plan, StationObserver& c
   }
 
   service::StationHub hub;
-  service::MemoryRunHistory history;
-  service::MemoryControlAudit audit;
-  StationObservers observers{&console, &history, &hub};
+  service::MemoryRunHistory ownRuns;
+  std::optional<service::StoredRunHistory> storedRuns;
+  if (plan.resultsDb) storedRuns.emplace(*plan.resultsDb, ownRuns);
+  service::RunHistory& history =
+      storedRuns ? static_cast<service::RunHistory&>(*storedRuns) : ownRuns;
+  StationObservers observers{&console, &ownRuns, &hub};
   Station station(std::move(plan), observers);
   Controls controls(station);
+  Audit audit(station);
   service::HttpService http(hub, history, audit, controls, std::move(settings));
   if (!http.start(error)) {
     std::fprintf(stderr, "voltrix-cli: %s\n", error.c_str());

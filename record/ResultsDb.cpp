@@ -1,7 +1,9 @@
 #include "record/ResultsDb.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iterator>
+#include <limits>
 #include <thread>
 
 #include "record/JsonText.h"
@@ -363,6 +365,68 @@ std::vector<std::string> ResultsDb::recordsSince(const std::string& sinceUtc,
     records.clear();
   }
   return records;
+}
+
+std::vector<std::string> ResultsDb::newestRecords(const std::string& sinceUtc, std::size_t limit,
+                                                  ResultsDbError& error) {
+  SqliteStatement select(db_,
+                         "SELECT record FROM runs WHERE coalesce(\"end\", start) >= ? "
+                         "ORDER BY coalesce(\"end\", start) DESC, rowid DESC LIMIT ?");
+  std::vector<std::string> records;
+  if (!select) {
+    setSqliteError(db_, select.prepareCode(), "cannot read the runs", error);
+    return records;
+  }
+  select.bind(1, std::optional<std::string>(sinceUtc));
+  select.bind(2, std::optional<std::int64_t>(static_cast<std::int64_t>(
+                     std::min<std::size_t>(limit, std::numeric_limits<std::int64_t>::max()))));
+  int code = SQLITE_ROW;
+  while ((code = select.step()) == SQLITE_ROW) records.push_back(select.text(0));
+  if (code != SQLITE_DONE) {
+    setSqliteError(db_, code, "cannot read the runs", error);
+    records.clear();
+  }
+  return records;
+}
+
+std::optional<std::string> ResultsDb::recordById(const std::string& id, ResultsDbError& error) {
+  SqliteStatement select(db_, "SELECT record FROM runs WHERE id = ?");
+  if (!select) {
+    setSqliteError(db_, select.prepareCode(), "cannot read the run " + id, error);
+    return std::nullopt;
+  }
+  select.bind(1, std::optional<std::string>(id));
+  const int code = select.step();
+  if (code == SQLITE_ROW) return select.text(0);
+  if (code != SQLITE_DONE) setSqliteError(db_, code, "cannot read the run " + id, error);
+  return std::nullopt;
+}
+
+std::vector<StoredControl> ResultsDb::controlAudit(ResultsDbError& error) {
+  SqliteStatement select(db_,
+                         "SELECT at, role, who, action, remote_address, result FROM control_audit "
+                         "ORDER BY id");
+  std::vector<StoredControl> entries;
+  if (!select) {
+    setSqliteError(db_, select.prepareCode(), "cannot read the control audit", error);
+    return entries;
+  }
+  int code = SQLITE_ROW;
+  while ((code = select.step()) == SQLITE_ROW) {
+    StoredControl entry;
+    entry.at = select.text(0);
+    entry.role = select.text(1);
+    entry.who = select.text(2);
+    entry.action = select.text(3);
+    entry.remoteAddress = select.text(4);
+    entry.result = select.text(5);
+    entries.push_back(std::move(entry));
+  }
+  if (code != SQLITE_DONE) {
+    setSqliteError(db_, code, "cannot read the control audit", error);
+    entries.clear();
+  }
+  return entries;
 }
 
 std::int64_t ResultsDb::runCount(ResultsDbError& error) {

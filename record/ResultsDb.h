@@ -49,6 +49,12 @@ struct ControlAuditEntry {
   std::string result;  // "accepted", "refused: ..."
 };
 
+// A control request as the database holds it: its time as the records
+// write times.
+struct StoredControl {
+  std::string at, role, who, action, remoteAddress, result;
+};
+
 // Where the reading of a log stopped: the bytes before `offset` are whole
 // lines already taken. `device` and `inode` tell the same file from one
 // that replaced it under the same name.
@@ -100,6 +106,13 @@ class ResultsDb {
   // after `sinceUtc` (a time as the records write it; empty: all), oldest
   // first. Empty with `error` set when they cannot be read.
   std::vector<std::string> recordsSince(const std::string& sinceUtc, ResultsDbError& error);
+  // The same, newest first and at most `limit` of them.
+  std::vector<std::string> newestRecords(const std::string& sinceUtc, std::size_t limit,
+                                         ResultsDbError& error);
+  // The record with this id; empty when there is none (or on an error, then set).
+  std::optional<std::string> recordById(const std::string& id, ResultsDbError& error);
+  // The control requests, oldest first.
+  std::vector<StoredControl> controlAudit(ResultsDbError& error);
   std::int64_t runCount(ResultsDbError& error);
 
   int schemaVersion() const { return schemaVersion_; }

@@ -36,6 +36,9 @@ class ResultsFeed {
   // A record's line as the log holds it (without its line break); `inLog`
   // says whether the log kept it. Never waits for the database.
   virtual void submit(std::string line, bool inLog) = 0;
+  // A control request for the audit table; kept until the database takes
+  // it (the newest ones, when it never does). Never waits either.
+  virtual void submitControl(ControlAuditEntry entry) = 0;
   // Waits at most `limit` for what was submitted to be written, then stops
   // the feed's thread; what is still missing is caught up at the next start.
   virtual void finish(std::chrono::milliseconds limit) = 0;
@@ -62,5 +65,10 @@ struct StoredRecords {
 // The records of the runs that ended at or after `sinceUtc` (as the records
 // write times; empty for all), read without changing the database.
 StoredRecords readStoredRecords(const std::string& dbPath, const std::string& sinceUtc);
+// The same, newest first, at most `limit`.
+StoredRecords readNewestRecords(const std::string& dbPath, const std::string& sinceUtc,
+                                std::size_t limit);
+// The record with this id: one record, none, or an error.
+StoredRecords readStoredRecord(const std::string& dbPath, const std::string& id);
 
 }  // namespace voltrix

@@ -12,10 +12,26 @@ std::unique_ptr<ResultsFeed> startResultsFeed(const std::string&, const std::str
   return nullptr;
 }
 
-StoredRecords readStoredRecords(const std::string&, const std::string&) {
+namespace {
+
+StoredRecords noDatabase() {
   StoredRecords none;
   none.error = "this build of voltrix-cli keeps no results database";
   return none;
+}
+
+}  // namespace
+
+StoredRecords readStoredRecords(const std::string&, const std::string&) {
+  return noDatabase();
+}
+
+StoredRecords readNewestRecords(const std::string&, const std::string&, std::size_t) {
+  return noDatabase();
+}
+
+StoredRecords readStoredRecord(const std::string&, const std::string&) {
+  return noDatabase();
 }
 
 }  // namespace voltrix

@@ -11,6 +11,8 @@ namespace {
 
 // Records lost by the log that wait for the database, at most.
 constexpr std::size_t kMostNotInLog = 10000;
+// Control requests that wait for the database, at most.
+constexpr std::size_t kMostControlsPending = 10000;
 
 }  // namespace
 
@@ -32,12 +34,21 @@ void ResultsWriter::submit(std::string line, bool inLog) {
   wake_.notify_one();
 }
 
+void ResultsWriter::submitControl(ControlAuditEntry entry) {
+  {
+    const std::lock_guard lock(mutex_);
+    controls_.push_back(std::move(entry));
+  }
+  wake_.notify_one();
+}
+
 void ResultsWriter::finish(std::chrono::milliseconds limit) {
   if (!thread_.joinable()) return;
   {
     std::unique_lock lock(mutex_);
     settled_.wait_for(lock, limit, [this] {
-      return behind_.has_value() || (queue_.empty() && !writing_ && !firstRound_);
+      return behind_.has_value() ||
+             (queue_.empty() && controls_.empty() && !writing_ && !firstRound_);
     });
     stop_ = true;
   }
@@ -59,8 +70,9 @@ std::optional<std::string> ResultsWriter::behind() const {
 
 bool ResultsWriter::waitCaughtUp(std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
-  return settled_.wait_for(
-      lock, limit, [this] { return !behind_ && queue_.empty() && !writing_ && !firstRound_; });
+  return settled_.wait_for(lock, limit, [this] {
+    return !behind_ && queue_.empty() && controls_.empty() && !writing_ && !firstRound_;
+  });
 }
 
 void ResultsWriter::work() {
@@ -68,12 +80,13 @@ void ResultsWriter::work() {
   Clock::time_point retryAt{};
   for (;;) {
     std::vector<Pending> batch;
+    std::deque<ControlAuditEntry> controls;
     {
       std::unique_lock lock(mutex_);
       const auto due = [&] {
         if (stop_) return true;
         if (behind_) return Clock::now() >= retryAt;
-        return firstRound_ || !queue_.empty();
+        return firstRound_ || !queue_.empty() || !controls_.empty();
       };
       while (!due()) {
         if (behind_) {
@@ -85,10 +98,11 @@ void ResultsWriter::work() {
       if (stop_) return;
       batch.assign(std::make_move_iterator(queue_.begin()), std::make_move_iterator(queue_.end()));
       queue_.clear();
+      controls.swap(controls_);
       writing_ = true;
     }
     ResultsDbError error;
-    const bool written = writeRound(batch, error);
+    const bool written = writeRound(batch, controls, error);
     {
       const std::lock_guard lock(mutex_);
       writing_ = false;
@@ -107,13 +121,16 @@ void ResultsWriter::work() {
   }
 }
 
-bool ResultsWriter::writeRound(std::vector<Pending>& batch, ResultsDbError& error) {
+bool ResultsWriter::writeRound(std::vector<Pending>& batch, std::deque<ControlAuditEntry>& controls,
+                               ResultsDbError& error) {
   // What the log lost goes with this round; what the log kept is read from
   // it again when this round fails.
   for (Pending& pending : batch) {
     if (!pending.inLog) notInLog_.push_back(std::move(pending));
   }
   while (notInLog_.size() > kMostNotInLog) notInLog_.pop_front();
+  for (ControlAuditEntry& entry : controls) controlsPending_.push_back(std::move(entry));
+  while (controlsPending_.size() > kMostControlsPending) controlsPending_.pop_front();
   const auto failed = [this] {
     // Opened again next round: the file may have been replaced meanwhile.
     db_.reset();
@@ -136,7 +153,7 @@ bool ResultsWriter::writeRound(std::vector<Pending>& batch, ResultsDbError& erro
     const std::lock_guard lock(mutex_);
     notices_.push_back({ResultsNotice::Kind::SkippedLines, {}, {}, false, caughtUp.skipped});
   }
-  if (notInLog_.empty()) return true;
+  if (notInLog_.empty() && controlsPending_.empty()) return true;
   if (!db_->begin(error)) return failed();
   for (const Pending& pending : notInLog_) {
     if (db_->insertRecord(pending.line, error) == ResultsDb::Insert::Failed) {
@@ -144,8 +161,15 @@ bool ResultsWriter::writeRound(std::vector<Pending>& batch, ResultsDbError& erro
       return failed();
     }
   }
+  for (const ControlAuditEntry& entry : controlsPending_) {
+    if (!db_->recordControl(entry, error)) {
+      db_->rollback();
+      return failed();
+    }
+  }
   if (!db_->commit(error)) return failed();
   notInLog_.clear();
+  controlsPending_.clear();
   return true;
 }
 

@@ -38,6 +38,7 @@ class ResultsWriter final : public ResultsFeed {
   ResultsWriter& operator=(const ResultsWriter&) = delete;
 
   void submit(std::string line, bool inLog) override;
+  void submitControl(ControlAuditEntry entry) override;
   void finish(std::chrono::milliseconds limit) override;
   std::vector<ResultsNotice> takeNotices() override;
   std::optional<std::string> behind() const override;
@@ -55,7 +56,8 @@ class ResultsWriter final : public ResultsFeed {
 
   void work();
   // One round on the writer's thread: open, catch up with the log, insert.
-  bool writeRound(std::vector<Pending>& batch, ResultsDbError& error);
+  bool writeRound(std::vector<Pending>& batch, std::deque<ControlAuditEntry>& controls,
+                  ResultsDbError& error);
   void fellBehind(const ResultsDbError& error);
 
   const std::string dbPath_, logPath_;
@@ -65,10 +67,12 @@ class ResultsWriter final : public ResultsFeed {
   // cannot be caught up. Bounded, as a database that never comes back
   // must not eat the memory.
   std::deque<Pending> notInLog_;
+  std::deque<ControlAuditEntry> controlsPending_;  // likewise
 
   mutable std::mutex mutex_;
   std::condition_variable wake_, settled_;
   std::deque<Pending> queue_;
+  std::deque<ControlAuditEntry> controls_;
   bool firstRound_ = true;
   bool writing_ = false;
   bool stop_ = false;

@@ -51,12 +51,12 @@ std::optional<AccessTokens> AccessTokens::parse(const std::string& text, std::st
   for (int number = 1; std::getline(lines, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::istringstream words(line);
-    std::string role, token, extra;
-    words >> role >> token >> extra;
+    std::string role, token, name, extra;
+    words >> role >> token >> name >> extra;
     if (role.empty() || role[0] == '#') continue;
     const std::string where = "line " + std::to_string(number) + ": ";
     if (token.empty() || !extra.empty()) {
-      error = where + "wants ROLE TOKEN";
+      error = where + "wants ROLE TOKEN [NAME]";
       return std::nullopt;
     }
     Role given = Role::None;
@@ -75,7 +75,8 @@ std::optional<AccessTokens> AccessTokens::parse(const std::string& text, std::st
       error = where + "the token is given twice";
       return std::nullopt;
     }
-    tokens.tokens_.emplace_back(token, given);
+    if (name.empty()) name = "token on line " + std::to_string(number);
+    tokens.tokens_.emplace_back(token, Holder{given, name});
   }
   if (tokens.tokens_.empty()) {
     error = "holds no ROLE TOKEN line";
@@ -102,10 +103,10 @@ std::optional<AccessTokens> AccessTokens::load(const std::string& path, std::str
   return tokens;
 }
 
-Role AccessTokens::roleOf(const std::string& token) const {
-  Role found = Role::None;
-  for (const auto& [known, role] : tokens_) {
-    if (sameToken(known, token)) found = role;
+AccessTokens::Holder AccessTokens::holderOf(const std::string& token) const {
+  Holder found;
+  for (const auto& [known, holder] : tokens_) {
+    if (sameToken(known, token)) found = holder;
   }
   return found;
 }

@@ -1,7 +1,8 @@
 #pragma once
-// Who may do what over HTTP. A token file holds one "ROLE TOKEN" line per
-// token (blank lines and lines starting with '#' aside): a `viewer` may
-// read, an `operator` may also pause, resume, drain and stop the station.
+// Who may do what over HTTP. A token file holds one "ROLE TOKEN [NAME]"
+// line per token (blank lines and lines starting with '#' aside): a
+// `viewer` may read, an `operator` may also pause, resume, drain and stop
+// the station. NAME says whose token it is, for the control audit.
 
 #include <optional>
 #include <string>
@@ -22,11 +23,16 @@ class AccessTokens {
   // Reads and parses the file at `path`.
   static std::optional<AccessTokens> load(const std::string& path, std::string& error);
 
-  // The role of a token; None for an unknown one.
-  Role roleOf(const std::string& token) const;
+  struct Holder {
+    Role role = Role::None;
+    std::string name;  // NAME, or "token on line N" without one
+  };
+  // Whose a token is; Role::None for an unknown one.
+  Holder holderOf(const std::string& token) const;
+  Role roleOf(const std::string& token) const { return holderOf(token).role; }
 
  private:
-  std::vector<std::pair<std::string, Role>> tokens_;
+  std::vector<std::pair<std::string, Holder>> tokens_;
 };
 
 // An address to serve on, "ADDR:PORT" or "[ADDR]:PORT".

@@ -9,13 +9,13 @@ constexpr std::size_t kKeptEntries = 10000;
 
 }  // namespace
 
-void MemoryControlAudit::record(const ControlEntry& entry) {
+void MemoryControlAudit::record(const ControlAuditEntry& entry) {
   const std::lock_guard lock(mutex_);
   if (entries_.size() == kKeptEntries) entries_.pop_front();
   entries_.push_back(entry);
 }
 
-std::vector<ControlEntry> MemoryControlAudit::entries() const {
+std::vector<ControlAuditEntry> MemoryControlAudit::entries() const {
   const std::lock_guard lock(mutex_);
   return {entries_.begin(), entries_.end()};
 }

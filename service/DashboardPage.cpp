@@ -22,6 +22,8 @@ header h1 { font-size: 20px; margin: 0; }
 header .sha { font-family: "DejaVu Sans Mono", monospace; font-size: 12px; }
 #gone { display: none; background: #b91c1c; color: #fff; padding: 10px 16px; font-weight: bold; }
 #gone.shown { display: block; }
+#database { display: none; background: #fef3c7; color: #92400e; padding: 8px 16px; }
+#database.shown { display: block; }
 #counts { padding: 8px 16px; font-size: 18px; }
 #mode { margin-left: 12px; color: #92400e; font-weight: bold; }
 #slots { display: grid; grid-template-columns: repeat(auto-fill, minmax(260px, 1fr));
@@ -48,6 +50,7 @@ h2 { font-size: 16px; margin: 8px 16px; }
   <span>voltrix <span id="version"></span></span>
 </header>
 <div id="gone">The station has gone away: no connection to it. Trying again&hellip;</div>
+<div id="database"></div>
 <div id="counts"><span id="tally"></span><span id="mode"></span></div>
 <div id="slots"></div>
 <h2>Runs, newest first</h2>
@@ -78,6 +81,10 @@ function showCounts(counts) {
   if (counts.draining) mode = "draining";
   if (counts.finished) mode = "finished, exit code " + counts.exit_code;
   text($("mode"), mode);
+  // The results stay in the log; the database takes them when it can.
+  text($("database"), counts.database ? counts.database +
+       " (the log keeps every result; flashing goes on)" : "");
+  $("database").className = counts.database ? "shown" : "";
 }
 
 function tileOf(slot) {

@@ -246,25 +246,42 @@ void HttpService::route() {
   for (const char* action : {"pause", "resume", "drain", "stop"}) {
     server.Post(std::string("/api/") + action, [this, action](const httplib::Request& request,
                                                               httplib::Response& response) {
-      const Role role =
-          settings_.tokens ? settings_.tokens->roleOf(bearerToken(request)) : Role::None;
+      const AccessTokens::Holder holder = settings_.tokens
+                                              ? settings_.tokens->holderOf(bearerToken(request))
+                                              : AccessTokens::Holder{};
+      int status = 202;
+      std::string refusal;
       if (!settings_.tokens) {
-        answerError(response, 403, "the station is served read-only (no --token-file)");
-      } else if (role == Role::None) {
-        response.set_header("WWW-Authenticate", "Bearer");
-        answerError(response, 401, "an operator's token is needed");
-      } else if (role != Role::Operator) {
-        answerError(response, 403, "a viewer may not control the station");
-      } else {
-        const std::string what = action;
-        if (what == "pause") controls_.pause();
-        if (what == "resume") controls_.resume();
-        if (what == "drain") controls_.drain();
-        if (what == "stop") controls_.stop();
-        answerJson(response, {{"done", what}}, 202);
+        status = 403;
+        refusal = "the station is served read-only (no --token-file)";
+      } else if (holder.role == Role::None) {
+        status = 401;
+        refusal = "an operator's token is needed";
+      } else if (holder.role != Role::Operator) {
+        status = 403;
+        refusal = "a viewer may not control the station";
       }
-      audit_.record({roleName(role), action, request.remote_addr, std::chrono::system_clock::now(),
-                     response.status});
+      // Kept before it takes effect: a stop may end the station at once.
+      ControlAuditEntry entry;
+      entry.at = std::chrono::system_clock::now();
+      entry.role = roleName(holder.role);
+      entry.who = holder.name;
+      entry.action = action;
+      entry.remoteAddress = request.remote_addr;
+      entry.result =
+          refusal.empty() ? "accepted" : "refused " + std::to_string(status) + ": " + refusal;
+      audit_.record(entry);
+      if (!refusal.empty()) {
+        if (status == 401) response.set_header("WWW-Authenticate", "Bearer");
+        answerError(response, status, refusal);
+        return;
+      }
+      const std::string what = action;
+      if (what == "pause") controls_.pause();
+      if (what == "resume") controls_.resume();
+      if (what == "drain") controls_.drain();
+      if (what == "stop") controls_.stop();
+      answerJson(response, {{"done", what}}, status);
     });
   }
 

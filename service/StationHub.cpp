@@ -76,6 +76,7 @@ JsonDocument StationHub::countsJson() const {
   json["draining"] = draining_;
   json["finished"] = finished_;
   json["exit_code"] = finished_ ? JsonDocument(exitCode_) : JsonDocument(nullptr);
+  json["database"] = textOrNull(databaseBehind_);
   return json;
 }
 
@@ -261,9 +262,13 @@ void StationHub::passDone(const StationPass& event) {
   const std::lock_guard lock(mutex_);
   // Passes come many times a second: only a change of the station's mode
   // is news.
-  if (event.paused == paused_ && event.draining == draining_) return;
+  if (event.paused == paused_ && event.draining == draining_ &&
+      event.databaseBehind == databaseBehind_) {
+    return;
+  }
   paused_ = event.paused;
   draining_ = event.draining;
+  databaseBehind_ = event.databaseBehind;
   publish({{"type", "station"}});
 }
 

@@ -88,6 +88,7 @@ class StationHub final : public StationObserver {
   JsonDocument station_;  // name, image, version
   std::vector<Slot> slots_;
   bool paused_ = false, draining_ = false, finished_ = false;
+  std::string databaseBehind_;  // "database behind: REASON" while it is
   int exitCode_ = 0;
   // The metrics.
   int verified_ = 0, failed_ = 0;

@@ -51,6 +51,23 @@ void Station::drain() {
   doorbell_.ring();
 }
 
+void Station::auditControl(ControlAuditEntry entry) {
+  if (!plan_.resultsDb) return;
+  const std::lock_guard lock(controlsMutex_);
+  controls_.push_back(std::move(entry));
+}
+
+// On the station's thread: the feed exists from the start of the run.
+void Station::passControlsOn() {
+  if (!results_) return;
+  std::vector<ControlAuditEntry> controls;
+  {
+    const std::lock_guard lock(controlsMutex_);
+    controls.swap(controls_);
+  }
+  for (ControlAuditEntry& entry : controls) results_->submitControl(std::move(entry));
+}
+
 void Station::stop() {
   drain();
   std::unique_lock lock(runningMutex_);
@@ -314,6 +331,7 @@ void Station::takeNews() {
   pass.paused = paused_;
   pass.draining = draining_;
   if (results_) {
+    passControlsOn();
     tellResultsNotices();
     pass.databaseBehind = results_->behind().value_or(std::string());
   }
@@ -344,6 +362,7 @@ int Station::finish() {
     }
   }
   if (results_) {
+    passControlsOn();
     results_->finish(kResultsFinishLimit);
     tellResultsNotices();
   }

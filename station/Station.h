@@ -51,6 +51,10 @@ class Station {
   void stop();
   // Cancels every running device at the next block boundary, as Ctrl+C does.
   void cancel();
+  // From any thread: a control request that goes into the results database
+  // with the station's records (nowhere without one). Given before the
+  // request takes effect, it is in before the station's end.
+  void auditControl(ControlAuditEntry entry);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -90,6 +94,7 @@ class Station {
   int finish();
   void setRunning(bool running);
   void tellResultsNotices();
+  void passControlsOn();
 
   StationPlan plan_;
   StationObserver& observer_;
@@ -112,6 +117,8 @@ class Station {
   std::atomic<bool> paused_{false};
   std::atomic<bool> draining_{false};
   std::atomic<bool> cancelAsked_{false};
+  std::mutex controlsMutex_;
+  std::vector<ControlAuditEntry> controls_;  // for the results feed
   std::mutex runningMutex_;
   std::condition_variable ended_;
   bool running_ = false;

@@ -205,7 +205,9 @@ TEST_F(ServedStation, APauseOverHttpStartsNoNewDeviceAndCutsNoRunningOne) {
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].action, "pause");
   EXPECT_EQ(entries[0].role, "operator");
-  EXPECT_EQ(entries[0].remote, "127.0.0.1");
+  EXPECT_EQ(entries[0].who, "alice");
+  EXPECT_EQ(entries[0].remoteAddress, "127.0.0.1");
+  EXPECT_EQ(entries[0].result, "accepted");
   EXPECT_EQ(entries[1].action, "resume");
 }
 
@@ -230,7 +232,11 @@ TEST_F(ServedStation, TokensGateReadingAndControl) {
     EXPECT_EQ(control->status, row.control) << row.token;
   }
   EXPECT_EQ(controls.calls, 1);
-  EXPECT_EQ(audit.entries().size(), 4u);
+  const auto entries = audit.entries();
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[0].result, "refused 401: an operator's token is needed");
+  EXPECT_EQ(entries[2].who, "token on line 1");
+  EXPECT_EQ(entries[2].result, "refused 403: a viewer may not control the station");
   // The browser's event stream gives its token as a parameter.
   EXPECT_EQ(client->Get("/metrics?token=viewer-token-0123456789")->status, 200);
   EXPECT_EQ(client->Post("/api/drain?token=operator-token-0123456789")->status, 401);
@@ -345,7 +351,8 @@ TEST(AccessTokens, FilesAndAddressesAreCheckedWhole) {
       {"viewer\n", false},
       {"admin aaaaaaaaaaaaaaaa\n", false},
       {"viewer short\n", false},
-      {"viewer aaaaaaaaaaaaaaaa extra\n", false},
+      {"viewer aaaaaaaaaaaaaaaa bob\n", true},
+      {"viewer aaaaaaaaaaaaaaaa bob extra\n", false},
       {"viewer aaaaaaaaaaaaaaaa\noperator aaaaaaaaaaaaaaaa\n", false},
   };
   for (const Case& row : files) {

@@ -43,7 +43,7 @@ inline const char* kOperatorToken = "operator-token-0123456789";
 inline service::AccessTokens twoTokens() {
   std::string error;
   auto tokens = service::AccessTokens::parse(
-      std::string("viewer ") + kViewerToken + "\noperator " + kOperatorToken + "\n", error);
+      std::string("viewer ") + kViewerToken + "\noperator " + kOperatorToken + " alice\n", error);
   EXPECT_TRUE(tokens) << error;
   return *tokens;
 }
