@@ -67,6 +67,7 @@ TEST_F(ServedCli, ServedStationIsReadAndStoppedOverHttp) {
   startDevice();
   test::writeFileBytes(dir.file("tokens"), std::string("operator ") + test::kOperatorToken + "\n");
   JsonDocument runs;
+  std::string metrics;
   int stopStatus = 0;
   // Once the device is verified, its run is served, and the station is
   // stopped.
@@ -74,6 +75,8 @@ TEST_F(ServedCli, ServedStationIsReadAndStoppedOverHttp) {
       serveAndAsk({"--token-file", dir.file("tokens"), "--log", dir.file("station.jsonl")},
                   [&](httplib::Client& client) {
                     runs = runsOnceThere(client, 1);
+                    if (auto answer = client.Get("/metrics", test::bearer(test::kOperatorToken)))
+                      metrics = answer->body;
                     stopStatus = post(client, "/api/stop", test::kOperatorToken);
                   });
   EXPECT_EQ(result.exitCode, 0) << result.out;
@@ -82,7 +85,15 @@ TEST_F(ServedCli, ServedStationIsReadAndStoppedOverHttp) {
   std::ifstream log(dir.file("station.jsonl"));
   std::string line;
   ASSERT_TRUE(std::getline(log, line));
-  EXPECT_EQ(runs[0], JsonDocument::parse(line));
+  const JsonDocument record = JsonDocument::parse(line);
+  EXPECT_EQ(runs[0], record);
+  // The metrics count what the log holds.
+  for (const std::string& count :
+       {std::string("voltrix_runs_total{result=\"verified\"} 1\n"),
+        std::string("voltrix_runs_total{result=\"failed\"} 0\n"),
+        "voltrix_bytes_written_total " + std::to_string(record["bytes"].get<int>()) + "\n"}) {
+    EXPECT_TRUE(contains(metrics, count)) << count << metrics;
+  }
   expectDeviceHoldsImage();
 }
 
