@@ -64,7 +64,8 @@ class Processes:
     def start(self, name, argv, env=None):
         """Output to NAME.out, errors to NAME.err (a device's to NAME.out too)."""
         out = open(os.path.join(self.folder, name + ".out"), "wb")
-        err = out if name.startswith("sim") else open(os.path.join(self.folder, name + ".err"), "wb")
+        err = out if name.startswith("sim") else open(os.path.join(self.folder, name + ".err"),
+                                                      "wb")
         self.files += [out, err]
         child = subprocess.Popen(argv, cwd=self.folder, env=env, stdin=subprocess.DEVNULL,
                                  stdout=out, stderr=err, start_new_session=True)
@@ -92,17 +93,22 @@ class Processes:
 class Dashboard:
     """The page as the browser shows it."""
 
-    def __init__(self, driver, By, WebDriverWait):
+    def __init__(self, driver):
+        from selenium.webdriver.common.by import By
         self.driver = driver
         self.By = By
-        self.WebDriverWait = WebDriverWait
 
     def wait(self, what, condition, limit):
+        from selenium.common.exceptions import TimeoutException
+        from selenium.webdriver.support.ui import WebDriverWait
         try:
-            return self.WebDriverWait(self.driver, limit, poll_frequency=0.05).until(
+            return WebDriverWait(self.driver, limit, poll_frequency=0.05).until(
                 lambda _: condition())
-        except Exception as error:  # TimeoutException, with what was on the page
+        except TimeoutException as error:
             raise Failure(f"not within {limit} s: {what}\n--- the page:\n{self.text()}") from error
+
+    def gone_shown(self):
+        return self.driver.find_element(self.By.ID, "gone").is_displayed()
 
     def text(self, element_id=None):
         try:
@@ -151,11 +157,15 @@ def failed_with_text(tile):
 
 
 def start_browser():
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
+    # Missing parts fail the test: the set-up installs them.
     for program in (CHROMIUM, CHROMEDRIVER):
         if not os.access(program, os.X_OK):
             raise Failure(f"{program} is missing: run scripts/setup.sh")
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+    except ImportError as error:
+        raise Failure(f"{error} for {sys.executable}: run scripts/setup.sh (python3-selenium)")
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     for argument in ("--headless=new", "--window-size=1280,720", "--disable-gpu",
@@ -206,22 +216,21 @@ def run(args, folder, processes):
 
     def serving():
         if cli.poll() is not None:
-            raise Failure(f"voltrix-cli ended (exit {cli.returncode}):\n{processes.output('cli', 'err')}")
+            raise Failure(f"voltrix-cli ended (exit {cli.returncode}):\n"
+                          + processes.output("cli", "err"))
         return SERVING.search(processes.output("cli", "err"))
     base = f"http://127.0.0.1:{wait_until('voltrix-cli serves', serving, 15).group(1)}/"
 
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.support.ui import WebDriverWait
     driver = start_browser()
     try:
-        page = Dashboard(driver, By, WebDriverWait)
+        page = Dashboard(driver)
         # With a token file even reading needs a token: the page takes its
         # own from the address's fragment, which a reload keeps.
         driver.get(base + "#token=" + VIEWER_TOKEN)
         page.wait("the station's header", lambda: page.text("station") == STATION_NAME
                   and page.text("image") == "sysbin.bin" and sha256 in page.text("sha"), 10)
         page.wait("no device yet", lambda: page.text("tally") == "0 verified, 0 failed"
-                  and page.tile_count() == 0, 5)
+                  and page.tile_count() == 0 and not page.gone_shown(), 5)
 
         # Device 0: another program holds its port when it appears, as
         # ModemManager may; the station waits for it, then flashes it.
@@ -246,7 +255,9 @@ def run(args, folder, processes):
         plug(processes, "sim1", args.sim, links, 8, PACING,
              ["--fault", "wrong-byte:data-request:1"])
         page.wait_state(1, "flashing", 10, what="(the faulty device)")
-        page.wait_state(1, "failed", 20, failed_with_text, "with the system's text")
+        page.wait_state(1, "failed", 20, lambda t: failed_with_text(t)
+                        and t["tally"] == "0 verified, 1 failed, yield 0.0%",
+                        "with the system's text")
 
         # Device 2: flashing while the page is reloaded; the reloaded page
         # shows every tile as it stands.
@@ -257,11 +268,13 @@ def run(args, folder, processes):
         page.wait_state(0, "verified", 2, what="after the reload")
         page.wait_state(1, "failed", 2, failed_with_text, "after the reload")
         page.wait("the counts after the reload",
-                  lambda: page.text("tally") == "1 verified, 1 failed, yield 50.0%", 2)
+                  lambda: page.text("tally") == "1 verified, 1 failed, yield 50.0%"
+                  and not page.gone_shown(), 2)
         driver.save_screenshot(os.path.join(args.out, "dashboard.png"))
 
         page.wait_state(2, "verified", 30)
-        page.wait("the counts", lambda: page.text("tally") == "2 verified, 1 failed, yield 66.7%", 5)
+        page.wait("the counts",
+                  lambda: page.text("tally") == "2 verified, 1 failed, yield 66.7%", 5)
         runs = page.wait("three runs listed", lambda: len(page.runs()) == 3 and page.runs(), 5)
         results = [row[4] for row in runs]
         exits = [row[3] for row in runs]
@@ -281,7 +294,7 @@ def run(args, folder, processes):
         if code != 9:
             raise Failure(f"voltrix-cli ended with {code}, not 9 (a device failed its read-back)")
         page.wait("the page says the station has gone away",
-                  lambda: driver.find_element(By.ID, "gone").is_displayed()
+                  lambda: page.gone_shown()
                   and page.text("gone").startswith("The station has gone away"), 15)
     finally:
         driver.quit()
