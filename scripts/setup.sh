@@ -15,6 +15,7 @@ packages=(
   xvfb xdotool x11-apps imagemagick
   locales
   strace
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

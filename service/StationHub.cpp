@@ -204,8 +204,11 @@ void StationHub::progressChanged(const DeviceProgress& event) {
 
 void StationHub::portBusyRetry(const PortBusyRetry& event) {
   const std::lock_guard lock(mutex_);
-  slotAt(event.device).note =
-      "port busy, trying again (attempt " + std::to_string(event.nextAttempt) + ")";
+  // Nothing is written while another program holds the port: the device
+  // waits for it, and the next try's start makes it flashing again.
+  Slot& slot = slotAt(event.device);
+  slot.state = State::Waiting;
+  slot.note = "port busy, trying again (attempt " + std::to_string(event.nextAttempt) + ")";
   publishSlot("port_busy_retry", event.device);
 }
 
