@@ -27,7 +27,7 @@ header .sha { font-family: "DejaVu Sans Mono", monospace; font-size: 12px; }
 #counts { padding: 8px 16px; font-size: 18px; }
 #mode { margin-left: 12px; color: #92400e; font-weight: bold; }
 #slots { display: grid; grid-template-columns: repeat(auto-fill, minmax(260px, 1fr));
-         gap: 10px; padding: 0 16px 16px; }
+         gap: 10px; padding: 0 16px 16px; align-items: start; }
 .tile { background: #fff; border-radius: 6px; padding: 10px; border-left: 8px solid #9ca3af; }
 .tile.flashing { border-color: #2563eb; }
 .tile.verified { border-color: #16a34a; }
@@ -35,11 +35,12 @@ header .sha { font-family: "DejaVu Sans Mono", monospace; font-size: 12px; }
 .tile .name { font-weight: bold; word-break: break-all; }
 .tile .port, .tile .last, .tile .tally { font-size: 13px; color: #4b5563; word-break: break-all; }
 .tile .state { text-transform: uppercase; font-size: 13px; font-weight: bold; }
-.tile .status { min-height: 1.3em; }
+.tile .status { min-height: 1.3em; white-space: pre-wrap; }
 .bar { height: 10px; background: #e5e7eb; border-radius: 5px; overflow: hidden; }
 .bar div { height: 100%; background: #2563eb; width: 0; }
 table { border-collapse: collapse; margin: 0 16px 16px; background: #fff; font-size: 13px; }
 td, th { border-bottom: 1px solid #e5e7eb; padding: 4px 8px; text-align: left; }
+td:first-child { white-space: nowrap; }
 h2 { font-size: 16px; margin: 8px 16px; }
 </style>
 </head>
@@ -111,7 +112,11 @@ function showSlot(slot) {
   const part = (name) => tile.querySelector("." + name);
   tile.className = "tile " + slot.state;
   text(part("name"), slot.name || slot.slot || slot.port);
-  text(part("port"), slot.port + (slot.slot && slot.slot !== slot.name ? "  " + slot.slot : ""));
+  // The port under the name, unless the name is the port; the USB path too
+  // when a label names the slot.
+  const where = [slot.port, slot.slot].filter((value, index, all) =>
+    value && value !== part("name").textContent && all.indexOf(value) === index);
+  text(part("port"), where.join("  "));
   text(part("state"), slot.state);
   text(part("status"), slot.note || (slot.state === "waiting" ? "" : slot.status));
   part("bar").style.display = slot.state === "flashing" ? "" : "none";
