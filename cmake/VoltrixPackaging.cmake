@@ -62,9 +62,12 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The files are staged under DESTDIR with the package's prefix (/usr) as the
-# install prefix: the environment file goes to its absolute /etc path, and
-# the unit names the program by the path it has once installed.
+# install prefix, whatever the build tree's prefix: the environment file goes
+# to its absolute /etc path, and the unit, written at install time, names the
+# program by the path it has once the package is installed.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME voltrix-cli)
 set(CPACK_COMPONENT_CLI_DESCRIPTION
@@ -76,8 +79,8 @@ This package holds voltrix-cli, the command line front end for scripts and
 factory lines (one exit status per kind of failure, a summary line or JSON),
 zetak-sim, a simulated Zetak device on a pseudo-terminal, and
 zetak-sample-image, which writes a sample image for it, for trying it
-without hardware or firmware, and a udev rule that gives the user at the seat access
-to USB serial ports and keeps ModemManager from probing them.
+without hardware or firmware, and a udev rule that gives the user at the
+seat access to USB serial ports and keeps ModemManager from probing them.
 
 The service voltrix-station (not enabled) runs a station on a PC of its
 own: it flashes every device plugged in and serves a dashboard, with the
