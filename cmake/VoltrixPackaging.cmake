@@ -1,7 +1,8 @@
 # The Debian packages, made by `cpack -G DEB` in a build folder (see
 # scripts/package.sh). Two packages from two install components:
 #   voltrix-cli  (component cli) voltrix-cli, zetak-sim, zetak-sample-image, the
-#                udev rule and their manual pages: all a headless station
+#                udev rule and their manual pages, the station's systemd
+#                unit and its environment file: all a headless station
 #                needs, without Qt, and all a newcomer needs to try it;
 #   voltrix      (component gui) the dialog, its desktop entry, icon and manual
 #                page; depends on voltrix-cli of the same version.
@@ -60,6 +61,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The files are staged under DESTDIR with the package's prefix (/usr) as the
+# install prefix, whatever the build tree's prefix: the environment file goes
+# to its absolute /etc path, and the unit, written at install time, names the
+# program by the path it has once the package is installed.
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME voltrix-cli)
 set(CPACK_COMPONENT_CLI_DESCRIPTION
@@ -71,8 +79,26 @@ This package holds voltrix-cli, the command line front end for scripts and
 factory lines (one exit status per kind of failure, a summary line or JSON),
 zetak-sim, a simulated Zetak device on a pseudo-terminal, and
 zetak-sample-image, which writes a sample image for it, for trying it
-without hardware or firmware, and a udev rule that gives the user at the seat access
-to USB serial ports and keeps ModemManager from probing them.")
+without hardware or firmware, and a udev rule that gives the user at the
+seat access to USB serial ports and keeps ModemManager from probing them.
+
+The service voltrix-station (not enabled) runs a station on a PC of its
+own: it flashes every device plugged in and serves a dashboard, with the
+options in /etc/default/voltrix-station.")
+
+# The station service (res/systemd): its environment file is a conffile,
+# the maintainer scripts make its system user and keep systemd informed;
+# they neither enable nor start it.
+if(VOLTRIX_SERVICE)
+  configure_file(${PROJECT_SOURCE_DIR}/res/package/cli/conffiles.in
+                 ${PROJECT_BINARY_DIR}/package/cli/conffiles @ONLY)
+  set(CPACK_DEBIAN_CLI_PACKAGE_CONTROL_EXTRA
+      ${PROJECT_BINARY_DIR}/package/cli/conffiles
+      ${PROJECT_SOURCE_DIR}/res/package/cli/postinst
+      ${PROJECT_SOURCE_DIR}/res/package/cli/prerm
+      ${PROJECT_SOURCE_DIR}/res/package/cli/postrm)
+  set(CPACK_DEBIAN_CLI_PACKAGE_DEPENDS adduser)
+endif()
 
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME voltrix)
 set(CPACK_DEBIAN_GUI_PACKAGE_SECTION electronics)

@@ -4,7 +4,8 @@
 # Configures and builds the tree first when it has not been, then runs
 # `cpack -G DEB` in it: BUILD_DIR/voltrix-cli_VERSION_ARCH.deb and, when the
 # dialog is built, BUILD_DIR/voltrix_VERSION_ARCH.deb. Fails on any lintian
-# error; warnings are shown.
+# error (warnings are shown) and when the station service in voltrix-cli does
+# not pass tests/install/check-station-service.sh.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dir="${1:-build}"
@@ -54,5 +55,15 @@ echo "== lintian"
 if ! lintian --fail-on error --display-info "${debs[@]}"; then
   echo "package: LINTIAN REPORTS ERRORS in ${debs[*]}" >&2
   exit 1
+fi
+# The station service as packaged: its files and scripts, and the unit's
+# command line run with the package's own programs.
+if grep -q '^VOLTRIX_SERVICE:BOOL=ON$' "$dir/CMakeCache.txt"; then
+  echo "== the station service in $(basename "${debs[0]}")"
+  if ! bash "$root/tests/install/check-station-service.sh" --deb "${debs[0]}" \
+    "$dir/station-service-deb"; then
+    echo "package: the station service in ${debs[0]} is not right" >&2
+    exit 1
+  fi
 fi
 echo "package: ${debs[*]} built; lintian reports no error"

@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev
   clang
   fonts-wqy-zenhei fonts-liberation2 fonts-dejavu-core
-  dpkg-dev file lintian groff-base man-db
+  dpkg-dev file lintian groff-base man-db systemd
   xvfb xdotool x11-apps imagemagick
   locales
   strace

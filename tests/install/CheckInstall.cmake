@@ -1,6 +1,7 @@
 # Installs a build tree into a scratch DESTDIR and checks what lands there:
 #   cmake -DBUILD_DIR=... -DSTAGE=... -DPREFIX=... [-DPREFIX_OPTION=ON]
 #         -DBINDIR=... -DDATADIR=... -DMANDIR=... -DUDEV_DIR=... -DGUI=ON|OFF
+#         -DSERVICE=ON|OFF [-DUNIT_DIR=...] [-DDEFAULTS_DIR=...]
 #         -DVERSION=... [-DGROFF=...] [-DMAN=...] [-DGZIP=...] -P CheckInstall.cmake
 # With PREFIX_OPTION the prefix is given to `cmake --install --prefix`,
 # otherwise the build's CMAKE_INSTALL_PREFIX (= PREFIX) is used. Every
@@ -48,6 +49,13 @@ if(GZIP)
 endif()
 
 set(expected ${udev_rule})
+if(SERVICE)
+  set(unit ${root}/${UNIT_DIR}/voltrix-station.service)
+  if(IS_ABSOLUTE "${UNIT_DIR}")
+    set(unit ${STAGE}${UNIT_DIR}/voltrix-station.service)
+  endif()
+  list(APPEND expected ${unit} ${STAGE}${DEFAULTS_DIR}/voltrix-station)
+endif()
 foreach(program IN LISTS programs)
   list(APPEND expected ${root}/${BINDIR}/${program})
 endforeach()
@@ -93,6 +101,13 @@ foreach(program IN LISTS programs)
   endif()
 endforeach()
 set(cli ${root}/${BINDIR}/voltrix-cli)
+# The unit runs the voltrix-cli of this prefix.
+if(SERVICE AND EXISTS ${unit})
+  file(STRINGS ${unit} exec_start REGEX "^ExecStart=")
+  if(NOT exec_start MATCHES "^ExecStart=${PREFIX}/${BINDIR}/voltrix-cli ")
+    fail("voltrix-station.service does not run ${PREFIX}/${BINDIR}/voltrix-cli: ${exec_start}")
+  endif()
+endif()
 if(EXISTS ${cli})
   execute_process(COMMAND ${cli} --version RESULT_VARIABLE rc OUTPUT_VARIABLE version_line)
   if(NOT rc EQUAL 0 OR NOT version_line STREQUAL "voltrix-cli ${VERSION}\n")
