@@ -133,6 +133,10 @@ void StationConsole::logUnavailable(const std::string& error) {
 }
 
 void StationConsole::passDone(const StationPass& event) {
+  if (event.draining && !toldDraining_) {
+    toldDraining_ = true;
+    display_.note("draining: the devices being flashed finish, no new one starts");
+  }
   redrawDue_ = redrawDue_ || event.devicesChanged;
   const bool mayDraw = !display_.redrawsInPlace() || Clock::now() - lastDrawn_ >= kRedrawPeriod;
   if (!redrawDue_ || !mayDraw) return;

@@ -57,6 +57,7 @@ class StationConsole final : public StationObserver {
   std::vector<StationLine> lines_;
   // A watching station says at once that it waits.
   bool redrawDue_ = true;
+  bool toldDraining_ = false;
   Clock::time_point lastDrawn_{};
   // Told after the table: which labels named no device while watching.
   std::vector<std::string> unmatchedWhileWatching_;

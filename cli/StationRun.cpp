@@ -28,8 +28,10 @@ StationPlan planOf(const CliOptions& options) {
   plan.logFile = options.logFile;
   plan.stationName = options.station;
   plan.resultsDb = options.dbFile;
-  // Ctrl+C, SIGTERM and SIGHUP cancel the station.
-  plan.cancelOnTerminationRequest = true;
+  // Ctrl+C, SIGTERM and SIGHUP cancel the station; a served one (a service
+  // that systemd stops) drains first, and cancels on a second request.
+  plan.onTerminationRequest = options.serve ? StationPlan::OnTerminationRequest::DrainThenCancel
+                                            : StationPlan::OnTerminationRequest::Cancel;
   if (options.verbose) {
     plan.traceFor = [origin = std::chrono::steady_clock::now()](const DeviceTarget& target) {
       const std::string& who = target.port.empty() ? target.name : target.port;

@@ -17,7 +17,9 @@ void ensureStandardStreams();
 // closed pipe fail instead of ending the process.
 void catchTerminationRequests();
 
-// Whether a request to end has come since catchTerminationRequests().
+// Whether a request to end has come since catchTerminationRequests(), and
+// how many (a service drains on the first and cancels on the second).
 bool terminationRequested();
+int terminationRequestCount();
 
 }  // namespace voltrix

@@ -12,11 +12,11 @@ namespace voltrix {
 namespace {
 
 // Only a lock-free atomic may be touched from a signal handler.
-std::atomic<bool> requested{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<int> requested{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void onTerminationRequest(int) {
-  requested.store(true);
+  requested.fetch_add(1);
 }
 
 }  // namespace
@@ -42,6 +42,10 @@ void catchTerminationRequests() {
 }
 
 bool terminationRequested() {
+  return requested.load() > 0;
+}
+
+int terminationRequestCount() {
   return requested.load();
 }
 

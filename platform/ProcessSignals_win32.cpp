@@ -14,7 +14,7 @@ namespace voltrix {
 
 namespace {
 
-std::atomic<bool> requested{false};
+std::atomic<int> requested{0};
 
 // The system ends the process once the handler returns from a close, log-off
 // or shut-down event (and in any case some 5 s later): until then the run has
@@ -25,12 +25,12 @@ BOOL WINAPI onControlEvent(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-      requested.store(true);
+      requested.fetch_add(1);
       return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      requested.store(true);
+      requested.fetch_add(1);
       ::Sleep(kGraceAfterClose);
       return TRUE;
     default:
@@ -72,6 +72,10 @@ void catchTerminationRequests() {
 }
 
 bool terminationRequested() {
+  return requested.load() > 0;
+}
+
+int terminationRequestCount() {
   return requested.load();
 }
 

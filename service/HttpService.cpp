@@ -121,14 +121,23 @@ bool HttpService::start(std::string& error) {
     return false;
   }
   watch_ = std::make_unique<ConnectionWatch>(port_, settings_.requestHeadLimit);
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  thread_ = std::thread([this] {
+    server_->listen_after_bind();
+    listening_ = false;
+  });
   return true;
 }
 
 void HttpService::stop() {
   stopping_ = true;
   if (thread_.joinable()) {
-    server_->stop();
+    // The server ignores a stop that comes before its thread has begun to
+    // listen (a station refused right at its start): asked again until the
+    // thread is done.
+    while (listening_) {
+      server_->stop();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     thread_.join();
   }
   watch_.reset();

@@ -83,6 +83,7 @@ class HttpService {
   std::thread thread_;
   int port_ = 0;
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> listening_{true};
   std::atomic<std::size_t> streams_{0};
 };
 

@@ -174,8 +174,12 @@ int Station::runToEnd() {
   }
   bool wasPaused = true;  // so that the first pass looks at the map at once
   for (;;) {
-    const bool terminationAsked = plan_.cancelOnTerminationRequest && terminationRequested();
-    if (!cancelled_ && (cancelAsked_ || terminationAsked)) cancelAll();
+    using OnRequest = StationPlan::OnTerminationRequest;
+    const int requests =
+        plan_.onTerminationRequest == OnRequest::Ignore ? 0 : terminationRequestCount();
+    const int cancelAt = plan_.onTerminationRequest == OnRequest::DrainThenCancel ? 2 : 1;
+    if (requests > 0 && requests < cancelAt) draining_ = true;
+    if (!cancelled_ && (cancelAsked_ || requests >= cancelAt)) cancelAll();
     if (!acceptsMore()) pending_.clear();
     while (!pending_.empty() && startsNow()) {
       add(pending_.front());

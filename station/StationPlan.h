@@ -48,9 +48,12 @@ struct StationPlan {
   // the station starts. Needs `logFile`.
   std::optional<std::string> resultsDb;
 
-  // Whether a request to end the process (Ctrl+C, SIGTERM, SIGHUP, once the
-  // front end catches them) cancels the station.
-  bool cancelOnTerminationRequest = false;
+  // What a request to end the process (Ctrl+C, SIGTERM, SIGHUP, once the
+  // front end catches them) does: nothing, cancel the station, or drain it
+  // (a service's stop lets the devices being flashed finish) and cancel on
+  // a second request.
+  enum class OnTerminationRequest { Ignore, Cancel, DrainThenCancel };
+  OnTerminationRequest onTerminationRequest = OnTerminationRequest::Ignore;
   // When given, what sees every byte of one device's runs; may return null.
   std::function<std::shared_ptr<ProtocolTrace>(const DeviceTarget&)> traceFor;
 };

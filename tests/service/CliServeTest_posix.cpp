@@ -2,6 +2,7 @@
 // simulated device, read and stopped over HTTP; and the command lines it
 // refuses before it serves anything.
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <array>
@@ -171,6 +172,49 @@ TEST_F(ServedCli, ADatabaseBehindShowsOnTheDashboardAndFlashingGoesOn) {
               contains(counts["database"].get<std::string>(), "database behind: "))
       << counts.dump();
   expectDeviceHoldsImage();
+}
+
+// systemd stops a service with SIGTERM: a served station lets the device
+// being flashed finish, and only a second request cancels it.
+TEST_F(ServedCli, ARequestToEndDrainsAndASecondOneCancels) {
+  records = {{0, 0x4000, {}, {}, {}}};
+  records[0].data.assign(4096, 0x5a);
+  ASSERT_TRUE(writeImageFile(dir.file("sysbin.bin"), buildImage(records)));
+  struct Case {
+    int requests, exitCode;
+    const char* result;
+  };
+  for (const Case& row : {Case{1, 0, "verified"}, Case{2, 11, "cancelled"}}) {
+    SCOPED_TRACE(row.requests);
+    sim::SimConfig paced;
+    paced.paced = true;
+    device.reset();
+    ::unlink(dir.file("dosdevices/COM7").c_str());
+    ::unlink(dir.file("station.jsonl").c_str());
+    startDevice(paced);
+    int sent = 0;
+    const auto result = runProcess(
+        {VOLTRIX_CLI, "--watch", "--serve", "127.0.0.1:0", "--log", dir.file("station.jsonl")},
+        environment(), 60s, [&](pid_t child, const std::string& out) {
+          // Signals of one kind do not queue: the second goes once the
+          // first has been seen.
+          const bool due =
+              sent == 0 ? contains(out, "Connect successfully!") : contains(out, "draining: ");
+          if (sent < row.requests && due) {
+            ::kill(child, SIGTERM);
+            ++sent;
+          }
+        });
+    EXPECT_EQ(sent, row.requests) << result.out;
+    EXPECT_EQ(result.exitCode, row.exitCode) << result.out;
+    EXPECT_TRUE(contains(result.out, "draining: the devices being flashed finish")) << result.out;
+    std::ifstream log(dir.file("station.jsonl"));
+    std::string line;
+    ASSERT_TRUE(std::getline(log, line)) << result.out;
+    EXPECT_TRUE(contains(JsonDocument::parse(line)["result"].get<std::string>(), row.result))
+        << line;
+    if (row.exitCode == 0) expectDeviceHoldsImage();
+  }
 }
 
 TEST_F(CliDownload, ServeRefusesWhatItMayNotDo) {

@@ -340,6 +340,21 @@ TEST_F(ServedStation, BadRequestsGetClientErrors) {
   EXPECT_EQ(controls.calls, 0);
 }
 
+// A station refused right at its start stops the service a moment after
+// starting it: the stop must never be lost.
+TEST(HttpServiceStop, AStopRightAfterTheStartEndsTheService) {
+  service::StationHub hub;
+  service::MemoryRunHistory history;
+  service::MemoryControlAudit audit;
+  CountedControls controls;
+  for (int round = 0; round < 200; ++round) {
+    service::HttpService http(hub, history, audit, controls, loopbackSettings());
+    std::string error;
+    ASSERT_TRUE(http.start(error)) << error;
+    http.stop();
+  }
+}
+
 TEST(AccessTokens, FilesAndAddressesAreCheckedWhole) {
   struct Case {
     const char* text;
