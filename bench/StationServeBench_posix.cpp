@@ -116,6 +116,13 @@ Run runOnce(const std::string& cli, const std::string& sim, int clients) {
   return run;
 }
 
+// The slowest device's own time, as the station's JSON gives it: flashing
+// without the process's start and end.
+double slowestDevice(const Run& run) {
+  const auto& seconds = run.station.deviceSeconds;
+  return seconds.empty() ? 0 : *std::max_element(seconds.begin(), seconds.end());
+}
+
 void printRun(int round, const char* name, const Run& run) {
   const double cpuPerDevice = run.station.cpu / kDevices;
   std::printf(
@@ -164,11 +171,12 @@ int main(int argc, char** argv) {
       "%d paced devices (light rig), 32 KiB image; with: --serve and %d event-stream "
       "clients\n",
       kDevices, clients);
-  std::printf("%5s %-8s %4s %8s %9s %8s %10s %7s %8s %8s %8s %8s %6s %5s\n", "round", "case",
-              "exit", "wall s", "cpu s/dev", "cpu/dev", "clients s", "events", "p50 ms", "p99 ms",
-              "max ms", "conn ms", "failed", "ovfl");
+  std::printf("%5s %-8s %4s %8s %8s %9s %8s %10s %7s %8s %8s %8s %8s %6s %5s\n", "round", "case",
+              "exit", "wall s", "dev s", "cpu s/dev", "cpu/dev", "clients s", "events", "p50 ms",
+              "p99 ms", "max ms", "conn ms", "failed", "ovfl");
   bool ok = true;
-  std::vector<double> wallRatios, cpuRatios, cpuWithout, cpuWith, clientCpu, p50s, p99s, maxima;
+  std::vector<double> wallRatios, deviceRatios, cpuRatios, cpuWithout, cpuWith, clientCpu, p50s,
+      p99s, maxima;
   std::vector<double> allLatencies;
   for (int round = 1; round <= rounds; ++round) {
     // Odd rounds run without first, even rounds with first.
@@ -181,6 +189,8 @@ int main(int argc, char** argv) {
     }
     if (without.station.wall <= 0 || without.station.cpu <= 0) continue;
     wallRatios.push_back(with.station.wall / without.station.wall);
+    if (slowestDevice(without) > 0)
+      deviceRatios.push_back(slowestDevice(with) / slowestDevice(without));
     cpuRatios.push_back(with.station.cpu / without.station.cpu);
     cpuWithout.push_back(100.0 * without.station.cpu / kDevices / without.station.wall);
     cpuWith.push_back(100.0 * with.station.cpu / kDevices / with.station.wall);
@@ -195,6 +205,7 @@ int main(int argc, char** argv) {
   if (!wallRatios.empty() && !allLatencies.empty()) {
     std::printf("\n");
     printSpread("wall(with)/wall(without)", wallRatios, "");
+    printSpread("slowest device's own time with/without", deviceRatios, "");
     printSpread("station CPU with/without", cpuRatios, "");
     printSpread("station CPU per device without (% of a core)", cpuWithout, "%");
     printSpread("station CPU per device with (% of a core)", cpuWith, "%");

@@ -6,12 +6,14 @@
 #include <charconv>
 
 #include "service/DashboardPage.h"
+#include "service/ServerSockets.h"
 
 namespace voltrix::service {
 
 namespace {
 
 constexpr std::size_t kMostRequestBodyBytes = 4096;
+constexpr int kListenQueueDepth = 256;
 constexpr std::size_t kDefaultRuns = 100;
 constexpr std::size_t kMostRuns = 1000;
 // An event stream waits this long at most for news before it looks whether
@@ -120,15 +122,31 @@ bool HttpService::start(std::string& error) {
             " (address in use, or not an address of this machine)";
     return false;
   }
+  // The library listens with a queue of 5: a burst of clients (50 event
+  // streams opening at once) overflows it, and the system then drops their
+  // handshakes and tries again after 1, 3, 7 s, beyond a client's timeout.
+  deepenListenQueue(port_, kListenQueueDepth);
   watch_ = std::make_unique<ConnectionWatch>(port_, settings_.requestHeadLimit);
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   return true;
 }
 
 void HttpService::stop() {
+  // The streams first send what the hub still has, the station's end among
+  // it, and end as HTTP ends them: stopping the server under them would
+  // drop those last events for every stream not yet woken. A client that
+  // does not take them holds this no longer than a write may take.
+  hub_.close();
+  const auto deadline = std::chrono::steady_clock::now() + settings_.ioTimeout;
+  while (thread_.joinable() && streams_ > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   stopping_ = true;
   if (thread_.joinable()) {
     server_->stop();
+    // A connection kept open for a next request holds its worker in the
+    // library's wait for one as long as the head limit: cut, it lets go now.
+    for (const OpenConnection& connection : connectionsTo(port_)) cutConnection(connection);
     thread_.join();
   }
   watch_.reset();
