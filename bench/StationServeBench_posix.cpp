@@ -126,8 +126,8 @@ double slowestDevice(const Run& run) {
 void printRun(int round, const char* name, const Run& run) {
   const double cpuPerDevice = run.station.cpu / kDevices;
   std::printf(
-      "%5d %-8s %4d %8.3f %9.4f %7.3f%% %10.3f %7llu %8.2f %8.2f %8.2f %8.0f %6d %5ld\n", round,
-      name, run.station.exitCode, run.station.wall, cpuPerDevice,
+      "%5d %-8s %4d %8.3f %8.3f %9.4f %7.3f%% %10.3f %7llu %8.2f %8.2f %8.2f %8.0f %6d %5ld\n",
+      round, name, run.station.exitCode, run.station.wall, slowestDevice(run), cpuPerDevice,
       run.station.wall > 0 ? 100.0 * cpuPerDevice / run.station.wall : 0.0, run.clientsCpu,
       static_cast<unsigned long long>(run.events), percentile(run.latencies, 0.5),
       percentile(run.latencies, 0.99),

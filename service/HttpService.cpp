@@ -95,6 +95,9 @@ HttpService::HttpService(StationHub& hub, RunHistory& history, ControlAudit& aud
   server_->new_task_queue = [workers] {
     return std::make_unique<httplib::ThreadPool>(workers).release();
   };
+  // An event leaves at once: without this a stream's next small write
+  // waits for the client's delayed acknowledgement of the last, up to 40 ms.
+  server_->set_tcp_nodelay(true);
   server_->set_read_timeout(settings_.ioTimeout);
   server_->set_write_timeout(settings_.ioTimeout);
   // A connection waits this long for its next request's head, the first one
