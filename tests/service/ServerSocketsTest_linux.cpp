@@ -1,7 +1,7 @@
-// The listen queue of a server's socket, deepened after the library bound
-// it with a queue too short for a burst of clients: the system's own
-// account of the socket (TCP_INFO: a listening socket's most queued
-// connections) says what it became.
+// The server's sockets as the system sees them: the listen queue, deepened
+// after the library bound it with a queue too short for a burst of clients
+// (TCP_INFO: a listening socket's most queued connections), and the
+// accepted connections, which send each write at once.
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "service/ServerSockets.h"
+#include "tests/service/ServiceRig_posix.h"
 
 namespace voltrix::test {
 namespace {
@@ -45,6 +46,25 @@ TEST(ServerSockets, TheListenQueueOfTheGivenPortIsDeepenedAndNoOther) {
   EXPECT_EQ(other.queueDepth(), 5u);
   // A port nothing in this process listens on: nothing to deepen.
   EXPECT_FALSE(service::deepenListenQueue(1, 200));
+}
+
+TEST(ServerSockets, TheServiceSendsEachWriteAtOnce) {
+  service::StationHub hub;
+  service::MemoryRunHistory history;
+  service::MemoryControlAudit audit;
+  CountedControls controls;
+  service::HttpService http(hub, history, audit, controls, loopbackSettings());
+  std::string error;
+  ASSERT_TRUE(http.start(error)) << error;
+  RawClient stream(http.port());
+  stream.send("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  ASSERT_TRUE(eventually([&] { return http.openEventStreams() == 1; }));
+  const auto connections = service::connectionsTo(http.port());
+  ASSERT_EQ(connections.size(), 1u);
+  int noDelay = 0;
+  socklen_t length = sizeof noDelay;
+  ASSERT_EQ(::getsockopt(connections[0].handle, IPPROTO_TCP, TCP_NODELAY, &noDelay, &length), 0);
+  EXPECT_NE(noDelay, 0);
 }
 
 }  // namespace
