@@ -1,8 +1,9 @@
 // What serving the station costs the flashing: one voltrix-cli station call
-// over 16 paced devices of the light rig, run without the HTTP service and
-// with `--serve 127.0.0.1:0` and event-stream clients (10 by default) that
-// stay connected from the moment it serves until it ends, the two
-// interleaved over a few rounds because the machine is shared. Per run it
+// over 16 paced devices of the light rig, run without the HTTP service,
+// with `--serve 127.0.0.1:0` and no client, and served with event-stream
+// clients (10 by default) that stay connected from the moment it serves
+// until it ends; the three interleaved, their order turning, over a few
+// rounds, because the machine is shared. Per run it
 // prints the wall time, the station's CPU per device (its own rusage, the
 // service's threads included), the clients' CPU (their threads in this
 // process), and the time from each state change (the event's "t") to the
@@ -73,6 +74,8 @@ long listenOverflows() {
   return 0;
 }
 
+// One run: without the service (`clients` < 0), or served with `clients`
+// event-stream clients (none: what the service costs by itself).
 Run runOnce(const std::string& cli, const std::string& sim, int clients) {
   Run run;
   bench::SimulatorRig rig;
@@ -80,7 +83,7 @@ Run runOnce(const std::string& cli, const std::string& sim, int clients) {
     std::fprintf(stderr, "station-serve-bench: zetak-sim --devices %d did not start\n", kDevices);
     return run;
   }
-  if (clients == 0) {
+  if (clients < 0) {
     run.station = bench::runStation(cli, rig.devices());
     return run;
   }
@@ -175,17 +178,22 @@ int main(int argc, char** argv) {
               "exit", "wall s", "dev s", "cpu s/dev", "cpu/dev", "clients s", "events", "p50 ms",
               "p99 ms", "max ms", "conn ms", "failed", "ovfl");
   bool ok = true;
-  std::vector<double> wallRatios, deviceRatios, cpuRatios, cpuWithout, cpuWith, clientCpu, p50s,
-      p99s, maxima;
+  std::vector<double> wallRatios, deviceRatios, cpuRatios, cpuWithout, cpuServed, cpuWith,
+      clientCpu, p50s, p99s, maxima;
   std::vector<double> allLatencies;
   for (int round = 1; round <= rounds; ++round) {
-    // Odd rounds run without first, even rounds with first.
-    Run without, with;
-    for (const bool served : {round % 2 == 0, round % 2 != 0}) {
-      Run& run = served ? with : without;
-      run = runOnce(cli, sim, served ? clients : 0);
-      printRun(round, served ? "with" : "without", run);
-      ok = ok && run.station.exitCode == 0 && run.failedClients == 0;
+    // The cases' order turns with each round.
+    Run without, idle, with;
+    const struct {
+      const char* name;
+      int clients;
+      Run& run;
+    } cases[] = {{"without", -1, without}, {"served", 0, idle}, {"with", clients, with}};
+    for (int i = 0; i < 3; ++i) {
+      const auto& c = cases[(i + round - 1) % 3];
+      c.run = runOnce(cli, sim, c.clients);
+      printRun(round, c.name, c.run);
+      ok = ok && c.run.station.exitCode == 0 && c.run.failedClients == 0;
     }
     if (without.station.wall <= 0 || without.station.cpu <= 0) continue;
     wallRatios.push_back(with.station.wall / without.station.wall);
@@ -193,6 +201,7 @@ int main(int argc, char** argv) {
       deviceRatios.push_back(slowestDevice(with) / slowestDevice(without));
     cpuRatios.push_back(with.station.cpu / without.station.cpu);
     cpuWithout.push_back(100.0 * without.station.cpu / kDevices / without.station.wall);
+    cpuServed.push_back(100.0 * idle.station.cpu / kDevices / idle.station.wall);
     cpuWith.push_back(100.0 * with.station.cpu / kDevices / with.station.wall);
     clientCpu.push_back(100.0 * with.clientsCpu / kDevices / with.station.wall);
     p50s.push_back(percentile(with.latencies, 0.5));
@@ -208,6 +217,7 @@ int main(int argc, char** argv) {
     printSpread("slowest device's own time with/without", deviceRatios, "");
     printSpread("station CPU with/without", cpuRatios, "");
     printSpread("station CPU per device without (% of a core)", cpuWithout, "%");
+    printSpread("station CPU per device served, no client", cpuServed, "%");
     printSpread("station CPU per device with (% of a core)", cpuWith, "%");
     printSpread("clients' CPU per device (% of a core)", clientCpu, "%");
     printSpread("state change to client, p50", p50s, " ms");
