@@ -19,6 +19,10 @@ constexpr std::size_t kMostRuns = 1000;
 // An event stream waits this long at most for news before it looks whether
 // the service is stopping.
 constexpr auto kStreamWake = std::chrono::milliseconds(500);
+// After a write a stream lets the events of this long gather into its next
+// one: each write costs the stream's thread a wake-up, and the devices send
+// progress many times a second.
+constexpr auto kStreamGather = std::chrono::milliseconds(20);
 
 void answerJson(httplib::Response& response, const JsonDocument& json, int status = 200) {
   response.status = status;
@@ -258,7 +262,11 @@ void HttpService::route() {
             // A client that does not read is dropped when the write times out.
             if (!sink.write(text.data(), text.size())) return false;
           }
-          if (events.ended) sink.done();
+          if (events.ended) {
+            sink.done();
+          } else if (!text.empty()) {
+            std::this_thread::sleep_for(kStreamGather);
+          }
           return true;
         },
         [this](bool) { --streams_; });
