@@ -151,9 +151,7 @@ void HttpService::stop() {
   stopping_ = true;
   if (thread_.joinable()) {
     server_->stop();
-    // A connection kept open for a next request holds its worker in the
-    // library's wait for one as long as the head limit: cut, it lets go now.
-    for (const OpenConnection& connection : connectionsTo(port_)) cutConnection(connection);
+    watch_->cutWaiting();
     thread_.join();
   }
   watch_.reset();
