@@ -5,10 +5,7 @@
 //
 //   download-bench [PATH-TO-zetak-sim]
 
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,6 +14,7 @@
 #include <vector>
 
 #include "bench/BenchImage.h"
+#include "bench/ChildProcess_posix.h"
 #include "bench/LineCost.h"
 #include "engine/DownloadWorker.h"
 #include "engine/ImageFileOps.h"
@@ -37,39 +35,14 @@ struct Case {
   int latencyMs;
 };
 
-struct Simulator {
-  pid_t pid = -1;
-  std::string device;
-  ~Simulator() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-    }
-  }
-};
-
-bool startSimulator(const std::string& program, const Case& c, Simulator& sim) {
-  int out[2];
-  if (::pipe(out) != 0) return false;
-  sim.pid = ::fork();
-  if (sim.pid == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    ::close(out[0]);
-    const std::string latency = "--latency-ms=" + std::to_string(c.latencyMs);
-    if (c.paced) {
-      ::execl(program.c_str(), program.c_str(), "--baud=57600", "--paced", latency.c_str(),
-              static_cast<char*>(nullptr));
-    } else {
-      ::execl(program.c_str(), program.c_str(), "--baud=57600", latency.c_str(),
-              static_cast<char*>(nullptr));
-    }
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  char ch = 0;
-  while (::read(out[0], &ch, 1) == 1 && ch != '\n') sim.device.push_back(ch);
-  ::close(out[0]);
-  return !sim.device.empty();
+bool startSimulator(const std::string& program, const Case& c, bench::ChildProcess& sim,
+                    std::string& device) {
+  std::vector<std::string> args{program, "--baud=57600",
+                                "--latency-ms=" + std::to_string(c.latencyMs)};
+  if (c.paced) args.insert(args.begin() + 2, "--paced");
+  if (!sim.start(args)) return false;
+  device = sim.readLine();
+  return !device.empty();
 }
 
 double cpuSeconds() {
@@ -82,15 +55,16 @@ double cpuSeconds() {
 bool runCase(const std::string& simProgram, const Case& c) {
   if (!bench::writeBenchImage(c.lengths, 99, 0x20000, 0x20000)) return false;
 
-  Simulator sim;
-  if (!startSimulator(simProgram, c, sim)) return false;
+  bench::ChildProcess sim;
+  std::string device;
+  if (!startSimulator(simProgram, c, sim, device)) return false;
   DownloadState state;
   ImageFileOps ops;
   state.segmentCount = ops.loadSegmentTable(texts::kImageFileName, state.segmentOffsets,
                                             state.segmentAddresses, state.segmentLengths);
   state.busy = BusyState::Downloading;
   MessageQueue queue;
-  SerialLinkPhases link(fixedDeviceResolver(sim.device));
+  SerialLinkPhases link(fixedDeviceResolver(device));
 
   const double cpuBefore = cpuSeconds();
   const auto started = Clock::now();

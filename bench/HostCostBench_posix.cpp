@@ -8,11 +8,6 @@
 //
 //   host-cost-bench [PATH-TO-voltrix-cli [PATH-TO-zetak-sim]]
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -22,6 +17,7 @@
 #include <vector>
 
 #include "bench/BenchImage.h"
+#include "bench/ChildProcess_posix.h"
 #include "bench/LineCost.h"
 #include "engine/SystemTexts.h"
 #include "sim/ImageBuilder.h"
@@ -35,51 +31,6 @@ namespace fs = std::filesystem;
 const std::vector<std::uint32_t> kSegments{16 * 1024, 16 * 1024};
 constexpr double kBaud = 57600;
 constexpr double kSettlePause = 0.010;
-
-double seconds(const timeval& time) {
-  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
-}
-
-struct Child {
-  pid_t pid = -1;
-  double cpu = 0;
-  int status = 0;
-  // Waits for it; its CPU and exit status are then known.
-  void reap() {
-    if (pid <= 0) return;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-    pid = -1;
-  }
-  ~Child() {
-    if (pid > 0) ::kill(pid, SIGTERM);
-    reap();
-  }
-};
-
-// Starts `args`; with `firstLine`, waits for and returns its first line of output.
-bool start(std::vector<std::string> args, Child& child, std::string* firstLine) {
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  int out[2];
-  if (::pipe(out) != 0) return false;
-  child.pid = ::fork();
-  if (child.pid == 0) {
-    if (firstLine != nullptr) ::dup2(out[1], STDOUT_FILENO);
-    ::close(out[0]);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  if (firstLine != nullptr) {
-    char ch = 0;
-    while (::read(out[0], &ch, 1) == 1 && ch != '\n') firstLine->push_back(ch);
-  }
-  ::close(out[0]);
-  return firstLine == nullptr || !firstLine->empty();
-}
 
 struct DeviceModel {
   const char* name;
@@ -97,18 +48,19 @@ Measured flashOnce(const std::string& cli, const std::string& sim, const DeviceM
   Measured measured;
   std::vector<std::string> simArgs{sim};
   simArgs.insert(simArgs.end(), model.options.begin(), model.options.end());
-  Child device;
-  std::string node;
-  if (!start(simArgs, device, &node)) return measured;
+  bench::ChildProcess device;
+  if (!device.start(simArgs)) return measured;
+  const std::string node = device.readLine();
+  if (node.empty()) return measured;
   std::vector<std::string> args = prefix;
   args.insert(args.end(), {cli, "-q", "--port", node});
-  Child host;
+  bench::ChildProcess host;
   const auto started = Clock::now();
-  if (!start(args, host, nullptr)) return measured;
-  host.reap();
+  if (!host.start(args, bench::ChildProcess::Stream::Inherited)) return measured;
+  host.wait();
   measured.wall = std::chrono::duration<double>(Clock::now() - started).count();
-  measured.cpu = host.cpu;
-  measured.verified = WIFEXITED(host.status) && WEXITSTATUS(host.status) == 0;
+  measured.cpu = host.cpu();
+  measured.verified = host.exitCode() == 0;
   return measured;
 }
 

@@ -42,6 +42,18 @@ void ConnectionWatch::answered(const std::string& peerAddress, int peerPort) {
   found->second.waitingSince = found->second.told = Clock::now();
 }
 
+void ConnectionWatch::cutWaiting() {
+  std::vector<OpenConnection> waiting;
+  {
+    const std::lock_guard lock(mutex_);
+    for (const OpenConnection& connection : connectionsTo(port_)) {
+      const auto found = connections_.find({connection.peerAddress, connection.peerPort});
+      if (found == connections_.end() || !found->second.answering) waiting.push_back(connection);
+    }
+  }
+  for (const OpenConnection& connection : waiting) cutConnection(connection);
+}
+
 void ConnectionWatch::watch() {
   std::unique_lock lock(mutex_);
   while (!wake_.wait_for(lock, kLookPeriod, [this] { return stopping_; })) {

@@ -26,6 +26,10 @@ class ConnectionWatch {
   void headRead(const std::string& peerAddress, int peerPort);
   // The answer is out: the connection waits for the next head.
   void answered(const std::string& peerAddress, int peerPort);
+  // Cuts every connection that is not being answered: at the server's stop
+  // a connection kept open for a next request would hold its worker in the
+  // library's wait for one as long as the head limit.
+  void cutWaiting();
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -6,17 +6,23 @@
 #include <charconv>
 
 #include "service/DashboardPage.h"
+#include "service/ServerSockets.h"
 
 namespace voltrix::service {
 
 namespace {
 
 constexpr std::size_t kMostRequestBodyBytes = 4096;
+constexpr int kListenQueueDepth = 256;
 constexpr std::size_t kDefaultRuns = 100;
 constexpr std::size_t kMostRuns = 1000;
 // An event stream waits this long at most for news before it looks whether
 // the service is stopping.
 constexpr auto kStreamWake = std::chrono::milliseconds(500);
+// After a write a stream lets the events of this long gather into its next
+// one: each write costs the stream's thread a wake-up, and the devices send
+// progress many times a second.
+constexpr auto kStreamGather = std::chrono::milliseconds(20);
 
 void answerJson(httplib::Response& response, const JsonDocument& json, int status = 200) {
   response.status = status;
@@ -93,6 +99,9 @@ HttpService::HttpService(StationHub& hub, RunHistory& history, ControlAudit& aud
   server_->new_task_queue = [workers] {
     return std::make_unique<httplib::ThreadPool>(workers).release();
   };
+  // An event leaves at once: without this a stream's next small write
+  // waits for the client's delayed acknowledgement of the last, up to 40 ms.
+  server_->set_tcp_nodelay(true);
   server_->set_read_timeout(settings_.ioTimeout);
   server_->set_write_timeout(settings_.ioTimeout);
   // A connection waits this long for its next request's head, the first one
@@ -120,6 +129,10 @@ bool HttpService::start(std::string& error) {
             " (address in use, or not an address of this machine)";
     return false;
   }
+  // The library listens with a queue of 5: a burst of clients (50 event
+  // streams opening at once) overflows it, and the system then drops their
+  // handshakes and tries again after 1, 3, 7 s, beyond a client's timeout.
+  deepenListenQueue(port_, kListenQueueDepth);
   watch_ = std::make_unique<ConnectionWatch>(port_, settings_.requestHeadLimit);
   thread_ = std::thread([this] {
     server_->listen_after_bind();
@@ -129,6 +142,15 @@ bool HttpService::start(std::string& error) {
 }
 
 void HttpService::stop() {
+  // The streams first send what the hub still has, the station's end among
+  // it, and end as HTTP ends them: stopping the server under them would
+  // drop those last events for every stream not yet woken. A client that
+  // does not take them holds this no longer than a write may take.
+  hub_.close();
+  const auto deadline = std::chrono::steady_clock::now() + settings_.ioTimeout;
+  while (thread_.joinable() && streams_ > 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   stopping_ = true;
   if (thread_.joinable()) {
     // The server ignores a stop that comes before its thread has begun to
@@ -136,6 +158,7 @@ void HttpService::stop() {
     // thread is done.
     while (listening_) {
       server_->stop();
+      watch_->cutWaiting();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     thread_.join();
@@ -246,7 +269,11 @@ void HttpService::route() {
             // A client that does not read is dropped when the write times out.
             if (!sink.write(text.data(), text.size())) return false;
           }
-          if (events.ended) sink.done();
+          if (events.ended) {
+            sink.done();
+          } else if (!text.empty()) {
+            std::this_thread::sleep_for(kStreamGather);
+          }
           return true;
         },
         [this](bool) { --streams_; });

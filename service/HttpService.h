@@ -67,7 +67,8 @@ class HttpService {
   // The port bound (the one chosen when 0 was asked for).
   int port() const { return port_; }
   std::size_t openEventStreams() const { return streams_; }
-  // Ends the event streams and the server; returns once it has stopped.
+  // Closes the hub, lets the event streams send what is left and end, then
+  // ends the server; returns once it has stopped.
   void stop();
 
  private:

@@ -1,6 +1,6 @@
 #pragma once
 // The connections clients hold open to this process's server, as the
-// system lists them, and a way to cut one.
+// system lists them, and a way to cut one; the depth of its listen queue.
 
 #include <string>
 #include <vector>
@@ -15,6 +15,10 @@ struct OpenConnection {
 
 // The accepted connections of this process on local port `port`.
 std::vector<OpenConnection> connectionsTo(int port);
+
+// Lets the listening socket on `port` queue up to `depth` connections that
+// are not yet accepted (the system caps it); false when there is none.
+bool deepenListenQueue(int port, int depth);
 
 // Shuts the connection down in both directions, so that whoever waits on it
 // sees its end; nothing when the handle no longer is that connection.

@@ -47,22 +47,49 @@ bool peerOf(int handle, int localPort, OpenConnection& connection) {
   return numeric(address, length, connection.peerAddress, connection.peerPort);
 }
 
-}  // namespace
-
-std::vector<OpenConnection> connectionsTo(int port) {
-  std::vector<OpenConnection> found;
+// Calls `visit` with each handle this process has open.
+template <class Visit>
+void eachHandle(Visit visit) {
   DIR* folder = ::opendir("/proc/self/fd");
-  if (folder == nullptr) return found;
+  if (folder == nullptr) return;
   while (const dirent* entry = ::readdir(folder)) {
     char* end = nullptr;
     const long handle = std::strtol(entry->d_name, &end, 10);
     if (*end != '\0' || end == entry->d_name || handle == ::dirfd(folder)) continue;
-    if (OpenConnection connection; peerOf(static_cast<int>(handle), port, connection)) {
-      found.push_back(std::move(connection));
-    }
+    visit(static_cast<int>(handle));
   }
   ::closedir(folder);
+}
+
+}  // namespace
+
+std::vector<OpenConnection> connectionsTo(int port) {
+  std::vector<OpenConnection> found;
+  eachHandle([&](int handle) {
+    if (OpenConnection connection; peerOf(handle, port, connection)) {
+      found.push_back(std::move(connection));
+    }
+  });
   return found;
+}
+
+bool deepenListenQueue(int port, int depth) {
+  bool deepened = false;
+  eachHandle([&](int handle) {
+    int listening = 0;
+    socklen_t size = sizeof listening;
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    std::string host;
+    int localPort = 0;
+    if (::getsockopt(handle, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening &&
+        ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+        numeric(address, length, host, localPort) && localPort == port) {
+      // Listening again on a listening socket only changes its queue's depth.
+      deepened = ::listen(handle, depth) == 0 || deepened;
+    }
+  });
+  return deepened;
 }
 
 void cutConnection(const OpenConnection& connection) {

@@ -160,6 +160,9 @@ void StationHub::close() {
 
 void StationHub::publish(JsonDocument event) {
   event["id"] = ++lastEvent_;
+  event["t"] = std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+                   .count();  // µs: how late a client learns of it
   event["counts"] = countsJson();
   events_.push_back(jsonLine(event));
   while (events_.size() > kKeptEvents) events_.pop_front();

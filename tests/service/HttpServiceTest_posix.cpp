@@ -270,6 +270,28 @@ TEST_F(ServedStation, FiftyOpenEventStreamsLeaveTheApiAnswering) {
   for (auto& reader : readers) EXPECT_TRUE(reader->saw("\"name\":\"left\"")) << reader->text();
 }
 
+TEST_F(ServedStation, AtItsStopEveryStreamGetsTheStationsEndAndEndsWhole) {
+  CountedControls controls;
+  serve(controls);
+  std::vector<std::unique_ptr<RawClient>> streams;
+  for (int i = 0; i < 20; ++i) {
+    streams.push_back(std::make_unique<RawClient>(http->port()));
+    streams.back()->send("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  }
+  ASSERT_TRUE(eventually([&] { return http->openEventStreams() == 20; }))
+      << http->openEventStreams();
+  hub.deviceAppeared({0, {"/dev/pts/77", "usb-slot-1", "left", 0}});
+  hub.stationFinished({});
+  http->stop();
+  for (auto& stream : streams) {
+    const auto received = stream->receiveUntilClosed(10s);
+    ASSERT_TRUE(received);
+    EXPECT_NE(received->find("\"type\":\"station_finished\""), std::string::npos) << *received;
+    // The chunked answer's last chunk: the stream ended as HTTP ends it.
+    EXPECT_TRUE(received->ends_with("\r\n0\r\n\r\n")) << *received;
+  }
+}
+
 TEST_F(ServedStation, ClientsThatStallAreDropped) {
   CountedControls controls;
   serve(controls);
