@@ -115,7 +115,10 @@ TEST_F(ServedCli, ServedRunsAndControlRequestsAreKeptInTheDatabase) {
       << result.out;
   ASSERT_EQ(firstRuns.size(), 1u);
 
-  // The next start serves the runs of the one before from the database.
+  // The next start, with the device gone, serves the runs of the one
+  // before from the database.
+  device.reset();
+  ::unlink(dir.file("dosdevices/COM7").c_str());
   JsonDocument laterRuns, byId;
   result = serveAndAsk(args, [&](httplib::Client& client) {
     laterRuns = runsOnceThere(client, 1);
