@@ -13,20 +13,6 @@ namespace voltrix::cli {
 
 namespace {
 
-// The control requests as the station takes them: a stop is a drain, after
-// which the station ends and with it the process.
-class Controls final : public service::StationControls {
- public:
-  explicit Controls(Station& station) : station_(station) {}
-  void pause() override { station_.pause(); }
-  void resume() override { station_.resume(); }
-  void drain() override { station_.drain(); }
-  void stop() override { station_.drain(); }
-
- private:
-  Station& station_;
-};
-
 // Every control request is told on standard error (a service's journal
 // keeps it) and goes into the results database with the station's runs.
 class Audit final : public service::ControlAudit {
@@ -69,7 +55,7 @@ int serveStation(const CliOptions& options, StationPlan plan, StationObserver& c
       storedRuns ? static_cast<service::RunHistory&>(*storedRuns) : ownRuns;
   StationObservers observers{&console, &ownRuns, &hub};
   Station station(std::move(plan), observers);
-  Controls controls(station);
+  service::ControlsOfStation controls(station);
   Audit audit(station);
   service::HttpService http(hub, history, audit, controls, std::move(settings));
   if (!http.start(error)) {

@@ -349,37 +349,30 @@ bool ResultsDb::saveLogProgress(const LogProgress& progress, ResultsDbError& err
 
 std::vector<std::string> ResultsDb::recordsSince(const std::string& sinceUtc,
                                                  ResultsDbError& error) {
-  SqliteStatement select(db_,
-                         "SELECT record FROM runs WHERE coalesce(\"end\", start) >= ? "
-                         "ORDER BY coalesce(\"end\", start), rowid");
-  std::vector<std::string> records;
-  if (!select) {
-    setSqliteError(db_, select.prepareCode(), "cannot read the runs", error);
-    return records;
-  }
-  select.bind(1, std::optional<std::string>(sinceUtc));
-  int code = SQLITE_ROW;
-  while ((code = select.step()) == SQLITE_ROW) records.push_back(select.text(0));
-  if (code != SQLITE_DONE) {
-    setSqliteError(db_, code, "cannot read the runs", error);
-    records.clear();
-  }
-  return records;
+  return selectRecords("ORDER BY coalesce(\"end\", start), rowid", sinceUtc, std::nullopt, error);
 }
 
 std::vector<std::string> ResultsDb::newestRecords(const std::string& sinceUtc, std::size_t limit,
                                                   ResultsDbError& error) {
-  SqliteStatement select(db_,
-                         "SELECT record FROM runs WHERE coalesce(\"end\", start) >= ? "
-                         "ORDER BY coalesce(\"end\", start) DESC, rowid DESC LIMIT ?");
+  const auto most = static_cast<std::int64_t>(
+      std::min<std::size_t>(limit, std::numeric_limits<std::int64_t>::max()));
+  return selectRecords("ORDER BY coalesce(\"end\", start) DESC, rowid DESC LIMIT ?2", sinceUtc,
+                       most, error);
+}
+
+std::vector<std::string> ResultsDb::selectRecords(const char* order, const std::string& sinceUtc,
+                                                  std::optional<std::int64_t> limit,
+                                                  ResultsDbError& error) {
+  const std::string sql =
+      std::string("SELECT record FROM runs WHERE coalesce(\"end\", start) >= ?1 ") + order;
+  SqliteStatement select(db_, sql.c_str());
   std::vector<std::string> records;
   if (!select) {
     setSqliteError(db_, select.prepareCode(), "cannot read the runs", error);
     return records;
   }
   select.bind(1, std::optional<std::string>(sinceUtc));
-  select.bind(2, std::optional<std::int64_t>(static_cast<std::int64_t>(
-                     std::min<std::size_t>(limit, std::numeric_limits<std::int64_t>::max()))));
+  if (limit) select.bind(2, limit);
   int code = SQLITE_ROW;
   while ((code = select.step()) == SQLITE_ROW) records.push_back(select.text(0));
   if (code != SQLITE_DONE) {

@@ -120,6 +120,10 @@ class ResultsDb {
 
  private:
   bool migrate(ResultsDbError& error);
+  // The records ended at or after `sinceUtc` (parameter 1), in `order`
+  // (which may take `limit` as parameter 2).
+  std::vector<std::string> selectRecords(const char* order, const std::string& sinceUtc,
+                                         std::optional<std::int64_t> limit, ResultsDbError& error);
 
   sqlite3* db_;
   Options options_;

@@ -18,6 +18,7 @@
 #include "service/ControlAudit.h"
 #include "service/RunHistory.h"
 #include "service/StationHub.h"
+#include "station/Station.h"
 
 namespace httplib {
 class Server;
@@ -35,6 +36,20 @@ class StationControls {
   virtual void drain() = 0;
   // Drains; the process then ends with the station's exit code.
   virtual void stop() = 0;
+};
+
+// The control requests as a station takes them: a stop is a drain, after
+// which the station ends, and with it the process.
+class ControlsOfStation final : public StationControls {
+ public:
+  explicit ControlsOfStation(Station& station) : station_(station) {}
+  void pause() override { station_.pause(); }
+  void resume() override { station_.resume(); }
+  void drain() override { station_.drain(); }
+  void stop() override { station_.drain(); }
+
+ private:
+  Station& station_;
 };
 
 struct ServiceSettings {

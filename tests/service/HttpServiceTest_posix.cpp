@@ -86,18 +86,6 @@ class ServedStation : public StationRig {
   std::unique_ptr<httplib::Client> client;
 };
 
-class StationControlsOf final : public service::StationControls {
- public:
-  explicit StationControlsOf(Station& station) : station_(station) {}
-  void pause() override { station_.pause(); }
-  void resume() override { station_.resume(); }
-  void drain() override { station_.drain(); }
-  void stop() override { station_.drain(); }
-
- private:
-  Station& station_;
-};
-
 std::vector<std::string> logIds(const std::string& path) {
   std::vector<std::string> ids;
   std::ifstream log(path);
@@ -180,7 +168,7 @@ TEST_F(ServedStation, APauseOverHttpStartsNoNewDeviceAndCutsNoRunningOne) {
   watching.count = 2;
   StationObservers observers{&events, &history, &hub};
   Station station(watching, observers);
-  StationControlsOf controls(station);
+  service::ControlsOfStation controls(station);
   serve(controls, twoTokens());
   std::thread running([&] { EXPECT_EQ(station.run(), 0); });
   ASSERT_TRUE(events.waitFor([&] { return !events.started.empty(); }));
