@@ -13,6 +13,8 @@
 //
 //   station-serve-bench [--rounds R] [--clients N] [PATH-TO-voltrix-cli [PATH-TO-zetak-sim]]
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -156,8 +158,13 @@ int main(int argc, char** argv) {
       rounds = std::max(1, std::atoi(argv[++i]));
     } else if (std::strcmp(argv[i], "--clients") == 0 && i + 1 < argc) {
       clients = std::max(1, std::atoi(argv[++i]));
-    } else {
+    } else if (argv[i][0] != '-' && paths.size() < 2) {
       paths.push_back(argv[i]);
+    } else {
+      std::fprintf(stderr,
+                   "usage: station-serve-bench [--rounds R] [--clients N] "
+                   "[PATH-TO-voltrix-cli [PATH-TO-zetak-sim]]\n");
+      return 2;
     }
   }
   const fs::path here = fs::absolute(fs::path(argv[0])).parent_path();
@@ -165,6 +172,13 @@ int main(int argc, char** argv) {
       fs::absolute(paths.size() > 0 ? fs::path(paths[0]) : here / "../cli/voltrix-cli").string();
   const std::string sim =
       fs::absolute(paths.size() > 1 ? fs::path(paths[1]) : here / "../sim/zetak-sim").string();
+  for (const std::string& program : {cli, sim}) {
+    if (::access(program.c_str(), X_OK) != 0) {
+      std::fprintf(stderr, "station-serve-bench: %s is not a program that can be run\n",
+                   program.c_str());
+      return 2;
+    }
+  }
   const auto workDir = fs::temp_directory_path() / "voltrix-station-serve-bench";
   fs::create_directories(workDir);
   fs::current_path(workDir);
