@@ -7,6 +7,7 @@
 
 #include "control/ExitCodes.h"
 #include "record/JsonText.h"
+#include "record/RecordColumns.h"
 #include "record/ResultsStore.h"
 #include "record/TraceLog.h"
 
@@ -14,84 +15,14 @@ namespace voltrix::cli {
 
 namespace {
 
-// The record's fields in the log's order, usb and image flattened.
-struct Column {
-  const char* name;
-  const char* object;  // the nested object it lives in, or null
-  const char* key;
-};
-constexpr Column kColumns[] = {
-    {"id", nullptr, "id"},
-    {"station", nullptr, "station"},
-    {"version", nullptr, "version"},
-    {"start", nullptr, "start"},
-    {"end", nullptr, "end"},
-    {"slot", nullptr, "slot"},
-    {"port", nullptr, "port"},
-    {"usb_vid_pid", "usb", "vid_pid"},
-    {"usb_serial", "usb", "serial"},
-    {"usb_path", "usb", "path"},
-    {"image_path", "image", "path"},
-    {"image_sha256", "image", "sha256"},
-    {"segments", nullptr, "segments"},
-    {"bytes", nullptr, "bytes"},
-    {"seconds", nullptr, "seconds"},
-    {"result", nullptr, "result"},
-    {"exit_code", nullptr, "exit_code"},
-    {"label", nullptr, "label"},
-    {"failure_kind", nullptr, "failure_kind"},
-    {"failed_segment", nullptr, "failed_segment"},
-    {"failed_address", nullptr, "failed_address"},
-    {"hint", nullptr, "hint"},
-    {"run_folder", nullptr, "run_folder"},
-};
-
-// A field as text: strings as they are, numbers as the log writes them,
-// null and missing as nothing.
-std::string fieldText(const JsonDocument& record, const Column& column) {
-  const JsonDocument* from = &record;
-  if (column.object != nullptr) {
-    const auto nested = record.find(column.object);
-    if (nested == record.end() || !nested->is_object()) return {};
-    from = &*nested;
-  }
-  const auto value = from->find(column.key);
-  if (value == from->end() || value->is_null()) return {};
-  if (value->is_string()) return value->get<std::string>();
-  return jsonLine(*value);
+void printCsv(const std::vector<JsonDocument>& records, std::FILE* out) {
+  std::fprintf(out, "%s\n", recordCsvHeader().c_str());
+  for (const JsonDocument& record : records)
+    std::fprintf(out, "%s\n", recordCsvRow(record).c_str());
 }
 
 std::string fieldText(const JsonDocument& record, const char* name) {
-  for (const Column& column : kColumns) {
-    if (std::string(column.name) == name) return fieldText(record, column);
-  }
-  return {};
-}
-
-std::string csvCell(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (const char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
-void printCsv(const std::vector<JsonDocument>& records, std::FILE* out) {
-  std::string line;
-  for (const Column& column : kColumns) line += std::string(line.empty() ? "" : ",") + column.name;
-  std::fprintf(out, "%s\n", line.c_str());
-  for (const JsonDocument& record : records) {
-    line.clear();
-    bool first = true;
-    for (const Column& column : kColumns) {
-      if (!first) line += ',';
-      first = false;
-      line += csvCell(fieldText(record, column));
-    }
-    std::fprintf(out, "%s\n", line.c_str());
-  }
+  return recordFieldText(record, name);
 }
 
 std::string padded(const std::string& text, std::size_t width) {
