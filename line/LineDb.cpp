@@ -30,18 +30,24 @@ bool isDigits(std::string_view text) {
 // decimals, or none); anything else is kept only in the record, so that one
 // odd record cannot make the server refuse a whole batch.
 bool isRecordTime(std::string_view text) {
-  if (text.size() < 20 || text.back() != 'Z') return false;
-  const auto number = [&text](std::size_t at, std::size_t length, int low, int high) {
-    const std::string_view part = text.substr(at, length);
-    if (!isDigits(part)) return false;
-    const int value = std::stoi(std::string(part));
-    return value >= low && value <= high;
-  };
-  if (text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':') {
+  if (text.size() < 20 || text.back() != 'Z' || text[4] != '-' || text[7] != '-' ||
+      text[10] != 'T' || text[13] != ':' || text[16] != ':') {
     return false;
   }
-  if (!number(0, 4, 1, 9999) || !number(5, 2, 1, 12) || !number(8, 2, 1, 31) ||
-      !number(11, 2, 0, 23) || !number(14, 2, 0, 59) || !number(17, 2, 0, 59)) {
+  // The number at `at`, -1 when it is none.
+  const auto number = [&text](std::size_t at, std::size_t length) {
+    const std::string_view part = text.substr(at, length);
+    return isDigits(part) ? std::stoi(std::string(part)) : -1;
+  };
+  using namespace std::chrono;
+  const int yearNumber = number(0, 4), monthNumber = number(5, 2), dayNumber = number(8, 2);
+  if (yearNumber < 1 || monthNumber < 0 || dayNumber < 0) return false;
+  // February 31st, say, is refused by the server.
+  const year_month_day date{year{yearNumber}, month{static_cast<unsigned>(monthNumber)},
+                            day{static_cast<unsigned>(dayNumber)}};
+  const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+  if (!date.ok() || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
+      second > 59) {
     return false;
   }
   const std::string_view rest = text.substr(19, text.size() - 20);
