@@ -185,6 +185,16 @@ TEST_F(LineDbTest, ExportsHoldTheRecordsOfTheirRangeOldestFirst) {
 }
 
 TEST_F(LineDbTest, AServerAwayOrARefusedLoginSaysSo) {
+  // A connection the server ends while it is open: to be tried again later.
+  ASSERT_TRUE(db = open());
+  peek(
+      "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+      "WHERE datname = current_database() AND pid <> pg_backend_pid()");
+  LineDbError lost;
+  EXPECT_FALSE(db->insertRecords({stationRecord("usb-1", 0, 1)}, lost));
+  EXPECT_EQ(lost.kind, LineDbFailure::CannotConnect) << lost.text;
+  EXPECT_NE(lost.text.find("server closed the connection"), std::string::npos) << lost.text;
+
   const std::string wrongPassword = cluster->conninfo() + " password=wrong";
   const std::string noDatabase = cluster->conninfo() + " dbname=no_such_database";
   struct Case {
