@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "record/JsonText.h"
+#include "record/RecordColumns.h"
 #include "record/SqliteStatement.h"
 #include "record/TraceLog.h"
 
@@ -64,16 +65,35 @@ std::optional<std::int64_t> integerField(const JsonDocument& json, const char* k
   return found->get<std::int64_t>();
 }
 
-std::optional<double> numberField(const JsonDocument& json, const char* key) {
-  const auto found = json.find(key);
-  if (found == json.end() || !found->is_number()) return std::nullopt;
-  return found->get<double>();
-}
-
-JsonDocument objectField(const JsonDocument& json, const char* key) {
-  const auto found = json.find(key);
-  if (found == json.end() || !found->is_object()) return JsonDocument::object();
-  return *found;
+// A field bound as its column's kind; a value of another type is null, as
+// a missing one is.
+void bindColumn(SqliteStatement& statement, int index, const JsonDocument& record,
+                const RecordColumn& column) {
+  const JsonDocument* value = recordField(record, column);
+  switch (column.kind) {
+    case RecordColumn::Kind::Text:
+    case RecordColumn::Kind::Time:
+      statement.bind(index, value != nullptr && value->is_string()
+                                ? std::optional<std::string>(value->get<std::string>())
+                                : std::nullopt);
+      return;
+    case RecordColumn::Kind::Integer:
+      // A count beyond what a signed 64-bit column holds is kept in the
+      // record only, rather than wrapped to a negative number.
+      if (value == nullptr || !value->is_number_integer() ||
+          (value->is_number_unsigned() &&
+           value->get<std::uint64_t>() > std::uint64_t{std::numeric_limits<std::int64_t>::max()})) {
+        statement.bind(index, std::optional<std::int64_t>());
+      } else {
+        statement.bind(index, std::optional<std::int64_t>(value->get<std::int64_t>()));
+      }
+      return;
+    case RecordColumn::Kind::Number:
+      statement.bind(index, value != nullptr && value->is_number()
+                                ? std::optional<double>(value->get<double>())
+                                : std::nullopt);
+      return;
+  }
 }
 
 }  // namespace
@@ -217,36 +237,25 @@ ResultsDb::Insert ResultsDb::insertRecord(const std::string& line, ResultsDbErro
   if (json.is_discarded() || !json.is_object()) return Insert::NotARecord;
   const auto id = textField(json, "id");
   if (!id || id->empty()) return Insert::NotARecord;
-  const JsonDocument usb = objectField(json, "usb");
-  const JsonDocument image = objectField(json, "image");
-
-  SqliteStatement insert(
-      db_,
-      "INSERT INTO runs(id, station, version, start, \"end\", slot, port, usb_vid_pid, "
-      "usb_serial, usb_path, image_path, image_sha256, segments, bytes, seconds, result, "
-      "exit_code, label, failure_kind, failed_segment, failed_address, hint, run_folder, record) "
-      "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT(id) DO NOTHING");
+  // The columns and their order come from the one table every export of the
+  // runs shares; `record` keeps the line as the log holds it.
+  static const std::string kInsertRun = [] {
+    std::string columns;
+    std::string placeholders;
+    for (const RecordColumn& column : recordColumns()) {
+      columns += std::string(columns.empty() ? "" : ", ") + '"' + column.name + '"';
+      placeholders += placeholders.empty() ? "?" : ",?";
+    }
+    return "INSERT INTO runs(" + columns + ", record) VALUES(" + placeholders +
+           ",?) ON CONFLICT(id) DO NOTHING";
+  }();
+  SqliteStatement insert(db_, kInsertRun.c_str());
   if (!insert) {
     setSqliteError(db_, insert.prepareCode(), "cannot insert a run", error);
     return Insert::Failed;
   }
   int at = 0;
-  for (const char* key : {"id", "station", "version", "start", "end", "slot", "port"}) {
-    insert.bind(++at, textField(json, key));
-  }
-  for (const char* key : {"vid_pid", "serial", "path"}) insert.bind(++at, textField(usb, key));
-  for (const char* key : {"path", "sha256"}) insert.bind(++at, textField(image, key));
-  insert.bind(++at, integerField(json, "segments"));
-  insert.bind(++at, integerField(json, "bytes"));
-  insert.bind(++at, numberField(json, "seconds"));
-  insert.bind(++at, textField(json, "result"));
-  insert.bind(++at, integerField(json, "exit_code"));
-  insert.bind(++at, textField(json, "label"));
-  insert.bind(++at, textField(json, "failure_kind"));
-  insert.bind(++at, integerField(json, "failed_segment"));
-  for (const char* key : {"failed_address", "hint", "run_folder"}) {
-    insert.bind(++at, textField(json, key));
-  }
+  for (const RecordColumn& column : recordColumns()) bindColumn(insert, ++at, json, column);
   insert.bind(++at, std::optional<std::string>(line));
   if (const int code = insert.step(); code != SQLITE_DONE) {
     setSqliteError(db_, code, "cannot insert the run " + *id, error);
