@@ -98,6 +98,7 @@ class ChildProcess {
   }
   int exitCode() const { return exitCode_; }
   double cpu() const { return cpu_; }
+  pid_t pid() const { return pid_; }
 
  private:
   static double seconds(const timeval& time) {

@@ -7,6 +7,9 @@
 # 127.0.0.1 only on a free port, takes a password (scram-sha-256) for the
 # user `voltrix`, and is stopped and removed at the end, on failure too.
 # Root runs the server as the user `postgres`, which initdb demands.
+# Writes are not synced to disk (a test's data is thrown away) unless
+# VOLTRIX_PG_DURABLE=1, which a benchmark sets to measure what a real
+# server's commits cost.
 set -euo pipefail
 
 started=$(date +%s%N)
@@ -46,12 +49,14 @@ if [ "${#as_owner[@]}" -gt 0 ]; then chown postgres: "$folder/password"; fi
 
 # A port nobody listens on; another program may still take it first, so a
 # start that cannot bind is tried again on another one.
+durability="-c fsync=off -c full_page_writes=off"
+if [ "${VOLTRIX_PG_DURABLE:-0}" = 1 ]; then durability=""; fi
 port=""
 for _ in 1 2 3 4 5; do
   candidate=$((20000 + RANDOM % 40000))
   if (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then continue; fi
   if "${as_owner[@]}" "$bin/pg_ctl" start -D "$data" -w -t 30 -s -l "$folder/server.log" \
-    -o "-c listen_addresses=127.0.0.1 -p $candidate -k $folder -c fsync=off -c full_page_writes=off" \
+    -o "-c listen_addresses=127.0.0.1 -p $candidate -k $folder $durability" \
     >/dev/null 2>&1; then
     port=$candidate
     break
