@@ -185,7 +185,7 @@ void LineServer::routePosts() {
                                        httplib::Response& response) {
     if (allowed(request, response, LineAccess::Post)) {
       const std::vector<std::string> lines = bodyLines(request.body);
-      if (lines.empty()) {
+      if (request.body.find_first_not_of("\r\n\t ") == std::string::npos) {
         answerError(response, 400, "no log lines in the body");
       } else if (lines.size() > kMostRecordLines) {
         answerError(response, 413,
