@@ -1,5 +1,7 @@
 #include "line/LineConnections.h"
 
+#include "line/PgSession.h"
+
 namespace voltrix {
 
 LineConnections::LineConnections(std::string conninfo, std::unique_ptr<LineDb> first,
@@ -35,11 +37,19 @@ std::unique_ptr<LineDb> LineConnections::take(LineDbError& error) {
       return nullptr;
     }
   }
-  if (!idle_.empty()) {
+  while (!idle_.empty()) {
     std::unique_ptr<LineDb> db = std::move(idle_.back());
     idle_.pop_back();
     ++lent_;
-    return db;
+    // A connection kept while the server restarted is broken without
+    // knowing it: asked first, so that the request is not the one to fail.
+    lock.unlock();
+    LineDbError ping;
+    const bool alive = db->session().runScript("SELECT 1", "cannot reach the database", ping);
+    lock.lock();
+    if (alive) return db;
+    --lent_;
+    idle_.clear();  // kept as long, and as broken
   }
   // Away a moment ago: the same answer, without waiting on the network.
   if (!reachable_ && std::chrono::steady_clock::now() - lastFailedOpen_ < settings_.retryEvery) {

@@ -23,7 +23,7 @@ namespace voltrix {
 class LineConnections {
  public:
   struct Settings {
-    std::size_t most = 4;  // connections open at once, at most
+    std::size_t most = 8;  // connections open at once, at most
     std::chrono::milliseconds retryEvery{1000};
     // A request waits this long for a connection another one holds.
     std::chrono::milliseconds waitForFree{5000};

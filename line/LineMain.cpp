@@ -37,9 +37,9 @@ int runLine(const LineOptions& options) {
   LineServerSettings settings;
   const auto address = service::parseServeAddress(options.listen, error);
   if (!address) {
-    std::fprintf(stderr, "voltrix-line: %s\n",
-                 ("--listen wants ADDR:PORT (e.g. 127.0.0.1:8088), not '" + options.listen + "'")
-                     .c_str());
+    std::fprintf(
+        stderr, "voltrix-line: %s\n",
+        ("--listen wants ADDR:PORT (e.g. 127.0.0.1:8088), not '" + options.listen + "'").c_str());
     return kLineExitUsage;
   }
   settings.address = *address;

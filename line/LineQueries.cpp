@@ -9,7 +9,8 @@ namespace voltrix {
 namespace {
 
 // A time column as the records write theirs.
-#define LINE_UTC(column) "to_char(" column " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')"
+#define LINE_UTC(column) \
+  "to_char(" column " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')"
 
 std::optional<int> digitsAt(const std::string& text, std::size_t at, std::size_t length) {
   if (at + length > text.size()) return std::nullopt;
@@ -52,8 +53,8 @@ std::optional<LineTime> parseLineTime(const std::string& text) {
   LineTime time = sys_days{date};
   if (rest.size() == 10) return time;
   const auto hour = digitsAt(rest, 11, 2), minute = digitsAt(rest, 14, 2);
-  if ((rest[10] != 'T' && rest[10] != ' ') || !hour || !minute || rest[13] != ':' ||
-      *hour > 23 || *minute > 59) {
+  if ((rest[10] != 'T' && rest[10] != ' ') || !hour || !minute || rest[13] != ':' || *hour > 23 ||
+      *minute > 59) {
     return std::nullopt;
   }
   time += hours(*hour) + minutes(*minute);

@@ -66,12 +66,12 @@ void LineServer::routeReads() {
     response.set_content(std::string(linePage()), "text/html; charset=utf-8");
   });
 
-  server_->Get("/api/stations", [this](const httplib::Request& request,
-                                       httplib::Response& response) {
-    if (allowed(request, response, LineAccess::Read)) {
-      answerJson(response, board_.stationsJson(StationBoard::Clock::now()));
-    }
-  });
+  server_->Get("/api/stations",
+               [this](const httplib::Request& request, httplib::Response& response) {
+                 if (allowed(request, response, LineAccess::Read)) {
+                   answerJson(response, board_.stationsJson(StationBoard::Clock::now()));
+                 }
+               });
 
   // One JSON answer read from the database by `query`.
   const auto fromDatabase = [this](httplib::Response& response, auto query) {
@@ -86,40 +86,39 @@ void LineServer::routeReads() {
     }
   };
 
-  server_->Get("/api/runs", [this, fromDatabase](const httplib::Request& request,
-                                                 httplib::Response& response) {
-    if (!allowed(request, response, LineAccess::Read)) return;
-    const auto limit = rowLimit(request, response);
-    std::optional<LineTime> since;
-    if (!limit || !timeParam(request, response, "since", since)) return;
-    fromDatabase(response, [&](LineQueries& queries, LineDbError& error) {
-      return queries.recentRuns(*limit, since, error);
-    });
-  });
+  server_->Get("/api/runs",
+               [this, fromDatabase](const httplib::Request& request, httplib::Response& response) {
+                 if (!allowed(request, response, LineAccess::Read)) return;
+                 const auto limit = rowLimit(request, response);
+                 std::optional<LineTime> since;
+                 if (!limit || !timeParam(request, response, "since", since)) return;
+                 fromDatabase(response, [&](LineQueries& queries, LineDbError& error) {
+                   return queries.recentRuns(*limit, since, error);
+                 });
+               });
 
-  server_->Get("/api/yield", [this, fromDatabase](const httplib::Request& request,
-                                                  httplib::Response& response) {
-    if (!allowed(request, response, LineAccess::Read)) return;
-    fromDatabase(response, [](LineQueries& queries, LineDbError& error) {
-      return queries.yieldByHour(error);
-    });
-  });
+  server_->Get("/api/yield",
+               [this, fromDatabase](const httplib::Request& request, httplib::Response& response) {
+                 if (!allowed(request, response, LineAccess::Read)) return;
+                 fromDatabase(response, [](LineQueries& queries, LineDbError& error) {
+                   return queries.yieldByHour(error);
+                 });
+               });
 
-  server_->Get("/api/failures", [this, fromDatabase](const httplib::Request& request,
-                                                     httplib::Response& response) {
-    if (!allowed(request, response, LineAccess::Read)) return;
-    const auto limit = rowLimit(request, response);
-    if (!limit) return;
-    fromDatabase(response, [&](LineQueries& queries, LineDbError& error) {
-      return queries.latestFailures(*limit, error);
-    });
-  });
+  server_->Get("/api/failures",
+               [this, fromDatabase](const httplib::Request& request, httplib::Response& response) {
+                 if (!allowed(request, response, LineAccess::Read)) return;
+                 const auto limit = rowLimit(request, response);
+                 if (!limit) return;
+                 fromDatabase(response, [&](LineQueries& queries, LineDbError& error) {
+                   return queries.latestFailures(*limit, error);
+                 });
+               });
 
-  server_->Get("/api/export", [this](const httplib::Request& request,
-                                     httplib::Response& response) {
+  server_->Get("/api/export", [this](const httplib::Request& request, httplib::Response& response) {
     if (!allowed(request, response, LineAccess::Read)) return;
-    const std::string format = request.has_param("format") ? request.get_param_value("format")
-                                                           : "csv";
+    const std::string format =
+        request.has_param("format") ? request.get_param_value("format") : "csv";
     if (format != "csv" && format != "jsonl") {
       return answerError(response, 400, "format is csv or jsonl");
     }
@@ -133,8 +132,8 @@ void LineServer::routeReads() {
     if (!withDatabase(response, [](LineDb&, LineDbError&) { return true; })) return;
     const bool csv = format == "csv";
     response.set_header("Cache-Control", "no-store");
-    response.set_header("Content-Disposition", std::string("attachment; filename=\"voltrix-runs.") +
-                                                   format + "\"");
+    response.set_header("Content-Disposition",
+                        std::string("attachment; filename=\"voltrix-runs.") + format + "\"");
     response.set_chunked_content_provider(
         csv ? "text/csv; charset=utf-8" : "application/x-ndjson",
         [this, range, csv](std::size_t, httplib::DataSink& sink) {
@@ -166,8 +165,7 @@ void LineServer::routeReads() {
 }
 
 void LineServer::routeEvents() {
-  server_->Get("/api/events", [this](const httplib::Request& request,
-                                     httplib::Response& response) {
+  server_->Get("/api/events", [this](const httplib::Request& request, httplib::Response& response) {
     // A browser's EventSource cannot send a header: this route alone takes
     // the token as `?token=` too.
     if (!allowed(request, response, LineAccess::Read, true)) return;
@@ -190,8 +188,7 @@ void LineServer::routeEvents() {
     response.set_header("Cache-Control", "no-store");
     response.set_header("X-Accel-Buffering", "no");
     auto cursor = std::make_shared<std::uint64_t>(after);
-    auto quietSince =
-        std::make_shared<StationBoard::Clock::time_point>(StationBoard::Clock::now());
+    auto quietSince = std::make_shared<StationBoard::Clock::time_point>(StationBoard::Clock::now());
     response.set_chunked_content_provider(
         "text/event-stream",
         [this, cursor, quietSince](std::size_t, httplib::DataSink& sink) {

@@ -188,8 +188,7 @@ void LineServer::routePosts() {
       if (request.body.find_first_not_of("\r\n\t ") == std::string::npos) {
         answerError(response, 400, "no log lines in the body");
       } else if (lines.size() > kMostRecordLines) {
-        answerError(response, 413,
-                    "at most " + std::to_string(kMostRecordLines) + " lines a post");
+        answerError(response, 413, "at most " + std::to_string(kMostRecordLines) + " lines a post");
       } else {
         LineInsertCount count;
         // Answered only once the transaction committed: the station may
@@ -200,32 +199,32 @@ void LineServer::routePosts() {
               return inserted.has_value();
             })) {
           board_.recordsTaken(postingStation(lines, "?"), lines.size(), count);
-          answerJson(response, {{"added", count.added},
-                                {"known", count.known},
-                                {"notRecords", count.notRecords}});
+          answerJson(
+              response,
+              {{"added", count.added}, {"known", count.known}, {"notRecords", count.notRecords}});
         }
       }
     }
     board_.countPost("records", response.status);
   });
 
-  server_->Post("/api/stations/state", [this](const httplib::Request& request,
-                                              httplib::Response& response) {
-    if (allowed(request, response, LineAccess::Post)) {
-      std::string error;
-      if (request.body.size() > kMostStateBytes) {
-        answerError(response, 413, "a station's state is at most 1 MiB");
-      } else if (JsonDocument state = JsonDocument::parse(request.body, nullptr, false);
-                 state.is_discarded()) {
-        answerError(response, 400, "the body is not JSON");
-      } else if (!board_.takeState(std::move(state), StationBoard::Clock::now(), error)) {
-        answerError(response, 400, error);
-      } else {
-        response.status = 204;
-      }
-    }
-    board_.countPost("state", response.status);
-  });
+  server_->Post(
+      "/api/stations/state", [this](const httplib::Request& request, httplib::Response& response) {
+        if (allowed(request, response, LineAccess::Post)) {
+          std::string error;
+          if (request.body.size() > kMostStateBytes) {
+            answerError(response, 413, "a station's state is at most 1 MiB");
+          } else if (JsonDocument state = JsonDocument::parse(request.body, nullptr, false);
+                     state.is_discarded()) {
+            answerError(response, 400, "the body is not JSON");
+          } else if (!board_.takeState(std::move(state), StationBoard::Clock::now(), error)) {
+            answerError(response, 400, error);
+          } else {
+            response.status = 204;
+          }
+        }
+        board_.countPost("state", response.status);
+      });
 }
 
 void LineServer::routeService() {

@@ -37,8 +37,11 @@ struct LineServerSettings {
   // Both given: HTTPS with this certificate (PEM) and its key.
   std::string certificateFile, keyFile;
   std::size_t mostEventStreams = 64;
-  // Beyond the event streams' share of the pool: posts, reads, exports.
-  std::size_t apiWorkers = 24;
+  // Beyond the event streams' share of the pool: posts, reads, exports. A
+  // client's kept-alive connection holds a worker while it waits for its
+  // next request, so there is one for each of 50 stations and 20 browsers
+  // (two connections each), and more.
+  std::size_t apiWorkers = 128;
   std::chrono::milliseconds ioTimeout{10000};
   std::chrono::milliseconds requestHeadLimit{10000};
   std::chrono::milliseconds keepAlive{10000};

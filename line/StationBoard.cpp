@@ -132,7 +132,11 @@ void StationBoard::publish(const char* type, const JsonDocument& data) {
   ++lastEvent_;
   events_.push_back("id: " + std::to_string(lastEvent_) + "\nevent: " + type +
                     "\ndata: " + jsonLine(data) + "\n\n");
-  if (events_.size() > kKeptEvents) events_.pop_front();
+  keptBytes_ += events_.back().size();
+  while (events_.size() > 1 && (events_.size() > kKeptEvents || keptBytes_ > kMostKeptBytes)) {
+    keptBytes_ -= events_.front().size();
+    events_.pop_front();
+  }
   news_.notify_all();
 }
 

@@ -23,7 +23,11 @@ namespace voltrix {
 class StationBoard {
  public:
   using Clock = std::chrono::steady_clock;
+  // The newest events are kept for a stream that fell behind, at most this
+  // many and this many bytes (a state may be large): one that falls further
+  // behind is closed, and the page reloads its state.
   static constexpr std::size_t kKeptEvents = 4096;
+  static constexpr std::size_t kMostKeptBytes = 32 * 1024 * 1024;
   static constexpr auto kAwayAfter = std::chrono::seconds(30);
   // A name never heard of beyond this many is refused: a line has tens.
   static constexpr std::size_t kMostStations = 1000;
@@ -33,8 +37,7 @@ class StationBoard {
   // event.
   bool takeState(JsonDocument state, Clock::time_point now, std::string& error);
   // A records post the database took: a "runs" event when some were new.
-  void recordsTaken(const std::string& station, std::size_t received,
-                    const LineInsertCount& count);
+  void recordsTaken(const std::string& station, std::size_t received, const LineInsertCount& count);
   void countPost(const char* route, int status);
   // Sends a "station" event for each station that went away since the
   // last look (the event streams call it while they wait).
@@ -47,10 +50,10 @@ class StationBoard {
                           std::uint64_t databaseFailures) const;
 
   struct Events {
-    std::string text;          // the events as an event stream writes them
-    std::uint64_t last = 0;    // the number of the last one
-    bool lost = false;         // some after `after` are no longer kept
-    bool ended = false;        // closed: nothing more comes
+    std::string text;        // the events as an event stream writes them
+    std::uint64_t last = 0;  // the number of the last one
+    bool lost = false;       // some after `after` are no longer kept
+    bool ended = false;      // closed: nothing more comes
   };
   Events eventsAfter(std::uint64_t after, std::chrono::milliseconds wait) const;
   std::uint64_t lastEvent() const;
@@ -76,9 +79,10 @@ class StationBoard {
   mutable std::condition_variable news_;
   std::deque<std::string> events_;
   std::uint64_t lastEvent_ = 0;
+  std::size_t keptBytes_ = 0;
   bool closed_ = false;
   std::map<std::string, Station> stations_;
-  std::map<std::string, Tally> records_;  // by station
+  std::map<std::string, Tally> records_;                        // by station
   std::map<std::pair<std::string, int>, std::uint64_t> posts_;  // by route and status
 };
 

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "record/JsonText.h"
 #include "record/RecordColumns.h"
@@ -53,8 +55,8 @@ class LineServerTest : public ::testing::Test {
                                                  " line-3\n" + "admin " + kAdmin + "\n");
   }
   void start(std::vector<std::string> more = {}) {
-    std::vector<std::string> options{"--db", conninfo, "--listen", "127.0.0.1:0",
-                                     "--token-file", dir.file("tokens")};
+    std::vector<std::string> options{"--db",        conninfo,       "--listen",
+                                     "127.0.0.1:0", "--token-file", dir.file("tokens")};
     options.insert(options.end(), more.begin(), more.end());
     line = std::make_unique<test::RunningLine>(options);
     url = line->url();
@@ -92,8 +94,7 @@ std::unique_ptr<test::PgCluster> LineServerTest::cluster;
 
 TEST_F(LineServerTest, RecordsLandOnceAndTheExportHoldsThemInTheirRange) {
   start();
-  const std::vector<std::string> records{record("r1", 10), record("r2", 20, 9),
-                                         record("r3", 30)};
+  const std::vector<std::string> records{record("r1", 10), record("r2", 20, 9), record("r3", 30)};
   const std::string body = records[0] + "\n" + records[1] + "\n" + records[2] + "\n";
   EXPECT_EQ(postedCounts(body), JsonDocument::parse(R"({"added":3,"known":0,"notRecords":0})"));
   EXPECT_EQ(postedCounts(body), JsonDocument::parse(R"({"added":0,"known":3,"notRecords":0})"));
@@ -253,6 +254,45 @@ data: {"station":"line-3","added":1,"known":0,"notRecords":0})"),
       << events;
 }
 
+TEST_F(LineServerTest, FiftyStationsPostWhileTwentyBrowsersFollow) {
+  start();
+  constexpr int kStations = 50, kBrowsers = 20;
+  std::atomic<int> streaming{0};
+  std::vector<std::thread> browsers;
+  for (int i = 0; i < kBrowsers; ++i) {
+    browsers.emplace_back([&] {
+      httplib::Client client(url);
+      client.set_read_timeout(60);
+      bool counted = false;
+      client.Get("/api/events?after=0", as(kViewer), [&](const char*, std::size_t) {
+        if (!counted) ++streaming;
+        counted = true;
+        return true;
+      });
+    });
+  }
+  std::atomic<int> answered{0};
+  std::vector<std::thread> stations;
+  for (int i = 0; i < kStations; ++i) {
+    stations.emplace_back([&, i] {
+      const std::string name = "station-" + std::to_string(i);
+      std::string records;
+      for (int r = 0; r < 20; ++r) records += record(name + "-" + std::to_string(r), r) + "\n";
+      const auto state = post("/api/stations/state", R"({"station":")" + name + R"("})");
+      const auto taken = post("/api/records", records);
+      if (state && state->status == 204 && taken && taken->status == 200) ++answered;
+    });
+  }
+  for (std::thread& station : stations) station.join();
+  EXPECT_EQ(answered, kStations);
+  const auto board = get("/api/stations");
+  ASSERT_TRUE(board);
+  EXPECT_EQ(JsonDocument::parse(board->body)["stations"].size(), std::size_t{kStations});
+  EXPECT_EQ(line->stop().exitCode, 0);  // ends every stream
+  for (std::thread& browser : browsers) browser.join();
+  EXPECT_EQ(streaming, kBrowsers);
+}
+
 TEST_F(LineServerTest, AStartThatCannotServeSaysWhyWithItsExitStatus) {
   const std::string tokens = dir.file("tokens");
   const std::string away = "host=127.0.0.1 port=1 user=voltrix dbname=none connect_timeout=5";
@@ -264,14 +304,17 @@ TEST_F(LineServerTest, AStartThatCannotServeSaysWhyWithItsExitStatus) {
       {{"--db", conninfo, "--listen", "0.0.0.0:0"}, 2, "give --token-file FILE"},
       {{"--db", conninfo, "--listen", "localhost"}, 2, "--listen wants ADDR:PORT"},
       {{"--db", conninfo, "--listen", "127.0.0.1:0", "--cert", tokens}, 2, "go together"},
-      {{"--db", conninfo, "--listen", "127.0.0.1:0", "--token-file", dir.file("none")}, 2,
+      {{"--db", conninfo, "--listen", "127.0.0.1:0", "--token-file", dir.file("none")},
+       2,
        "cannot be read"},
       {{"--listen", "127.0.0.1:0"}, 2, "--db CONNINFO is needed"},
       {{"--db", away, "--listen", "127.0.0.1:0"}, 3, "database: cannot connect"},
-      {{"--db", conninfo + " password=wrong", "--listen", "127.0.0.1:0"}, 4,
+      {{"--db", conninfo + " password=wrong", "--listen", "127.0.0.1:0"},
+       4,
        "database: login refused"},
       {{"--db", conninfo, "--listen", "127.0.0.1:0", "--cert", tokens, "--cert-key", tokens},
-       6, "cannot use the certificate"},
+       6,
+       "cannot use the certificate"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> argv{VOLTRIX_LINE_PROGRAM};

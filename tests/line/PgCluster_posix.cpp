@@ -64,7 +64,8 @@ PgCluster::PgCluster() {
 
 bool PgCluster::ask(const char* request, const char* answer) {
   const std::string line = std::string(request) + "\n";
-  if (input_ < 0 || ::write(input_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+  if (input_ < 0 ||
+      ::write(input_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
     return false;
   }
   return readLine(output_, std::chrono::seconds(60)) == answer;

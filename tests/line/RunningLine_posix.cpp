@@ -10,7 +10,8 @@ RunningLine::RunningLine(std::vector<std::string> options) {
     ChildStreams streams;
     streams.pid = &pid_;
     ProcessResult result = runProcess(
-        options, {}, std::chrono::seconds(110), [this](pid_t, const std::string& out) {
+        options, {}, std::chrono::seconds(110),
+        [this](pid_t, const std::string& out) {
           std::lock_guard lock(mutex_);
           output_ = out;
           printed_.notify_all();
