@@ -198,7 +198,7 @@ void LineServer::routePosts() {
               if (inserted) count = *inserted;
               return inserted.has_value();
             })) {
-          board_.recordsTaken(postingStation(lines, "?"), lines.size(), count);
+          board_.recordsTaken(postingStation(lines, "unknown"), lines.size(), count);
           answerJson(
               response,
               {{"added", count.added}, {"known", count.known}, {"notRecords", count.notRecords}});
