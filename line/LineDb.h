@@ -65,6 +65,10 @@ class LineDb {
   bool exportRuns(const LineExportRange& range, LineExportFormat format, const ExportSink& sink,
                   LineDbError& error);
 
+  // The connection itself, for the dashboard's queries (LineQueries): they
+  // read what this class writes, through the same connection.
+  PgSession& session() { return *session_; }
+
   int schemaVersion() const { return schemaVersion_; }
   static int latestSchemaVersion();
 

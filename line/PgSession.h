@@ -43,6 +43,8 @@ class PgSession {
   bool begin(const char* how, LineDbError& error);
   bool commit(LineDbError& error);
   void rollback();
+  // The database this session is connected to.
+  std::string databaseName() const { return PQdb(connection_.get()); }
 
  private:
   std::unique_ptr<PGconn, PgConnectionCloser> connection_;

@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
   libsqlite3-dev
-  postgresql libpq-dev libsodium-dev libssl-dev
+  postgresql libpq-dev libsodium-dev libssl-dev openssl
   qt6-base-dev
   clang
   fonts-wqy-zenhei fonts-liberation2 fonts-dejavu-core

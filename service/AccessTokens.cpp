@@ -38,13 +38,45 @@ const char* roleName(Role role) {
       return "viewer";
     case Role::Operator:
       return "operator";
+    case Role::Engineer:
+      return "engineer";
+    case Role::Station:
+      return "station";
+    case Role::Admin:
+      return "admin";
     case Role::None:
       break;
   }
   return "none";
 }
 
-std::optional<AccessTokens> AccessTokens::parse(const std::string& text, std::string& error) {
+const RoleSet& stationRoles() {
+  static const RoleSet roles{Role::Viewer, Role::Operator};
+  return roles;
+}
+
+const RoleSet& lineRoles() {
+  static const RoleSet roles{Role::Viewer, Role::Operator, Role::Engineer, Role::Station,
+                             Role::Admin};
+  return roles;
+}
+
+namespace {
+
+// "viewer or operator", "viewer, operator, engineer, station or admin".
+std::string roleList(const RoleSet& roles) {
+  std::string text;
+  for (std::size_t i = 0; i < roles.size(); ++i) {
+    if (i > 0) text += i + 1 == roles.size() ? " or " : ", ";
+    text += roleName(roles[i]);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::optional<AccessTokens> AccessTokens::parse(const std::string& text, std::string& error,
+                                                const RoleSet& roles) {
   AccessTokens tokens;
   std::istringstream lines(text);
   std::string line;
@@ -60,10 +92,11 @@ std::optional<AccessTokens> AccessTokens::parse(const std::string& text, std::st
       return std::nullopt;
     }
     Role given = Role::None;
-    if (role == "viewer") given = Role::Viewer;
-    if (role == "operator") given = Role::Operator;
+    for (const Role known : roles) {
+      if (role == roleName(known)) given = known;
+    }
     if (given == Role::None) {
-      error = where + "the role is viewer or operator, not '" + role + "'";
+      error = where + "the role is " + roleList(roles) + ", not '" + role + "'";
       return std::nullopt;
     }
     if (!printableWord(token) || token.size() < kFewestTokenCharacters) {
@@ -85,7 +118,8 @@ std::optional<AccessTokens> AccessTokens::parse(const std::string& text, std::st
   return tokens;
 }
 
-std::optional<AccessTokens> AccessTokens::load(const std::string& path, std::string& error) {
+std::optional<AccessTokens> AccessTokens::load(const std::string& path, std::string& error,
+                                               const RoleSet& roles) {
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     error = path + ": cannot be read";
@@ -98,7 +132,7 @@ std::optional<AccessTokens> AccessTokens::load(const std::string& path, std::str
     error = path + ": too big for a token file";
     return std::nullopt;
   }
-  auto tokens = parse(text, error);
+  auto tokens = parse(text, error, roles);
   if (!tokens) error = path + ": " + error;
   return tokens;
 }

@@ -2,7 +2,9 @@
 // Who may do what over HTTP. A token file holds one "ROLE TOKEN [NAME]"
 // line per token (blank lines and lines starting with '#' aside): a
 // `viewer` may read, an `operator` may also pause, resume, drain and stop
-// the station. NAME says whose token it is, for the control audit.
+// the station. NAME says whose token it is, for the control audit. The line
+// of stations knows three roles more: an `engineer` publishes jobs, a
+// `station` posts its records and state, an `admin` may do everything.
 
 #include <optional>
 #include <string>
@@ -11,17 +13,25 @@
 
 namespace voltrix::service {
 
-enum class Role { None, Viewer, Operator };
+enum class Role { None, Viewer, Operator, Engineer, Station, Admin };
+
+// The roles a token file may name: a station's knows viewer and operator.
+using RoleSet = std::vector<Role>;
+const RoleSet& stationRoles();
+const RoleSet& lineRoles();
 
 const char* roleName(Role role);
 
 class AccessTokens {
  public:
   // Parses a token file's text; empty with `error` on a line that is not
-  // "ROLE TOKEN", an unknown role, a token given twice, or no token at all.
-  static std::optional<AccessTokens> parse(const std::string& text, std::string& error);
+  // "ROLE TOKEN", a role not in `roles`, a token given twice, or no token
+  // at all.
+  static std::optional<AccessTokens> parse(const std::string& text, std::string& error,
+                                           const RoleSet& roles = stationRoles());
   // Reads and parses the file at `path`.
-  static std::optional<AccessTokens> load(const std::string& path, std::string& error);
+  static std::optional<AccessTokens> load(const std::string& path, std::string& error,
+                                          const RoleSet& roles = stationRoles());
 
   struct Holder {
     Role role = Role::None;

@@ -11,6 +11,30 @@
 
 namespace voltrix::test {
 
+namespace {
+
+// One line the script printed, without its line break; empty when none
+// came whole before `limit`.
+std::string readLine(int from, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  std::string line;
+  char c = 0;
+  while (line.empty() || line.back() != '\n') {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd ready{from, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0 ||
+        ::read(from, &c, 1) != 1) {
+      return {};
+    }
+    line += c;
+  }
+  line.pop_back();
+  return line;
+}
+
+}  // namespace
+
 PgCluster::PgCluster() {
   int toScript[2], fromScript[2];
   if (::pipe2(toScript, O_CLOEXEC) != 0 || ::pipe2(fromScript, O_CLOEXEC) != 0) {
@@ -29,30 +53,35 @@ PgCluster::PgCluster() {
   input_ = toScript[1];
   // The first line is the connection string; the script's own deadlines
   // (30 s for the server to start) come well before ours.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  std::string line;
-  char c = 0;
-  while (line.empty() || line.back() != '\n') {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd ready{fromScript[0], POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0 ||
-        ::read(fromScript[0], &c, 1) != 1) {
-      break;
-    }
-    line += c;
-  }
-  ::close(fromScript[0]);
-  if (line.empty() || line.back() != '\n') {
+  output_ = fromScript[0];
+  const std::string line = readLine(output_, std::chrono::seconds(60));
+  if (line.empty()) {
     startError_ = "the cluster did not start (see pg-cluster's words above)";
     return;
   }
-  line.pop_back();
   conninfo_ = line;
+}
+
+bool PgCluster::ask(const char* request, const char* answer) {
+  const std::string line = std::string(request) + "\n";
+  if (input_ < 0 ||
+      ::write(input_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+    return false;
+  }
+  return readLine(output_, std::chrono::seconds(60)) == answer;
+}
+
+bool PgCluster::stopServer() {
+  return ask("stop", "stopped");
+}
+
+bool PgCluster::startServer() {
+  return ask("start", "started");
 }
 
 PgCluster::~PgCluster() {
   if (input_ >= 0) ::close(input_);
+  if (output_ >= 0) ::close(output_);
   if (script_ > 0) ::waitpid(script_, nullptr, 0);
 }
 

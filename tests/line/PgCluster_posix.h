@@ -22,10 +22,17 @@ class PgCluster {
   const std::string& startError() const { return startError_; }
   // A new empty database of the cluster, as a connection string.
   std::string freshDatabase();
+  // Stops the server (its clients' connections end) and starts it again on
+  // the same port, with the same databases; false when it did not.
+  bool stopServer();
+  bool startServer();
 
  private:
   pid_t script_ = -1;
-  int input_ = -1;  // the script's standard input, our end
+  bool ask(const char* request, const char* answer);
+
+  int input_ = -1;   // the script's standard input, our end
+  int output_ = -1;  // its standard output, our end
   std::string conninfo_, startError_;
   int databases_ = 0;
 };

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # A throwaway PostgreSQL cluster for the line's tests:
 #   pg-cluster.sh               prints the connection string, then keeps the
-#                               cluster until its standard input closes
+#                               cluster until its standard input closes; the
+#                               lines "stop" and "start" on it stop and start
+#                               the server again (same port), each answered
+#                               "stopped"/"started" (or "failed") on a line
 #   pg-cluster.sh COMMAND ...   runs COMMAND with VOLTRIX_PG set to it
 # The cluster lives in a fresh folder (its unix socket too), listens on
 # 127.0.0.1 only on a free port, takes a password (scram-sha-256) for the
@@ -51,13 +54,16 @@ if [ "${#as_owner[@]}" -gt 0 ]; then chown postgres: "$folder/password"; fi
 # start that cannot bind is tried again on another one.
 durability="-c fsync=off -c full_page_writes=off"
 if [ "${VOLTRIX_PG_DURABLE:-0}" = 1 ]; then durability=""; fi
+start_server() {
+  "${as_owner[@]}" "$bin/pg_ctl" start -D "$data" -w -t 30 -s -l "$folder/server.log" \
+    -o "-c listen_addresses=127.0.0.1 -p $1 -k $folder $durability" \
+    >/dev/null 2>&1
+}
 port=""
 for _ in 1 2 3 4 5; do
   candidate=$((20000 + RANDOM % 40000))
   if (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then continue; fi
-  if "${as_owner[@]}" "$bin/pg_ctl" start -D "$data" -w -t 30 -s -l "$folder/server.log" \
-    -o "-c listen_addresses=127.0.0.1 -p $candidate -k $folder $durability" \
-    >/dev/null 2>&1; then
+  if start_server "$candidate"; then
     port=$candidate
     break
   fi
@@ -76,5 +82,19 @@ if [ "$#" -gt 0 ]; then
   exit $?
 fi
 echo "$conninfo"
-# Kept until whoever started it closes our standard input (or is gone).
-cat >/dev/null || true
+# Kept until whoever started it closes our standard input (or is gone); a
+# test of a server that goes away stops and starts it meanwhile.
+while IFS= read -r request; do
+  case "$request" in
+    stop)
+      if "${as_owner[@]}" "$bin/pg_ctl" stop -D "$data" -m fast -w -s >/dev/null 2>&1; then
+        echo stopped
+      else
+        echo failed
+      fi
+      ;;
+    start)
+      if start_server "$port"; then echo started; else echo failed; fi
+      ;;
+  esac
+done || true
