@@ -203,8 +203,8 @@ int runBench(const Options& options) {
   fs::create_directories(dir);
   {
     std::ofstream tokens(dir / "tokens");
-    tokens << "station " << kStationToken << " bench stations\nviewer " << kViewerToken
-           << " bench browsers\n";
+    tokens << "station " << kStationToken << " bench-stations\nviewer " << kViewerToken
+           << " bench-browsers\n";
   }
   const int port = bench::freePort();
   bench::ChildProcess line;
