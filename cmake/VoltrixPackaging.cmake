@@ -5,7 +5,10 @@
 #                unit and its environment file: all a headless station
 #                needs, without Qt, and all a newcomer needs to try it;
 #   voltrix      (component gui) the dialog, its desktop entry, icon and manual
-#                page; depends on voltrix-cli of the same version.
+#                page; depends on voltrix-cli of the same version;
+#   voltrix-line (component line) the line's program, its manual page, its
+#                systemd unit and environment file: what the PC that
+#                gathers a line's stations into PostgreSQL needs.
 # The version is that of project(); the package is native (no Debian
 # revision), since the project packages itself.
 
@@ -15,6 +18,9 @@ set(VOLTRIX_PACKAGE_SOURCE voltrix)
 set(voltrix_components cli)
 if(VOLTRIX_GUI)
   list(APPEND voltrix_components gui)
+endif()
+if(TARGET voltrix-line)
+  list(APPEND voltrix_components line)
 endif()
 
 # Each package's documents: the licence in Debian's machine-readable form and
@@ -37,6 +43,8 @@ endif()
 foreach(component IN LISTS voltrix_components)
   if(component STREQUAL "cli")
     set(package voltrix-cli)
+  elseif(component STREQUAL "line")
+    set(package voltrix-line)
   else()
     set(package voltrix)
   endif()
@@ -114,5 +122,30 @@ COM port, reads it back and verifies it.
 This package holds voltrix, the operator's Qt dialog: one DOWNLOAD button,
 a status line and a progress bar, with a desktop entry. The command line
 and the udev rule come with voltrix-cli.")
+
+set(CPACK_DEBIAN_LINE_PACKAGE_NAME voltrix-line)
+set(CPACK_DEBIAN_LINE_PACKAGE_SECTION net)
+set(CPACK_COMPONENT_LINE_DESCRIPTION
+    "gathers a line of Voltrix stations into PostgreSQL
+Voltrix writes a firmware image into a Zetak device over its USB virtual
+COM port, reads it back and verifies it; a station flashes many devices
+at once.
+
+This package holds voltrix-line, the service that takes the records and
+the live state of a line's stations into a PostgreSQL database, serves a
+dashboard of every station and slot, an API, exports of the runs as CSV
+and JSON lines and metrics, over HTTP or HTTPS with tokens and roles.
+The service voltrix-line (not enabled) reads its options from
+/etc/default/voltrix-line.")
+if(TARGET voltrix-line)
+  configure_file(${PROJECT_SOURCE_DIR}/res/package/line/conffiles.in
+                 ${PROJECT_BINARY_DIR}/package/line/conffiles @ONLY)
+  set(CPACK_DEBIAN_LINE_PACKAGE_CONTROL_EXTRA
+      ${PROJECT_BINARY_DIR}/package/line/conffiles
+      ${PROJECT_SOURCE_DIR}/res/package/line/postinst
+      ${PROJECT_SOURCE_DIR}/res/package/line/prerm
+      ${PROJECT_SOURCE_DIR}/res/package/line/postrm)
+  set(CPACK_DEBIAN_LINE_PACKAGE_DEPENDS adduser)
+endif()
 
 include(CPack)

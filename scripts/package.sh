@@ -3,7 +3,8 @@
 #   package.sh [BUILD_DIR]        (default: build)
 # Configures and builds the tree first when it has not been, then runs
 # `cpack -G DEB` in it: BUILD_DIR/voltrix-cli_VERSION_ARCH.deb and, when the
-# dialog is built, BUILD_DIR/voltrix_VERSION_ARCH.deb. Fails on any lintian
+# dialog is built, BUILD_DIR/voltrix_VERSION_ARCH.deb, and when the line is
+# built, BUILD_DIR/voltrix-line_VERSION_ARCH.deb. Fails on any lintian
 # error (warnings are shown) and when the station service in voltrix-cli does
 # not pass tests/install/check-station-service.sh.
 set -euo pipefail
@@ -26,7 +27,7 @@ fi
 dir="$(cd "$dir" && pwd)"
 
 # Only this run's packages are checked: old ones (another version) go first.
-rm -f "$dir"/voltrix_*.deb "$dir"/voltrix-cli_*.deb
+rm -f "$dir"/voltrix_*.deb "$dir"/voltrix-cli_*.deb "$dir"/voltrix-line_*.deb
 (cd "$dir" && cpack -G DEB)
 
 shopt -s nullglob
@@ -42,6 +43,14 @@ if [ -x "$dir/gui/qt/voltrix" ]; then
     exit 1
   fi
   debs+=("${gui[@]}")
+fi
+if [ -x "$dir/line/voltrix-line" ]; then
+  line=("$dir"/voltrix-line_*.deb)
+  if [ "${#line[@]}" -ne 1 ]; then
+    echo "package: cpack made no voltrix-line package in $dir" >&2
+    exit 1
+  fi
+  debs+=("${line[@]}")
 fi
 
 for deb in "${debs[@]}"; do
