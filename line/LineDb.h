@@ -66,6 +66,9 @@ class LineDb {
                   LineDbError& error);
 
   int schemaVersion() const { return schemaVersion_; }
+  // The connection, for the line's other tables (LineJobs); the same
+  // thread rule holds.
+  PgSession& session() { return *session_; }
   static int latestSchemaVersion();
 
  private:

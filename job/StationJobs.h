@@ -1,0 +1,61 @@
+#pragma once
+// A station's side of signed jobs: a job offered (by whatever fetched it
+// from the line) is checked with the keys the station trusts, kept on the
+// disk, read as DOWNLOAD reads an image, and only then made the image the
+// next devices get. A job that fails any of this touches no device and
+// leaves the image in use as it was. What happened goes to the station's
+// observers through the current image.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/Refusal.h"
+#include "job/JobImageStore.h"
+#include "station/CurrentImage.h"
+
+namespace voltrix {
+
+struct JobOffer {
+  enum class Outcome {
+    Taken,           // the next devices get it
+    AlreadyCurrent,  // the image in use is this job's: nothing changed
+    Refused,         // it did not check out (see `check`)
+    Unusable,        // it checked out, but its image cannot be used or kept
+  } outcome = Outcome::Refused;
+  JobCheck check = JobCheck::Ok;
+  Refusal refusal = Refusal::None;  // for Unusable: what reading it refused
+  std::string text;                 // as told to the observers
+};
+
+class StationJobs {
+ public:
+  // `runFolders` as in the station's plan.
+  StationJobs(JobImageStore store, std::vector<PublicKey> trustedKeys,
+              std::shared_ptr<CurrentImage> current, std::string runFolders);
+
+  // At the start: the last good job kept on the disk, checked again, is
+  // put in use. Empty when there is none; otherwise as an offer.
+  std::optional<JobOffer> restore();
+
+  // From any thread: checks, keeps and swaps in a job.
+  JobOffer offerJob(std::span<const std::uint8_t> bytes, const JobMeta& meta);
+
+  // The line's count of devices the current job may still verify.
+  void setRemaining(std::optional<std::int64_t> remaining);
+
+ private:
+  JobOffer take(std::span<const std::uint8_t> bytes, const JobMeta& meta,
+                StationJobNotice::Kind kind);
+  JobOffer refuse(const JobMeta& meta, JobOffer offer);
+
+  JobImageStore store_;
+  std::vector<PublicKey> trustedKeys_;
+  std::shared_ptr<CurrentImage> current_;
+  std::string runFolders_;
+};
+
+}  // namespace voltrix
