@@ -16,6 +16,21 @@ StationJobNotice noticeOf(StationJobNotice::Kind kind, const JobMeta& meta, std:
 
 }  // namespace
 
+std::optional<std::vector<PublicKey>> readTrustedKeys(const std::vector<std::string>& files,
+                                                      std::string& error) {
+  std::vector<PublicKey> keys;
+  for (const std::string& file : files) {
+    KeyFileError keyError;
+    auto key = readPublicKey(file, keyError);
+    if (!key) {
+      error = "--trust-key " + keyError.text;
+      return std::nullopt;
+    }
+    keys.push_back(std::move(*key));
+  }
+  return keys;
+}
+
 StationJobs::StationJobs(JobImageStore store, std::vector<PublicKey> trustedKeys,
                          std::shared_ptr<CurrentImage> current, std::string runFolders)
     : store_(std::move(store)),
@@ -34,6 +49,7 @@ JobOffer StationJobs::refuse(const JobMeta& meta, JobOffer offer) {
 }
 
 std::optional<JobOffer> StationJobs::restore() {
+  const std::lock_guard lock(offering_);
   JobImageStore::Restored restored = store_.restore(trustedKeys_);
   if (!restored.meta) {
     if (restored.problem.empty()) return std::nullopt;
@@ -49,10 +65,20 @@ std::optional<JobOffer> StationJobs::restore() {
 }
 
 JobOffer StationJobs::offerJob(std::span<const std::uint8_t> bytes, const JobMeta& meta) {
+  if (!isSha256Hex(meta.sha256)) {
+    return refuse(meta, {JobOffer::Outcome::Refused,
+                         JobCheck::Malformed,
+                         {},
+                         "the job's sha256 is not 64 hex digits"});
+  }
   const JobVerdict verdict = verifyJob(bytes, meta.size, meta.sha256, meta.signature, trustedKeys_);
   if (!verdict.ok())
     return refuse(meta, {JobOffer::Outcome::Refused, verdict.check, {}, verdict.text});
-  if (const auto inUse = current_->image(); inUse && inUse->sha256 == meta.sha256) {
+  const std::lock_guard lock(offering_);
+  // The same image again (the line polled, or republished it with another
+  // quota): only the quota changes.
+  if (const auto inUse = current_->image();
+      inUse && inUse->sha256 == meta.sha256 && taken_ == meta.sha256) {
     current_->setRemaining(meta.remaining);
     return {JobOffer::Outcome::AlreadyCurrent, JobCheck::Ok, Refusal::None,
             "job " + meta.name + " (" + shortHash(meta.sha256) + ") is the one in use"};
@@ -87,6 +113,7 @@ JobOffer StationJobs::take(std::span<const std::uint8_t> bytes, const JobMeta& m
                            ": next devices get it";
   // The quota goes with the image it counts.
   current_->swap(std::move(load.image), meta.remaining, noticeOf(kind, meta, text));
+  taken_ = meta.sha256;
   return {JobOffer::Outcome::Taken, JobCheck::Ok, Refusal::None, text};
 }
 

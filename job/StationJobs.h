@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,6 +32,11 @@ struct JobOffer {
   std::string text;                 // as told to the observers
 };
 
+// The station's --trust-key files, read; empty with `error` naming the
+// option and the file that is wrong.
+std::optional<std::vector<PublicKey>> readTrustedKeys(const std::vector<std::string>& files,
+                                                      std::string& error);
+
 class StationJobs {
  public:
   // `runFolders` as in the station's plan.
@@ -41,7 +47,8 @@ class StationJobs {
   // put in use. Empty when there is none; otherwise as an offer.
   std::optional<JobOffer> restore();
 
-  // From any thread: checks, keeps and swaps in a job.
+  // From any thread: checks, keeps and swaps in a job. The same job offered
+  // again (the line is asked every so often) changes only the quota.
   JobOffer offerJob(std::span<const std::uint8_t> bytes, const JobMeta& meta);
 
   // The line's count of devices the current job may still verify.
@@ -52,6 +59,8 @@ class StationJobs {
                 StationJobNotice::Kind kind);
   JobOffer refuse(const JobMeta& meta, JobOffer offer);
 
+  std::mutex offering_;  // one offer at a time: they share the store's files
+  std::string taken_;    // the sha256 of the job this object last put in use
   JobImageStore store_;
   std::vector<PublicKey> trustedKeys_;
   std::shared_ptr<CurrentImage> current_;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "line/PgSession.h"
+#include "record/JsonText.h"
 
 namespace voltrix {
 
@@ -41,7 +42,33 @@ bool isJobName(const std::string& name) {
                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
+JsonDocument countOrNull(const std::optional<std::int64_t>& count) {
+  return count ? JsonDocument(*count) : JsonDocument(nullptr);
+}
+
 }  // namespace
+
+std::string publishedJobJson(const LineJob& job) {
+  JsonDocument body = JsonDocument::object();
+  body["id"] = job.id;
+  body["name"] = job.name;
+  body["sha256"] = job.sha256;
+  body["size"] = job.size;
+  return jsonLine(body);
+}
+
+std::string currentJobJson(const LineJobStatus& status) {
+  JsonDocument body = JsonDocument::object();
+  body["id"] = status.job.id;
+  body["name"] = status.job.name;
+  body["sha256"] = status.job.sha256;
+  body["size"] = status.job.size;
+  body["signature"] = status.job.signature;
+  body["quota"] = countOrNull(status.job.quota);
+  body["verified"] = status.verified;
+  body["remaining"] = countOrNull(status.remaining);
+  return jsonLine(body);
+}
 
 LineJobs::LineJobs(PgSession& session, std::vector<PublicKey> trustedKeys)
     : session_(session), trustedKeys_(std::move(trustedKeys)) {}

@@ -50,6 +50,12 @@ struct LinePublish {
   std::optional<LineJob> job;  // stored and current when the verdict is Ok and no error
 };
 
+// The bodies of the job routes: GET /api/job ({"id","name","sha256","size",
+// "signature","quota","verified","remaining"}) and the 201 of POST /api/jobs
+// ({"id","name","sha256","size"}).
+std::string currentJobJson(const LineJobStatus& status);
+std::string publishedJobJson(const LineJob& job);
+
 class LineJobs {
  public:
   LineJobs(PgSession& session, std::vector<PublicKey> trustedKeys);

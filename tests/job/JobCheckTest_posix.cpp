@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "job/JobImageStore.h"
+#include "job/JobMetaJson.h"
 #include "job/JobSignature.h"
 #include "job/Sodium.h"
 #include "tests/support/TempDir.h"
@@ -153,6 +154,38 @@ TEST(JobImageStore, TheLastGoodJobIsRestoredCheckedAgainAndEarlierImagesGo) {
   EXPECT_NE(restored.problem.find("hash does not match"), std::string::npos) << restored.problem;
   test::writeFileBytes(dir.file("jobs/last-good-job.json"), "{\"id\":\"x\"}");
   EXPECT_NE(store.restore({line.publicKey}).problem.find("not a note"), std::string::npos);
+}
+
+TEST(JobMetaJson, OnlyAWholeJobIsRead) {
+  const std::string hash(64, 'A');
+  const std::string good =
+      R"({"id":3,"name":"sysbin.bin","sha256":")" + hash +
+      R"(","size":10,"signature":"c2ln","quota":null,"verified":0,"remaining":-2})";
+  std::string error;
+  const auto meta = jobMetaOfJson(good, error);
+  ASSERT_TRUE(meta) << error;
+  EXPECT_EQ(meta->sha256, std::string(64, 'a'));
+  EXPECT_EQ(meta->remaining, std::optional<std::int64_t>(0));
+  const struct {
+    std::string body;
+    const char* says;
+  } bad[] = {
+      {"[]", "not a JSON object"},
+      {"{\"id\":3", "not a JSON object"},
+      {R"({"name":"a","sha256":")" + hash + R"(","size":1,"signature":"x"})", "no id"},
+      {R"({"id":1,"name":"a\nb","sha256":")" + hash + R"(","size":1,"signature":"x"})",
+       "not one line"},
+      {R"({"id":1,"name":"a","sha256":"abc","size":1,"signature":"x"})", "64 hex digits"},
+      {R"({"id":1,"name":"a","sha256":")" + hash + R"(","size":-1,"signature":"x"})", "no size"},
+      {R"({"id":1,"name":"a","sha256":")" + hash + R"(","size":1})", "no signature"},
+      {R"({"id":1,"name":"a","sha256":")" + hash + R"(","size":1,"signature":"x","remaining":"9"})",
+       "remaining"},
+  };
+  for (const auto& c : bad) {
+    SCOPED_TRACE(c.body);
+    EXPECT_FALSE(jobMetaOfJson(c.body, error));
+    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+  }
 }
 
 TEST(JobImageStore, BytesThatAreNotWhatTheirHashNamesAreNotWritten) {

@@ -12,6 +12,7 @@
 #include "job/JobCommands.h"
 #include "job/JobKeys.h"
 #include "job/JobSignature.h"
+#include "job/StationJobs.h"
 #include "tests/support/TempDir.h"
 
 namespace voltrix {
@@ -59,6 +60,14 @@ TEST(JobKeyFiles, AKeyPairFromKeygenSignsWhatItsPublicHalfChecksAndIsNeverOverwr
   const std::span bytes(reinterpret_cast<const std::uint8_t*>(image.data()), image.size());
   const std::string base64 = signature.substr(0, signature.find('\n'));
   EXPECT_TRUE(verifyJob(bytes, bytes.size(), sha256Hex(bytes), base64, {*key}).ok());
+
+  // A station's --trust-key files: one that is wrong is named.
+  std::string trustError;
+  EXPECT_EQ(readTrustedKeys({dir.file("line.pub")}, trustError)->size(), 1u);
+  EXPECT_FALSE(readTrustedKeys({dir.file("line.pub"), dir.file("line.key")}, trustError));
+  EXPECT_EQ(trustError.rfind("--trust-key " + dir.file("line.key") + ": not a voltrix public", 0),
+            0u)
+      << trustError;
 
   const std::string before = test::readFileBytes(dir.file("line.key"));
   Capture again, againErr;

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "job/JobMetaJson.h"
 #include "line/LineDb.h"
 #include "line/LineJobs.h"
 #include "record/TraceLog.h"
@@ -153,6 +154,20 @@ TEST_F(LineJobsTest, TheQuotaCountsVerifiedRunsOfTheJobsImageSincePublished) {
   ASSERT_TRUE(current);
   EXPECT_EQ(current->verified, 4);
   EXPECT_EQ(current->remaining, std::optional<std::int64_t>(0));
+
+  // What GET /api/job says of it is what a station reads.
+  std::string jsonError;
+  const auto meta = jobMetaOfJson(currentJobJson(*current), jsonError);
+  ASSERT_TRUE(meta) << jsonError;
+  EXPECT_EQ(meta->id, published->job->id);
+  EXPECT_EQ(meta->sha256, sha256);
+  EXPECT_EQ(meta->size, image.size());
+  EXPECT_EQ(meta->remaining, std::optional<std::int64_t>(0));
+  EXPECT_TRUE(
+      verifyJob(image, meta->size, meta->sha256, meta->signature, {engineer.publicKey}).ok());
+  EXPECT_EQ(publishedJobJson(*published->job), "{\"id\":" + std::to_string(meta->id) +
+                                                   ",\"name\":\"sysbin.bin\",\"sha256\":\"" +
+                                                   sha256 + "\",\"size\":500}");
 }
 
 }  // namespace
