@@ -80,13 +80,18 @@ bool JobImageStore::remember(const JobMeta& meta, std::string& error) {
   const std::string text = jsonLine(note) + "\n";
   if (!writeFileDurably(notePath(), bytesOf(text), 0644, Replace::Allowed, error)) return false;
   // The images of earlier jobs are no longer needed by anything.
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator(folder_, ignored)) {
-    const std::string name = entry.path().filename().string();
+  // Stepped with error codes: a folder that changes underneath is no
+  // reason to fail, and nothing here throws.
+  std::error_code failed;
+  std::vector<std::filesystem::path> earlier;
+  for (std::filesystem::directory_iterator entry(folder_, failed), end; !failed && entry != end;
+       entry.increment(failed)) {
+    const std::string name = entry->path().filename().string();
     if (name.size() == 68 && name.ends_with(".bin") && name != meta.sha256 + ".bin") {
-      std::filesystem::remove(entry.path(), ignored);
+      earlier.push_back(entry->path());
     }
   }
+  for (const std::filesystem::path& path : earlier) std::filesystem::remove(path, failed);
   return true;
 }
 
