@@ -7,12 +7,6 @@
 
 namespace voltrix {
 
-namespace {
-
-constexpr std::size_t kNameLimit = 255;
-
-}  // namespace
-
 std::optional<JobMeta> jobMetaOfJson(std::string_view body, std::string& error) {
   const JsonDocument job = JsonDocument::parse(body, nullptr, false);
   if (!job.is_object()) {
@@ -43,12 +37,7 @@ std::optional<JobMeta> jobMetaOfJson(std::string_view body, std::string& error) 
   JobMeta meta;
   meta.id = id->get<std::int64_t>();
   meta.name = name->get<std::string>();
-  // The name goes into the station's lines and log: one printable line.
-  if (meta.name.empty() || meta.name.size() > kNameLimit ||
-      std::any_of(meta.name.begin(), meta.name.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
-    return wrong("a name that is empty, too long or not one line");
-  }
+  if (!isJobName(meta.name)) return wrong("a name that is empty, too long or not one line");
   meta.sha256 = sha256->get<std::string>();
   std::transform(meta.sha256.begin(), meta.sha256.end(), meta.sha256.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

@@ -40,6 +40,12 @@ bool isSha256Hex(std::string_view text) {
          });
 }
 
+bool isJobName(std::string_view name) {
+  return !name.empty() && name.size() <= 255 && std::none_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+}
+
 std::string signImage(std::span<const std::uint8_t> image, const SecretKey& key) {
   if (!sodiumReady()) return {};
   std::array<std::uint8_t, crypto_sign_BYTES> signature{};

@@ -44,5 +44,8 @@ JobVerdict verifyJob(std::span<const std::uint8_t> bytes, std::uint64_t expected
 std::string sha256Hex(std::span<const std::uint8_t> bytes);
 // Whether `text` is 64 hex digits (either case).
 bool isSha256Hex(std::string_view text);
+// Whether `name` may name a job: it goes into the stations' lines and logs,
+// so one line of printable text, 1 to 255 bytes.
+bool isJobName(std::string_view name);
 
 }  // namespace voltrix

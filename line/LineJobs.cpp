@@ -12,7 +12,8 @@ namespace voltrix {
 
 namespace {
 
-constexpr std::size_t kNameLimit = 255;
+// Taken by each publishing for its transaction (another than the schema's).
+constexpr const char* kPublishLock = "7436172002";
 
 // bytea as a text parameter: "\x" and two hex digits a byte.
 std::string byteaText(std::span<const std::uint8_t> bytes) {
@@ -33,13 +34,6 @@ std::string valueAt(const PGresult* result, int column) {
 std::optional<std::int64_t> numberAt(const PGresult* result, int column) {
   if (PQgetisnull(result, 0, column)) return std::nullopt;
   return std::stoll(valueAt(result, column));
-}
-
-// A name a station shows and logs: printable, one line, not too long.
-bool isJobName(const std::string& name) {
-  return !name.empty() && name.size() <= kNameLimit &&
-         std::none_of(name.begin(), name.end(),
-                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 JsonDocument countOrNull(const std::optional<std::int64_t>& count) {
@@ -110,7 +104,11 @@ std::optional<LinePublish> LineJobs::publish(std::span<const std::uint8_t> image
     session_.rollback();
     return std::nullopt;
   };
-  if (!session_.run("UPDATE jobs SET current = false WHERE current", {},
+  // Two engineers publishing at once take turns: otherwise the second
+  // would fail on the one-current index instead of following the first.
+  if (!session_.run("SELECT pg_advisory_xact_lock($1::bigint)", {kPublishLock},
+                    "cannot lock the jobs", error) ||
+      !session_.run("UPDATE jobs SET current = false WHERE current", {},
                     "cannot retire the current job", error)) {
     return fail();
   }
