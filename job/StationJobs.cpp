@@ -31,6 +31,18 @@ std::optional<std::vector<PublicKey>> readTrustedKeys(const std::vector<std::str
   return keys;
 }
 
+StationJobsSetup openStationJobs(const std::vector<std::string>& trustKeyFiles,
+                                 const std::string& folder, std::shared_ptr<CurrentImage> current,
+                                 const std::string& runFolders) {
+  StationJobsSetup setup;
+  std::optional<std::vector<PublicKey>> keys = readTrustedKeys(trustKeyFiles, setup.error);
+  if (!keys) return setup;
+  setup.jobs = std::make_unique<StationJobs>(JobImageStore(folder), std::move(*keys),
+                                             std::move(current), runFolders);
+  setup.restored = setup.jobs->restore();
+  return setup;
+}
+
 StationJobs::StationJobs(JobImageStore store, std::vector<PublicKey> trustedKeys,
                          std::shared_ptr<CurrentImage> current, std::string runFolders)
     : store_(std::move(store)),

@@ -67,4 +67,16 @@ class StationJobs {
   std::string runFolders_;
 };
 
+// A station's jobs as its options ask: the --trust-key files read, the
+// kept images in `folder`, and the last good job put in `current` (the
+// plan's currentImage) before the station starts.
+struct StationJobsSetup {
+  std::unique_ptr<StationJobs> jobs;  // null when a key file is wrong
+  std::optional<JobOffer> restored;   // what became of the last good job, if any
+  std::string error;                  // "--trust-key FILE: ..." when `jobs` is null
+};
+StationJobsSetup openStationJobs(const std::vector<std::string>& trustKeyFiles,
+                                 const std::string& folder, std::shared_ptr<CurrentImage> current,
+                                 const std::string& runFolders);
+
 }  // namespace voltrix

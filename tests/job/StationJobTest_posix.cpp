@@ -125,8 +125,10 @@ TEST_F(StationJobTest, TheLastGoodJobIsWhatARestartedStationStartsWith) {
   }
   // The station's process starts again: the job is restored from the disk.
   auto current = std::make_shared<CurrentImage>();
-  StationJobs jobs = jobsFor(current);
-  const auto restored = jobs.restore();
+  const StationJobsSetup setup =
+      openStationJobs({dir.file("line.pub")}, dir.file("jobs"), current, dir.path());
+  ASSERT_TRUE(setup.jobs) << setup.error;
+  const auto& restored = setup.restored;
   ASSERT_TRUE(restored);
   EXPECT_EQ(restored->outcome, JobOffer::Outcome::Taken) << restored->text;
   const sim::ZetakSimulator& device = plug();
