@@ -132,10 +132,18 @@ void StationConsole::logUnavailable(const std::string& error) {
   std::fprintf(stderr, "voltrix-cli: %s\n", error.c_str());
 }
 
+void StationConsole::jobNotice(const StationJobNotice& notice) {
+  display_.note(notice.text);
+}
+
 void StationConsole::passDone(const StationPass& event) {
   if (event.draining && !toldDraining_) {
     toldDraining_ = true;
     display_.note("draining: the devices being flashed finish, no new one starts");
+  }
+  if (event.quotaReached != toldQuota_) {
+    toldQuota_ = event.quotaReached;
+    if (toldQuota_) display_.note("the job's quota is reached: no new device starts");
   }
   redrawDue_ = redrawDue_ || event.devicesChanged;
   const bool mayDraw = !display_.redrawsInPlace() || Clock::now() - lastDrawn_ >= kRedrawPeriod;

@@ -46,6 +46,7 @@ class StationConsole final : public StationObserver {
   void logUnavailable(const std::string& error) override;
   void resultsDatabase(const ResultsNotice& notice) override { results_.tell(notice); }
   void passDone(const StationPass& event) override;
+  void jobNotice(const StationJobNotice& notice) override;
   void stationFinished(const StationFinished& event) override;
 
  private:
@@ -58,6 +59,8 @@ class StationConsole final : public StationObserver {
   // A watching station says at once that it waits.
   bool redrawDue_ = true;
   bool toldDraining_ = false;
+  // Told once each time the job's quota holds the station back.
+  bool toldQuota_ = false;
   Clock::time_point lastDrawn_{};
   // Told after the table: which labels named no device while watching.
   std::vector<std::string> unmatchedWhileWatching_;

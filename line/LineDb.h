@@ -70,6 +70,9 @@ class LineDb {
   PgSession& session() { return *session_; }
 
   int schemaVersion() const { return schemaVersion_; }
+  // The connection, for the line's other tables (LineJobs); the same
+  // thread rule holds.
+  PgSession& session() { return *session_; }
   static int latestSchemaVersion();
 
  private:

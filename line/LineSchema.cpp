@@ -56,6 +56,13 @@ CREATE TABLE jobs(
   created_by text,
   quota bigint CHECK (quota > 0));
 )sql",
+    // 2: a job's image bytes, and which job is current (one at most).
+    R"sql(
+ALTER TABLE jobs ADD COLUMN image bytea;
+ALTER TABLE jobs ADD CONSTRAINT jobs_image_size CHECK (image IS NULL OR octet_length(image) = size);
+ALTER TABLE jobs ADD COLUMN current boolean NOT NULL DEFAULT false;
+CREATE UNIQUE INDEX jobs_one_current ON jobs (current) WHERE current;
+)sql",
 };
 
 }  // namespace

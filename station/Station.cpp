@@ -137,7 +137,9 @@ bool Station::prepare(std::vector<DeviceTarget>& fixed, int& exitCode) {
       observer_.warning({StationWarning::Kind::LabelMatchedNoDevice, among, label});
     }
   }
-  image_ = plan_.image;
+  current_ = plan_.currentImage ? plan_.currentImage : std::make_shared<CurrentImage>();
+  image_ = current_->image();
+  if (!image_) image_ = plan_.image;
   if (!image_) {
     StationImageLoad load = loadStationImage(plan_.imagePath, plan_.runFolders);
     if (load.refusal != Refusal::None) {
@@ -145,11 +147,11 @@ bool Station::prepare(std::vector<DeviceTarget>& fixed, int& exitCode) {
       return false;
     }
     image_ = std::move(load.image);
-  } else if (image_->runFolders != plan_.runFolders) {
-    auto own = std::make_shared<StationImage>(*image_);
-    own->runFolders = plan_.runFolders;
-    image_ = std::move(own);
+  } else {
+    image_ = imageWithRunFolders(image_, plan_.runFolders);
   }
+  if (!current_->image()) current_->setImage(image_);
+  imageSource_ = current_->image();
   if (std::string error; !log_.open(plan_.logFile, plan_.stationName, error)) {
     observer_.logUnavailable(error);
     StationFinished finished;
@@ -205,13 +207,31 @@ DeviceProgress Station::progressOf(const Slot& slot) const {
           device.segmentNow(), device.segmentCount(), device.bytesVerified()};
 }
 
+bool Station::quotaReached() const {
+  const std::optional<std::int64_t> remaining = current_->remaining();
+  if (!remaining) return false;
+  std::int64_t running = 0;
+  for (const auto& slot : slots_) running += slot->done() ? 0 : 1;
+  return *remaining <= running;
+}
+
+std::shared_ptr<const StationImage> Station::imageForNextDevice() {
+  std::shared_ptr<const StationImage> source = current_->image();
+  if (source != imageSource_) {
+    imageSource_ = source;
+    image_ = imageWithRunFolders(std::move(source), plan_.runFolders);
+  }
+  return image_;
+}
+
 void Station::startAttempt(Slot& slot) {
   slot.retryAt.reset();
   slot.settled = false;
   std::shared_ptr<ProtocolTrace> trace = plan_.traceFor ? plan_.traceFor(slot.target) : nullptr;
   // A retry takes over from the attempt before it: one attempt, one record.
   std::unique_ptr<StationDevice> earlier = std::move(slot.run);
-  slot.run = std::make_unique<StationDevice>(slot.target, image_, plan_.timings, doorbell_, trace);
+  slot.run =
+      std::make_unique<StationDevice>(slot.target, slot.image, plan_.timings, doorbell_, trace);
   slot.run->start(earlier.get());
   ++slot.attempts;
   observer_.runStarted({slot.index, slot.attempts, progressOf(slot)});
@@ -221,6 +241,7 @@ void Station::add(const DeviceTarget& target) {
   auto slot = std::make_unique<Slot>();
   slot->index = slots_.size();
   slot->target = target;
+  slot->image = imageForNextDevice();
   slot->appeared = Clock::now();
   slot->identity = deviceNodeIdentity(target.port).value_or(DeviceNodeIdentity{});
   labelUse_.see(target);
@@ -282,6 +303,10 @@ void Station::settle(Slot& slot) {
   }
   RunFinished finished;
   finished.device = slot.index;
+  log_.setImage(slot.image->path, slot.image->sha256);
+  if (device.summary().result == RunSummary::Result::Verified) {
+    current_->countVerified(slot.image->sha256);
+  }
   AttemptLog::Recorded recorded =
       log_.record({slot.target.slot, device.summary(), device.startedAt(), device.endedAt()});
   finished.record = recorded.line;
@@ -334,6 +359,8 @@ void Station::takeNews() {
   }
   pass.paused = paused_;
   pass.draining = draining_;
+  pass.quotaReached = acceptsMore() && quotaReached();
+  for (const StationJobNotice& notice : current_->takeNotices()) observer_.jobNotice(notice);
   if (results_) {
     passControlsOn();
     tellResultsNotices();

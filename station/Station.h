@@ -63,6 +63,9 @@ class Station {
   struct Slot {
     std::size_t index = 0;
     DeviceTarget target;
+    // Taken from the current image as the device appeared: every try of
+    // its attempt writes it, and its record names it.
+    std::shared_ptr<const StationImage> image;
     std::unique_ptr<StationDevice> run;
     Clock::time_point appeared;
     DeviceNodeIdentity identity;  // of the node when it appeared
@@ -81,7 +84,11 @@ class Station {
   // Whether the station takes more devices at all, and whether it may start
   // one now.
   bool acceptsMore() const;
-  bool startsNow() const { return acceptsMore() && !paused_; }
+  bool startsNow() const { return acceptsMore() && !paused_ && !quotaReached(); }
+  // The job's quota leaves no verified device to the next one: as many
+  // remain as are running.
+  bool quotaReached() const;
+  std::shared_ptr<const StationImage> imageForNextDevice();
   void add(const DeviceTarget& target);
   void startAttempt(Slot& slot);
   void rescan();
@@ -98,7 +105,9 @@ class Station {
 
   StationPlan plan_;
   StationObserver& observer_;
-  std::shared_ptr<const StationImage> image_;
+  std::shared_ptr<CurrentImage> current_;
+  // The current image as last read, and made to use the plan's run folders.
+  std::shared_ptr<const StationImage> imageSource_, image_;
   AttemptLog log_;
   std::unique_ptr<ResultsFeed> results_;
   LabelUse labelUse_;

@@ -17,6 +17,7 @@
 #include "engine/Refusal.h"
 #include "record/AttemptLog.h"
 #include "record/ResultsStore.h"
+#include "station/CurrentImage.h"
 #include "station/StationDevice.h"
 
 namespace voltrix {
@@ -101,6 +102,9 @@ struct StationPass {
   int failed = 0;
   bool paused = false;
   bool draining = false;
+  // The job's quota is used up (counting the devices running): no new
+  // device starts until the line gives more.
+  bool quotaReached = false;
   // "database behind: REASON" while the results database lacks records of
   // the log; empty when it is current or there is none.
   std::string databaseBehind;
@@ -140,6 +144,8 @@ class StationObserver {
   // lines in the log that are not records.
   virtual void resultsDatabase(const ResultsNotice&) {}
   virtual void passDone(const StationPass&) {}
+  // A job was taken, restored or refused (see CurrentImage).
+  virtual void jobNotice(const StationJobNotice&) {}
   // Always the last event.
   virtual void stationFinished(const StationFinished&) {}
 };

@@ -12,6 +12,7 @@
 
 #include "link/LinkSession.h"
 #include "link/ProtocolTrace.h"
+#include "station/CurrentImage.h"
 #include "station/StationImage.h"
 #include "station/StationTargets.h"
 
@@ -36,6 +37,10 @@ struct StationPlan {
   // unless one already read is given (shared between stations).
   std::string imagePath = "sysbin.bin";
   std::shared_ptr<const StationImage> image;
+  // When given, where each device's run takes its image as it starts, which
+  // a job may replace while the station runs. The station starts with the
+  // image it holds, or puts the one read or given above in it.
+  std::shared_ptr<CurrentImage> currentImage;
   // Where each device's private run folder is made.
   std::string runFolders = ".";
 

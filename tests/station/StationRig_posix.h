@@ -76,6 +76,12 @@ class EventLog final : public StationObserver {
   void passDone(const StationPass& event) override {
     note(Kind::Pass, 0, [&] { passes.push_back({event, Clock::now()}); });
   }
+  void stationStarted(const StationStarted& event) override {
+    note(Kind::Station, 0, [&] { startedWith = event; });
+  }
+  void jobNotice(const StationJobNotice& event) override {
+    note(Kind::Station, 0, [&] { jobs.push_back(event); });
+  }
   void stationFinished(const StationFinished& event) override {
     note(Kind::End, 0, [&] { end = event; });
   }
@@ -103,6 +109,8 @@ class EventLog final : public StationObserver {
   std::optional<std::string> logError;
   std::vector<std::pair<StationPass, Clock::time_point>> passes;
   std::optional<StationFinished> end;
+  std::optional<StationStarted> startedWith;
+  std::vector<StationJobNotice> jobs;
 
  private:
   template <class Keep>
