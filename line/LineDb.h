@@ -65,14 +65,12 @@ class LineDb {
   bool exportRuns(const LineExportRange& range, LineExportFormat format, const ExportSink& sink,
                   LineDbError& error);
 
-  // The connection itself, for the dashboard's queries (LineQueries): they
-  // read what this class writes, through the same connection.
+  // The connection itself, for the dashboard's queries (LineQueries) and
+  // the jobs (LineJobs): they use what this class made, through the same
+  // connection, and the same thread rule holds.
   PgSession& session() { return *session_; }
 
   int schemaVersion() const { return schemaVersion_; }
-  // The connection, for the line's other tables (LineJobs); the same
-  // thread rule holds.
-  PgSession& session() { return *session_; }
   static int latestSchemaVersion();
 
  private:
