@@ -27,7 +27,11 @@ class StationObservers final : public StationObserver {
   void warning(const StationWarning& e) override { tell(&StationObserver::warning, e); }
   void refused(const StationRefused& e) override { tell(&StationObserver::refused, e); }
   void logUnavailable(const std::string& e) override { tell(&StationObserver::logUnavailable, e); }
+  void resultsDatabase(const ResultsNotice& e) override {
+    tell(&StationObserver::resultsDatabase, e);
+  }
   void passDone(const StationPass& e) override { tell(&StationObserver::passDone, e); }
+  void lineNotice(const LineNotice& e) override { tell(&StationObserver::lineNotice, e); }
   void stationFinished(const StationFinished& e) override {
     tell(&StationObserver::stationFinished, e);
   }
