@@ -48,7 +48,8 @@ class Outbox {
   // What waits within the first `readableTo` bytes of the log.
   Waiting waiting(std::uint64_t readableTo);
 
-  const std::string& progressPath() const { return progressPath_; }
+  // How far the line has taken the log.
+  std::uint64_t sent() const { return sent_; }
 
  private:
   // Follows the log: a new file or one cut short starts over at 0.

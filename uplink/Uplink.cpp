@@ -58,7 +58,10 @@ Uplink::~Uplink() {
 
 void Uplink::changed() {
   changedAt_ = microsecondsNow();
-  stateDirty_ = true;
+  if (stateDirty_.exchange(true)) return;
+  // Taken once, so that the thread either saw the flag or waits already.
+  { const std::lock_guard lock(mutex_); }
+  wake_.notify_one();
 }
 
 void Uplink::runFinished(const RunFinished& event) {
@@ -146,8 +149,9 @@ void Uplink::work() {
   Clock::time_point retryAt{};
   Clock::time_point lastState{};
   bool finalStatePosted = false;
+  bool flushing = false;
   for (;;) {
-    bool sendNow = false, stateNow = false;
+    bool sendNow = false, stateNow = false, finalNow = false;
     {
       std::unique_lock lock(mutex_);
       for (;;) {
@@ -156,11 +160,20 @@ void Uplink::work() {
         // While the line cannot be reached the state waits for the heartbeat.
         const auto stateAt = (stateDirty_ && !unreachable_) ? lastState + settings_.statePeriod
                                                             : lastState + settings_.heartbeat;
+        if (finishing_ && !flushing) {
+          // At the end every record waiting gets a try at once.
+          flushing = true;
+          retry = settings_.firstRetry;
+          retryAt = {};
+        }
         if (finishing_) {
           if (now >= finishBy_ || tokenRefused_ || (!recordsDue_ && finalStatePosted)) return;
         }
         sendNow = recordsDue_ && now >= retryAt;
-        stateNow = now >= stateAt || (finishing_ && !finalStatePosted);
+        // The last state once the records are through, with the outbox as
+        // it ends.
+        finalNow = finishing_ && !finalStatePosted && !recordsDue_;
+        stateNow = now >= stateAt || finalNow;
         if (sendNow || stateNow) break;
         auto until = stateAt;
         if (recordsDue_) until = std::min(until, retryAt);
@@ -169,7 +182,7 @@ void Uplink::work() {
       }
     }
     if (stateNow) {
-      if (finishing_) finalStatePosted = true;
+      finalStatePosted = finalStatePosted || finalNow;
       lastState = Clock::now();
       postState();
     }
@@ -212,7 +225,8 @@ Uplink::Round Uplink::sendRecords() {
     return Round::Failed;
   };
   if (batch.lines.empty()) {
-    if (batch.end > 0 && !outbox_.markSent(batch.end, error)) {
+    // Blank lines alone: passed over for good.
+    if (batch.end > outbox_.sent() && !outbox_.markSent(batch.end, error)) {
       return failed(LineNotice::Kind::Unreachable, "progress file: " + error);
     }
     return Round::Drained;

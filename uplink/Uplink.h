@@ -85,7 +85,6 @@ class Uplink final : public StationObserver {
   std::atomic<std::uint64_t> readableTo_{0};
   std::atomic<std::int64_t> changedAt_{0};  // µs since the epoch
   std::atomic<bool> stateDirty_{true};
-  std::uint64_t lastPassVerified_ = 0, lastPassFailed_ = 0;
   bool lastPaused_ = false, lastDraining_ = false;
 
   std::mutex mutex_;

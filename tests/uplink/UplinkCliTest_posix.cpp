@@ -208,42 +208,100 @@ TEST_F(LineStation, AWrongTokenIsToldOnceAndTheRecordsWait) {
   expectEachRecordPostedOnce();
 }
 
-TEST_F(LineStation, ABatchTooLargeIsHalved) {
-  addDevice();
-  line.stop();
-  flashAll();
-  addRecordsToLog(3);
-  ASSERT_TRUE(line.start());
-  line.setMostLines(1);
-  const auto result = flashAll();
-  EXPECT_EQ(result.exitCode, 0) << result.out;
-  EXPECT_EQ(logIds().size(), 5u);
-  expectEachRecordPostedOnce();
-  // The four waiting at the start went as one batch, then halved down.
-  const std::vector<std::size_t> sizes = line.batchSizes();
-  ASSERT_GE(sizes.size(), 3u);
-  EXPECT_EQ(sizes[0], 4u);
-  EXPECT_EQ(sizes[1], 2u);
-  EXPECT_EQ(sizes[2], 1u);
+// A batch the line finds too large is halved; one line it refuses as bad
+// (400) is skipped aloud, and the ones after it go on.
+TEST_F(LineStation, BatchesTheLineRefusesAreHalvedDownToTheLineRefused) {
+  struct Case {
+    std::size_t mostLines;
+    bool junk;
+    std::vector<std::size_t> firstSizes;  // of the posts
+  };
+  for (const Case& row : {Case{1, false, {4, 2, 1}}, Case{1000, true, {5, 2, 1}}}) {
+    SCOPED_TRACE(row.junk ? "a line that is no JSON" : "413");
+    ::unlink(dir.file("station.jsonl").c_str());
+    ::unlink(dir.file("station.jsonl.line-sent").c_str());
+    line.stop();
+    if (devices.empty()) addDevice();
+    flashAll();
+    if (row.junk) {
+      test::writeFileBytes(dir.file("station.jsonl"),
+                           test::readFileBytes(dir.file("station.jsonl")) + "{not json\n");
+    }
+    addRecordsToLog(3);
+    ASSERT_TRUE(line.start());
+    line.setMostLines(row.mostLines);
+    const auto before = line.batchSizes().size();
+    const auto result = flashAll();
+    EXPECT_EQ(result.exitCode, 0) << result.out;
+    EXPECT_EQ(logIds().size(), 5u);
+    for (const std::string& id : logIds()) EXPECT_EQ(line.posted()[id], 1) << id;
+    const std::vector<std::size_t> sizes = line.batchSizes();
+    ASSERT_GE(sizes.size(), before + 3);
+    EXPECT_EQ(std::vector<std::size_t>(sizes.begin() + before, sizes.begin() + before + 3),
+              row.firstSizes);
+    EXPECT_EQ(occurrences(result.out,
+                          "refused the record '{not json' (400: a line that is no "
+                          "JSON): skipped; it stays in the log"),
+              row.junk ? 1u : 0u)
+        << result.out;
+  }
 }
 
-TEST_F(LineStation, ALineTheLineRefusesIsSkippedAloudAndTheOthersGoOn) {
+// A served station shows on its dashboard what waits for the line, and the
+// line gets its live state while it runs.
+TEST_F(LineStation, TheDashboardShowsWhatWaitsForTheLine) {
   addDevice();
   line.stop();
-  flashAll();
-  test::writeFileBytes(dir.file("station.jsonl"),
-                       test::readFileBytes(dir.file("station.jsonl")) + "{not json\n");
-  addRecordsToLog(2);
-  ASSERT_TRUE(line.start());
-  const auto result = flashAll();
+  const std::string operatorToken = "operator-token-0123456789";
+  test::writeFileBytes(dir.file("tokens"), "operator " + operatorToken + "\n");
+  const httplib::Headers auth = {{"Authorization", "Bearer " + operatorToken}};
+  JsonDocument waiting, sent, state;
+  std::thread asking;
+  const auto onOutput = [&](pid_t, const std::string& output) {
+    static const std::string kServing = "serving the station on http://127.0.0.1:";
+    const auto at = output.find(kServing);
+    if (asking.joinable() || at == std::string::npos) return;
+    char* end = nullptr;
+    const long port = std::strtol(output.c_str() + at + kServing.size(), &end, 10);
+    if (*end != '/') return;
+    asking = std::thread([&, port] {
+      httplib::Client client("127.0.0.1", static_cast<int>(port));
+      const auto lineShown = [&](JsonDocument& into, auto holds) {
+        return eventually(
+            [&] {
+              auto answer = client.Get("/api/slots", auth);
+              if (answer && answer->status == 200) into = JsonDocument::parse(answer->body)["line"];
+              return into.is_object() && holds(into);
+            },
+            30s);
+      };
+      lineShown(waiting, [](const JsonDocument& shown) { return shown["records"] == 1; });
+      EXPECT_TRUE(line.start());
+      lineShown(sent, [](const JsonDocument& shown) { return shown["records"] == 0; });
+      eventually(
+          [&] {
+            state = line.lastState();
+            return state.is_object() && state["outbox"]["records"] == 0;
+          },
+          30s);
+      client.Post("/api/stop", auth, "", "text/plain");
+    });
+  };
+  std::vector<std::string> args = lineArgs();
+  args.insert(args.begin(), {VOLTRIX_CLI, "--watch", "--serve", "127.0.0.1:0", "--token-file",
+                             dir.file("tokens")});
+  const auto result = runProcess(args, environment(), 90s, onOutput);
+  ASSERT_TRUE(asking.joinable()) << result.out;
+  asking.join();
   EXPECT_EQ(result.exitCode, 0) << result.out;
-  EXPECT_EQ(occurrences(result.out,
-                        "refused the record '{not json' (400: a line that is no JSON)"
-                        ": skipped; it stays in the log"),
-            1u)
-      << result.out;
+  EXPECT_EQ(waiting["url"], line.url());
+  EXPECT_EQ(waiting["records"], 1) << waiting.dump();
+  EXPECT_TRUE(waiting["lastError"].is_string()) << waiting.dump();
+  EXPECT_EQ(sent["records"], 0) << sent.dump();
+  EXPECT_TRUE(sent["lastError"].is_null()) << sent.dump();
+  EXPECT_EQ(state["slots"].size(), 1u) << state.dump();
+  EXPECT_EQ(state["slots"][0]["state"], "verified") << state.dump();
   expectEachRecordPostedOnce();
-  EXPECT_EQ(line.posted().size(), 4u);
 }
 
 TEST_F(LineStation, ALineThatCannotBeUsedIsRefusedBeforeAnyDevice) {
