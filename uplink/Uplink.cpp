@@ -187,6 +187,8 @@ void Uplink::work() {
       postState();
     }
     if (!sendNow) continue;
+    // A failure is told with the count waiting.
+    updateWaiting();
     const Round round = sendRecords();
     updateWaiting();
     const std::lock_guard lock(mutex_);
