@@ -83,6 +83,9 @@ std::string missingValueText(const std::string& option) {
       {"--since", "a time (2026-12-09T06:00, 2026-12-09) or a duration (8h, 30m)"},
       {"--serve", "ADDR:PORT"},
       {"--token-file", "a file"},
+      {"--line", "a URL (http://HOST:PORT or https://...)"},
+      {"--line-token-file", "a file"},
+      {"--line-ca", "a file"},
   };
   const auto found = wants.find(option);
   return option + (found != wants.end() ? " wants " + found->second : " needs a value");
@@ -93,7 +96,7 @@ struct Given {
   bool help = false, version = false, check = false, all = false, watch = false, wait = false;
   bool quiet = false, json = false, verbose = false, runs = false, csv = false;
   std::optional<std::string> list, image, count, log, station, timeout, replyTimeout, db, since;
-  std::optional<std::string> serve, tokenFile;
+  std::optional<std::string> serve, tokenFile, line, lineTokenFile, lineCa;
   std::vector<std::string> ports, labels;
 };
 
@@ -126,6 +129,9 @@ void bind(CLI::App& app, Given& given) {
   app.add_flag("--csv", given.csv);
   app.add_option("--serve", given.serve);
   app.add_option("--token-file", given.tokenFile);
+  app.add_option("--line", given.line);
+  app.add_option("--line-token-file", given.lineTokenFile);
+  app.add_option("--line-ca", given.lineCa);
   for (CLI::Option* option : app.get_options()) {
     if (option->get_expected_min() == 0) option->disable_flag_override();
   }
@@ -153,6 +159,9 @@ std::optional<std::string> firstUnused(const Given& given,
       {"--csv", given.csv},
       {"--serve", given.serve.has_value()},
       {"--token-file", given.tokenFile.has_value()},
+      {"--line", given.line.has_value()},
+      {"--line-token-file", given.lineTokenFile.has_value()},
+      {"--line-ca", given.lineCa.has_value()},
   };
   for (const auto& [name, present] : options) {
     if (!present) continue;
@@ -216,6 +225,27 @@ std::optional<std::string> takeListOrCheck(const Given& given, CliOptions& optio
     options.ports = given.ports;
     if (given.json) options.output = CliOptions::Output::Json;
   }
+  return std::nullopt;
+}
+
+// The line is checked and its token read when the station starts.
+std::optional<std::string> takeLine(const Given& given, CliOptions& options) {
+  if (given.lineTokenFile && !given.line) return "--line-token-file is the token for --line";
+  if (given.lineCa && !given.line) return "--line-ca is the CA of an https --line";
+  if (!given.line) return std::nullopt;
+  if (given.line->empty()) return "--line wants a URL (http://HOST:PORT or https://...)";
+  if (!options.stationRun()) return "--line needs several devices, --all or --watch";
+  // The log is the outbox: a record goes up once the log kept it.
+  if (!options.logFile) {
+    return "--line sends the records of the station's log: it needs --log FILE (or --db FILE)";
+  }
+  if (!given.lineTokenFile || given.lineTokenFile->empty()) {
+    return "--line needs --line-token-file FILE, the station's token for the line";
+  }
+  if (given.lineCa && given.lineCa->empty()) return "--line-ca wants a file";
+  options.line = *given.line;
+  options.lineTokenFile = *given.lineTokenFile;
+  options.lineCa = given.lineCa;
   return std::nullopt;
 }
 
@@ -294,6 +324,7 @@ std::optional<std::string> takeDownload(const Given& given, CliOptions& options)
     if (!given.serve) return "--token-file says who may use the service: it needs --serve";
     options.tokenFile = *given.tokenFile;
   }
+  if (const auto unusable = takeLine(given, options)) return unusable;
   if (!options.stationRun()) {
     if (!options.labels.empty()) return "--label needs several devices or --watch";
   } else {
@@ -410,6 +441,13 @@ void printUsage(std::FILE* out) {
                "                     API and metrics over HTTP (e.g. 127.0.0.1:8080)\n"
                "  --token-file FILE  'ROLE TOKEN' lines (viewer, operator) for --serve;\n"
                "                     without it the service is read-only, on loopback only\n"
+               "  --line URL         with several devices or --watch and a log: send every\n"
+               "                     record of the log and the live state to the line at URL\n"
+               "                     (http://HOST:PORT[/PATH] or https://...); what it has not\n"
+               "                     taken waits in the log, also across restarts\n"
+               "  --line-token-file FILE\n"
+               "                     the station's token for --line (its first line)\n"
+               "  --line-ca FILE     the CA bundle of an https line's own certificate\n"
                "  --list [FILE]      list the segments of an image (default: --image, or\n"
                "                     sysbin.bin)\n"
                "  -h, --help, /?     show this help\n"

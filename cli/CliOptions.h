@@ -36,7 +36,10 @@ struct CliOptions {
   enum class Output { Normal, Quiet, Json } output = Output::Normal;
   bool verbose = false;              // -v: a trace of the protocol's exchanges on standard error
   std::optional<std::string> serve;  // ADDR:PORT: the station served over HTTP
-  std::optional<std::string> tokenFile;  // "ROLE TOKEN" lines: who may read and control
+  std::optional<std::string> tokenFile;      // "ROLE TOKEN" lines: who may read and control
+  std::optional<std::string> line;           // the line's URL: the records and state go there
+  std::optional<std::string> lineTokenFile;  // the station's token for the line
+  std::optional<std::string> lineCa;         // a CA bundle for an https line
 
   // Whether the run takes several devices side by side (or waits for them)
   // instead of the one device the dialog would use.

@@ -58,6 +58,53 @@ void ResultsReport::tell(const ResultsNotice& notice) {
   std::fflush(stderr);
 }
 
+namespace {
+
+std::string recordsWaitText(std::uint64_t records) {
+  return std::to_string(records) + (records == 1 ? " record waits" : " records wait") +
+         " in the outbox";
+}
+
+}  // namespace
+
+void LineReport::tell(const LineNotice& notice) {
+  switch (notice.kind) {
+    case LineNotice::Kind::Progress:
+      return;
+    case LineNotice::Kind::Unreachable:
+      if (toldUnreachable_) return;
+      toldUnreachable_ = true;
+      std::fprintf(stderr, "voltrix-cli: line: %s cannot be reached (%s); %s\n", notice.url.c_str(),
+                   notice.lastError.c_str(), recordsWaitText(notice.records).c_str());
+      break;
+    case LineNotice::Kind::TokenRefused:
+      if (toldToken_) return;
+      toldToken_ = true;
+      std::fprintf(stderr, "voltrix-cli: line: %s %s; %s (check --line-token-file)\n",
+                   notice.url.c_str(), notice.lastError.c_str(),
+                   recordsWaitText(notice.records).c_str());
+      break;
+    case LineNotice::Kind::Back:
+      if (!toldUnreachable_ && !toldToken_) return;
+      toldUnreachable_ = false;
+      std::fprintf(stderr, "voltrix-cli: line: %s takes the records again; %s\n",
+                   notice.url.c_str(), recordsWaitText(notice.records).c_str());
+      break;
+    case LineNotice::Kind::RecordSkipped:
+      std::fprintf(stderr,
+                   "voltrix-cli: line: %s refused the record %s (%s): skipped; it stays in the "
+                   "log\n",
+                   notice.url.c_str(), notice.skipped.c_str(), notice.lastError.c_str());
+      break;
+    case LineNotice::Kind::Left:
+      if (notice.records == 0) return;
+      std::fprintf(stderr, "voltrix-cli: line: %s; they are sent at the next start\n",
+                   recordsWaitText(notice.records).c_str());
+      break;
+  }
+  std::fflush(stderr);
+}
+
 StationConsole::StationConsole(const CliOptions& options)
     : options_(options),
       // The run is shown on standard error; the table or JSON lines at its

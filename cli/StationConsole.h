@@ -28,6 +28,18 @@ class ResultsReport {
   bool toldBehind_ = false;
 };
 
+// What the uplink to the line has to tell, on standard error: that the
+// line cannot be reached (once, until it is back), that it is back, a
+// refused token (once), a record it refused, and at the end what waits.
+class LineReport {
+ public:
+  void tell(const LineNotice& notice);
+
+ private:
+  bool toldUnreachable_ = false;
+  bool toldToken_ = false;
+};
+
 // A run's summary on standard output: the summary line, or with --json the
 // JSON object.
 void printSummary(const CliOptions& options, const RunSummary& summary);
@@ -47,6 +59,7 @@ class StationConsole final : public StationObserver {
   void resultsDatabase(const ResultsNotice& notice) override { results_.tell(notice); }
   void passDone(const StationPass& event) override;
   void jobNotice(const StationJobNotice& notice) override;
+  void lineNotice(const LineNotice& notice) override { line_.tell(notice); }
   void stationFinished(const StationFinished& event) override;
 
  private:
@@ -55,6 +68,7 @@ class StationConsole final : public StationObserver {
   const CliOptions& options_;
   StationDisplay display_;
   ResultsReport results_;
+  LineReport line_;
   std::vector<StationLine> lines_;
   // A watching station says at once that it waits.
   bool redrawDue_ = true;

@@ -58,7 +58,7 @@ int runStation(const CliOptions& options) {
     }
   }
   StationConsole console(options);
-  if (options.serve) return serveStation(options, std::move(plan), console);
+  if (options.serve || options.line) return serveStation(options, std::move(plan), console);
   Station station(std::move(plan), console);
   return station.run();
 }

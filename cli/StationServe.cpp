@@ -1,6 +1,8 @@
 #include "cli/StationServe.h"
 
+#include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <optional>
 #include <string>
 
@@ -8,6 +10,7 @@
 #include "service/HttpService.h"
 #include "station/Station.h"
 #include "station/StationObservers.h"
+#include "uplink/Uplink.h"
 
 namespace voltrix::cli {
 
@@ -30,45 +33,98 @@ class Audit final : public service::ControlAudit {
   Station& station_;
 };
 
+// At the station's end the line gets this long to take what waits.
+constexpr auto kLineFlushLimit = std::chrono::seconds(5);
+
+// The line's address, token and CA, checked before any device is touched.
+std::optional<uplink::UplinkSettings> lineSettings(const CliOptions& options, std::string& error) {
+  const auto address = uplink::parseLineUrl(*options.line, error);
+  if (!address) return std::nullopt;
+  const auto token = uplink::readLineToken(*options.lineTokenFile, error);
+  if (!token) return std::nullopt;
+  uplink::UplinkSettings settings;
+  settings.line.address = *address;
+  settings.line.token = *token;
+  if (options.lineCa) {
+    if (!address->https) {
+      error = "--line-ca is for an https line, not " + *options.line;
+      return std::nullopt;
+    }
+    if (!std::ifstream(*options.lineCa)) {
+      error = "--line-ca " + *options.lineCa + " cannot be read";
+      return std::nullopt;
+    }
+    settings.line.caFile = *options.lineCa;
+  }
+  settings.logPath = *options.logFile;
+  return settings;
+}
+
 }  // namespace
 
 int serveStation(const CliOptions& options, StationPlan plan, StationObserver& console) {
   std::string error;
-  const auto address = service::parseServeAddress(*options.serve, error);
-  if (!address) return reportUsageError(error);
-  service::ServiceSettings settings;
-  settings.address = *address;
-  if (options.tokenFile) {
-    settings.tokens = service::AccessTokens::load(*options.tokenFile, error);
-    if (!settings.tokens) return reportUsageError("--token-file " + error);
+  std::optional<service::ServiceSettings> served;
+  if (options.serve) {
+    const auto address = service::parseServeAddress(*options.serve, error);
+    if (!address) return reportUsageError(error);
+    served.emplace();
+    served->address = *address;
+    if (options.tokenFile) {
+      served->tokens = service::AccessTokens::load(*options.tokenFile, error);
+      if (!served->tokens) return reportUsageError("--token-file " + error);
+    }
+    if (const std::string refusal = service::serveRefusal(*address, served->tokens.has_value());
+        !refusal.empty()) {
+      return reportUsageError(refusal);
+    }
   }
-  if (const std::string refusal = service::serveRefusal(*address, settings.tokens.has_value());
-      !refusal.empty()) {
-    return reportUsageError(refusal);
+  std::optional<uplink::UplinkSettings> line;
+  if (options.line) {
+    line = lineSettings(options, error);
+    if (!line) return reportUsageError(error);
   }
 
+  // The hub holds the live state for the dashboard and for the line.
   service::StationHub hub;
+  if (line) {
+    line->liveState = [&hub] { return hub.slotsJson(); };
+    hub.lineNotice({LineNotice::Kind::Progress, line->line.address.url, 0, {}, {}});
+  }
+  // What the uplink has to say goes to the terminal and the dashboard.
+  StationObservers shown{&console, &hub};
+  std::optional<uplink::Uplink> uplink;
+  if (line) uplink.emplace(std::move(*line), shown);
+  StationObserver none;
   service::MemoryRunHistory ownRuns;
   std::optional<service::StoredRunHistory> storedRuns;
   if (plan.resultsDb) storedRuns.emplace(*plan.resultsDb, ownRuns);
   service::RunHistory& history =
       storedRuns ? static_cast<service::RunHistory&>(*storedRuns) : ownRuns;
-  StationObservers observers{&console, &ownRuns, &hub};
+  StationObservers observers{&console, &ownRuns, &hub,
+                             uplink ? static_cast<StationObserver*>(&*uplink) : &none};
   Station station(std::move(plan), observers);
   service::ControlsOfStation controls(station);
   Audit audit(station);
-  service::HttpService http(hub, history, audit, controls, std::move(settings));
-  if (!http.start(error)) {
-    std::fprintf(stderr, "voltrix-cli: %s\n", error.c_str());
-    return kExitInternal;
+  std::optional<service::HttpService> http;
+  if (served) {
+    const service::ServeAddress address = served->address;
+    http.emplace(hub, history, audit, controls, std::move(*served));
+    if (!http->start(error)) {
+      std::fprintf(stderr, "voltrix-cli: %s\n", error.c_str());
+      return kExitInternal;
+    }
+    const bool bracketed = address.host.find(':') != std::string::npos;
+    std::fprintf(stderr, "voltrix-cli: serving the station on http://%s%s%s:%d/\n",
+                 bracketed ? "[" : "", address.host.c_str(), bracketed ? "]" : "", http->port());
+    std::fflush(stderr);
   }
-  const bool bracketed = address->host.find(':') != std::string::npos;
-  std::fprintf(stderr, "voltrix-cli: serving the station on http://%s%s%s:%d/\n",
-               bracketed ? "[" : "", address->host.c_str(), bracketed ? "]" : "", http.port());
-  std::fflush(stderr);
   const int exitCode = station.run();
+  // The line's outcome never changes the station's exit code: what it
+  // lacks waits in the log.
+  if (uplink) uplink->finish(kLineFlushLimit);
   hub.close();
-  http.stop();
+  if (http) http->stop();
   return exitCode;
 }
 

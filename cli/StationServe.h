@@ -1,8 +1,9 @@
 #pragma once
-// A station served over HTTP from the same process (--serve): the terminal
-// shows it as ever, and the service shows and controls it. Returns the
-// process's exit code: the station's, or 2 for a service that may not or
-// 1 for one that cannot start.
+// A station served over HTTP from the same process (--serve), or sending
+// its records and state to the line (--line), or both: the terminal shows
+// it as ever, the service shows and controls it, the uplink sends. Returns
+// the process's exit code: the station's, or 2 for a service that may not
+// or a line that cannot be used, or 1 for a service that cannot start.
 
 #include "cli/CliOptions.h"
 #include "station/StationObserver.h"

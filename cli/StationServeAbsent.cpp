@@ -1,9 +1,12 @@
-// This voltrix-cli is built without the HTTP service.
+// This voltrix-cli is built without the HTTP service and the uplink to the line.
 #include "cli/StationServe.h"
 
 namespace voltrix::cli {
 
-int serveStation(const CliOptions&, StationPlan, StationObserver&) {
+int serveStation(const CliOptions& options, StationPlan, StationObserver&) {
+  if (!options.serve) {
+    return reportUsageError("--line: this voltrix-cli is built without the uplink to the line");
+  }
   return reportUsageError("--serve: this voltrix-cli is built without the HTTP service");
 }
 

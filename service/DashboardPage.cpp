@@ -24,6 +24,9 @@ header .sha { font-family: "DejaVu Sans Mono", monospace; font-size: 12px; }
 #gone.shown { display: block; }
 #database { display: none; background: #fef3c7; color: #92400e; padding: 8px 16px; }
 #database.shown { display: block; }
+#line { display: none; padding: 6px 16px; font-size: 14px; color: #374151; }
+#line.shown { display: block; }
+#line.failing { background: #fef3c7; color: #92400e; }
 #counts { padding: 8px 16px; font-size: 18px; }
 #mode { margin-left: 12px; color: #92400e; font-weight: bold; }
 #slots { display: grid; grid-template-columns: repeat(auto-fill, minmax(260px, 1fr));
@@ -52,6 +55,7 @@ h2 { font-size: 16px; margin: 8px 16px; }
 </header>
 <div id="gone">The station has gone away: no connection to it. Trying again&hellip;</div>
 <div id="database"></div>
+<div id="line"></div>
 <div id="counts"><span id="tally"></span><span id="mode"></span></div>
 <div id="slots"></div>
 <h2>Runs, newest first</h2>
@@ -86,6 +90,15 @@ function showCounts(counts) {
   text($("database"), counts.database ? counts.database +
        " (the log keeps every result; flashing goes on)" : "");
   $("database").className = counts.database ? "shown" : "";
+}
+
+// The records the line has not taken yet wait in the station's log.
+function showLine(line) {
+  if (!line) { $("line").className = ""; return; }
+  const waiting = line.records + (line.records === 1 ? " record waits" : " records wait");
+  text($("line"), "line " + line.url + ": " + waiting + " to be sent" +
+       (line.lastError ? " (" + line.lastError + ")" : ""));
+  $("line").className = line.lastError ? "shown failing" : "shown";
 }
 
 function tileOf(slot) {
@@ -146,6 +159,7 @@ function take(event) {
   if (event.slot) showSlot(event.slot);
   if (event.counts) showCounts(event.counts);
   if (event.station) showStation(event.station);
+  if ("line" in event) showLine(event.line);
   if (event.type === "run_finished") addRun(event.record, true);
 }
 
@@ -158,6 +172,7 @@ async function load() {
     const runs = await (await fetch("/api/runs?limit=200", auth)).json();
     showStation(slots.station);
     showCounts(slots.counts);
+    showLine(slots.line);
     slots.slots.forEach(showSlot);
     runs.forEach((record) => addRun(record, false));
     const query = "?after=" + slots.event +

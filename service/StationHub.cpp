@@ -87,6 +87,7 @@ JsonDocument StationHub::slotsJson() const {
   json["counts"] = countsJson();
   json["slots"] = JsonDocument::array();
   for (std::size_t i = 0; i < slots_.size(); ++i) json["slots"].push_back(slotJson(i));
+  json["line"] = line_;
   json["event"] = lastEvent_;
   return json;
 }
@@ -164,6 +165,7 @@ void StationHub::publish(JsonDocument event) {
                    std::chrono::system_clock::now().time_since_epoch())
                    .count();  // µs: how late a client learns of it
   event["counts"] = countsJson();
+  event["line"] = line_;
   events_.push_back(jsonLine(event));
   while (events_.size() > kKeptEvents) events_.pop_front();
   news_.notify_all();
@@ -276,6 +278,18 @@ void StationHub::passDone(const StationPass& event) {
   draining_ = event.draining;
   databaseBehind_ = event.databaseBehind;
   publish({{"type", "station"}});
+}
+
+void StationHub::lineNotice(const LineNotice& notice) {
+  JsonDocument line = {{"url", notice.url},
+                       {"records", notice.records},
+                       {"lastError", textOrNull(notice.lastError)}};
+  const std::lock_guard lock(mutex_);
+  if (line == line_ && notice.kind != LineNotice::Kind::RecordSkipped) return;
+  line_ = std::move(line);
+  JsonDocument event = {{"type", "line"}};
+  if (notice.kind == LineNotice::Kind::RecordSkipped) event["skipped"] = notice.skipped;
+  publish(std::move(event));
 }
 
 void StationHub::stationFinished(const StationFinished& event) {

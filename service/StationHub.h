@@ -59,6 +59,7 @@ class StationHub final : public StationObserver {
   void refused(const StationRefused& event) override;
   void logUnavailable(const std::string& error) override;
   void passDone(const StationPass& event) override;
+  void lineNotice(const LineNotice& notice) override;
   void stationFinished(const StationFinished& event) override;
 
  private:
@@ -89,6 +90,8 @@ class StationHub final : public StationObserver {
   std::vector<Slot> slots_;
   bool paused_ = false, draining_ = false, finished_ = false;
   std::string databaseBehind_;  // "database behind: REASON" while it is
+  // {"url","records","lastError"} with --line, null without.
+  JsonDocument line_ = nullptr;
   int exitCode_ = 0;
   // The metrics.
   int verified_ = 0, failed_ = 0;

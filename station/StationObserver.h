@@ -126,6 +126,23 @@ struct StationFinished {
   std::vector<DeviceResult> devices;  // in the station's order
 };
 
+// How the sending of the records to the line stands (voltrix-cli --line),
+// told by the uplink on the station's thread when it changes.
+struct LineNotice {
+  enum class Kind {
+    Progress,       // the records waiting changed; nothing to say aloud
+    Unreachable,    // a post failed (`lastError`): the records wait
+    Back,           // the line takes records again after a failure
+    TokenRefused,   // the line refused the token (401/403): the records wait
+    RecordSkipped,  // the line refused one record as bad (400): `skipped` names it
+    Left,           // at the station's end: `records` wait for the next start
+  } kind = Kind::Progress;
+  std::string url;
+  std::uint64_t records = 0;  // waiting in the outbox (the log beyond what was sent)
+  std::string lastError;      // empty while the last post went through
+  std::string skipped;        // RecordSkipped: the record's id, or its start
+};
+
 class StationObserver {
  public:
   virtual ~StationObserver() = default;
@@ -146,6 +163,8 @@ class StationObserver {
   virtual void passDone(const StationPass&) {}
   // A job was taken, restored or refused (see CurrentImage).
   virtual void jobNotice(const StationJobNotice&) {}
+  // Told by the uplink to the line, not by the station itself.
+  virtual void lineNotice(const LineNotice&) {}
   // Always the last event.
   virtual void stationFinished(const StationFinished&) {}
 };

@@ -32,6 +32,7 @@ class StationObservers final : public StationObserver {
   }
   void passDone(const StationPass& e) override { tell(&StationObserver::passDone, e); }
   void jobNotice(const StationJobNotice& e) override { tell(&StationObserver::jobNotice, e); }
+  void lineNotice(const LineNotice& e) override { tell(&StationObserver::lineNotice, e); }
   void stationFinished(const StationFinished& e) override {
     tell(&StationObserver::stationFinished, e);
   }
