@@ -90,11 +90,12 @@ void LineReport::tell(const LineNotice& notice) {
       std::fprintf(stderr, "voltrix-cli: line: %s takes the records again; %s\n",
                    notice.url.c_str(), recordsWaitText(notice.records).c_str());
       break;
-    case LineNotice::Kind::RecordSkipped:
+    case LineNotice::Kind::RecordRefused:
       std::fprintf(stderr,
-                   "voltrix-cli: line: %s refused the record %s (%s): skipped; it stays in the "
-                   "log\n",
-                   notice.url.c_str(), notice.skipped.c_str(), notice.lastError.c_str());
+                   "voltrix-cli: line: %s refuses the record %s (%s); it and those after it "
+                   "wait in the outbox and are offered again every 30 s (is the URL the "
+                   "line's, and its version as new as this station's?)\n",
+                   notice.url.c_str(), notice.refused.c_str(), notice.lastError.c_str());
       break;
     case LineNotice::Kind::Left:
       if (notice.records == 0) return;

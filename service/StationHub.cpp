@@ -285,10 +285,10 @@ void StationHub::lineNotice(const LineNotice& notice) {
                        {"records", notice.records},
                        {"lastError", textOrNull(notice.lastError)}};
   const std::lock_guard lock(mutex_);
-  if (line == line_ && notice.kind != LineNotice::Kind::RecordSkipped) return;
+  if (line == line_ && notice.kind != LineNotice::Kind::RecordRefused) return;
   line_ = std::move(line);
   JsonDocument event = {{"type", "line"}};
-  if (notice.kind == LineNotice::Kind::RecordSkipped) event["skipped"] = notice.skipped;
+  if (notice.kind == LineNotice::Kind::RecordRefused) event["refused"] = notice.refused;
   publish(std::move(event));
 }
 

@@ -134,13 +134,14 @@ struct LineNotice {
     Unreachable,    // a post failed (`lastError`): the records wait
     Back,           // the line takes records again after a failure
     TokenRefused,   // the line refused the token (401/403): the records wait
-    RecordSkipped,  // the line refused one record as bad (400): `skipped` names it
+    RecordRefused,  // the line refuses one record as bad (400): `refused` names it;
+                    // it and those after it wait, tried again now and then
     Left,           // at the station's end: `records` wait for the next start
   } kind = Kind::Progress;
   std::string url;
   std::uint64_t records = 0;  // waiting in the outbox (the log beyond what was sent)
   std::string lastError;      // empty while the last post went through
-  std::string skipped;        // RecordSkipped: the record's id, or its start
+  std::string refused;        // RecordRefused: the record's id, or its start
 };
 
 class StationObserver {

@@ -20,7 +20,7 @@ std::uint64_t logSize(const std::string& path) {
   return file ? file->size : 0;
 }
 
-// How a skipped record is named: its id, or the start of the line.
+// How a refused record is named: its id, or the start of the line.
 std::string recordName(const std::string& line) {
   const JsonDocument record = JsonDocument::parse(line, nullptr, false);
   if (record.is_object() && record.contains("id") && record["id"].is_string()) {
@@ -99,13 +99,13 @@ void Uplink::tellNotices() {
   for (const LineNotice& notice : notices) reporter_.lineNotice(notice);
 }
 
-void Uplink::queueNotice(LineNotice::Kind kind, std::string skipped) {
+void Uplink::queueNotice(LineNotice::Kind kind, std::string refused) {
   LineNotice notice;
   notice.kind = kind;
   notice.url = settings_.line.address.url;
   notice.records = waiting_.records;
   notice.lastError = lastError_;
-  notice.skipped = std::move(skipped);
+  notice.refused = std::move(refused);
   if (kind == LineNotice::Kind::Progress && !notices_.empty() &&
       notices_.back().kind == LineNotice::Kind::Progress) {
     notices_.back() = std::move(notice);
@@ -167,7 +167,10 @@ void Uplink::work() {
           retryAt = {};
         }
         if (finishing_) {
-          if (now >= finishBy_ || tokenRefused_ || (!recordsDue_ && finalStatePosted)) return;
+          if (now >= finishBy_ || tokenRefused_ || recordRefused_ ||
+              (!recordsDue_ && finalStatePosted)) {
+            return;
+          }
         }
         sendNow = recordsDue_ && now >= retryAt;
         // The last state once the records are through, with the outbox as
@@ -201,8 +204,8 @@ void Uplink::work() {
         retryAt = {};
         break;
       case Round::Failed:
-        // A refused token is not mended by trying often.
-        retryAt = Clock::now() + (tokenRefused_ ? settings_.longestRetry : retry);
+        // A refused token or record is not mended by trying often.
+        retryAt = Clock::now() + (tokenRefused_ || recordRefused_ ? settings_.longestRetry : retry);
         retry = std::min(retry * 2, settings_.longestRetry);
         break;
     }
@@ -216,6 +219,7 @@ Uplink::Round Uplink::sendRecords() {
     const std::lock_guard lock(mutex_);
     lastError_ = text;
     tokenRefused_ = kind == LineNotice::Kind::TokenRefused;
+    recordRefused_ = false;
     if (tokenRefused_) {
       if (!toldToken_) queueNotice(kind);
       toldToken_ = true;
@@ -244,6 +248,8 @@ Uplink::Round Uplink::sendRecords() {
       batchLimit_ = std::min(batchLimit_ * 2, kMostLinesPerPost);
       const std::lock_guard lock(mutex_);
       tokenRefused_ = false;
+      recordRefused_ = false;
+      toldRefused_.clear();
       if (unreachable_) {
         unreachable_ = false;
         lastError_.clear();
@@ -263,16 +269,21 @@ Uplink::Round Uplink::sendRecords() {
         batchLimit_ = std::max<std::size_t>(1, batch.lines.size() / 2);
         return Round::Sent;
       }
-      // The line will never take this one: it stays in the log, and the
-      // ones after it go on.
-      if (!outbox_.markSent(batch.end, error)) {
-        return failed(LineNotice::Kind::Unreachable, "progress file: " + error);
-      }
+      // One record the line calls bad is never passed over: the line
+      // counts a line that is no record as such and takes the rest, so a
+      // 400 for one record says the URL is some other server's, or the
+      // line is older than this station. A record marked sent here would
+      // be lost to the line for good; it waits instead, with those after
+      // it, and is offered again now and then.
+      const std::string name = recordName(batch.lines.front().text);
       const std::lock_guard lock(mutex_);
       lastError_ = answer.text;
-      queueNotice(LineNotice::Kind::RecordSkipped, recordName(batch.lines.front().text));
-      lastError_.clear();
-      return Round::Sent;
+      tokenRefused_ = false;
+      recordRefused_ = true;
+      if (name != toldRefused_) queueNotice(LineNotice::Kind::RecordRefused, name);
+      toldRefused_ = name;
+      stateDirty_ = true;
+      return Round::Failed;
     }
     case LineAnswer::Kind::Unavailable:
       break;

@@ -6,7 +6,7 @@
 // only once the log kept them; what the line has not taken waits in the
 // log (see Outbox) for the next try, or the next start. What the station's
 // front ends should show of it (unreachable, back, a refused token, a
-// skipped record) is told to `reporter` on the station's thread.
+// refused record) is told to `reporter` on the station's thread.
 
 #include <atomic>
 #include <chrono>
@@ -70,7 +70,7 @@ class Uplink final : public StationObserver {
   void postState();
   // Under the mutex: a notice for the reporter; Progress ones replace the
   // one not yet told.
-  void queueNotice(LineNotice::Kind kind, std::string skipped = {});
+  void queueNotice(LineNotice::Kind kind, std::string refused = {});
   void updateWaiting();
   void tellNotices();
 
@@ -95,6 +95,10 @@ class Uplink final : public StationObserver {
   Clock::time_point finishBy_{};
   bool unreachable_ = false;
   bool tokenRefused_ = false;  // the last post's answer was 401/403
+  // The last post was one record the line refused as bad (400): offered
+  // again seldom, told once per record.
+  bool recordRefused_ = false;
+  std::string toldRefused_;
   std::uint64_t waitingRecords_ = 0;
   Outbox::Waiting waiting_;
   std::string lastError_;

@@ -51,6 +51,11 @@ void StandInLine::setUnavailable(bool unavailable) {
   unavailable_ = unavailable;
 }
 
+void StandInLine::setRefusingAll(bool refusing) {
+  const std::lock_guard lock(mutex_);
+  refusingAll_ = refusing;
+}
+
 void StandInLine::setMostLines(std::size_t lines) {
   const std::lock_guard lock(mutex_);
   mostLines_ = lines;
@@ -85,10 +90,8 @@ void StandInLine::answerRecords(const httplib::Request& request, httplib::Respon
   };
   if (unavailable_) return refuse(503, "database: connection: the server is away");
   if (lines.empty()) return refuse(400, "no records");
+  if (refusingAll_) return refuse(400, "no such route");
   if (lines.size() > mostLines_) return refuse(413, "too many lines");
-  for (const JsonDocument& line : lines) {
-    if (line.is_discarded()) return refuse(400, "a line that is no JSON");
-  }
   int added = 0, known = 0, notRecords = 0;
   for (const JsonDocument& line : lines) {
     if (!line.is_object() || !line.contains("id")) {

@@ -32,6 +32,8 @@ class StandInLine {
 
   void setUnavailable(bool unavailable);
   void setMostLines(std::size_t lines);
+  // Answers every post of records 400, as a server that is no line would.
+  void setRefusingAll(bool refusing);
 
   // The records' ids and how many times each was posted.
   std::map<std::string, int> posted() const;
@@ -48,6 +50,7 @@ class StandInLine {
   mutable std::mutex mutex_;
   bool unavailable_ = false;
   std::size_t mostLines_ = 1000;
+  bool refusingAll_ = false;
   std::map<std::string, int> posted_;
   std::vector<std::size_t> batchSizes_;
   JsonDocument lastState_;
