@@ -230,6 +230,31 @@ LineDb::Inserted LineDb::insertRecord(const std::string& line, LineDbError& erro
   return Inserted::Added;
 }
 
+bool LineDb::recordTokens(const std::vector<LineToken>& tokens, LineDbError& error) {
+  if (!session_->begin("BEGIN", error)) return false;
+  std::string kept = "{";
+  for (const LineToken& token : tokens) {
+    if (!session_->run("INSERT INTO tokens(token_sha256, role, name) VALUES($1, $2, $3) "
+                       "ON CONFLICT (token_sha256) DO UPDATE SET role = excluded.role, "
+                       "name = excluded.name, revoked_at = NULL",
+                       {token.sha256, token.role, token.name}, "cannot note a token's role",
+                       error)) {
+      session_->rollback();
+      return false;
+    }
+    // Hex digests need no quoting inside an array literal.
+    kept += (kept.size() > 1 ? "," : "") + token.sha256;
+  }
+  kept += "}";
+  if (!session_->run("UPDATE tokens SET revoked_at = now() "
+                     "WHERE revoked_at IS NULL AND NOT (token_sha256 = ANY($1::text[]))",
+                     {kept}, "cannot revoke the tokens no longer given", error)) {
+    session_->rollback();
+    return false;
+  }
+  return session_->commit(error);
+}
+
 bool LineDb::exportRuns(const LineExportRange& range, LineExportFormat format,
                         const ExportSink& sink, LineDbError& error) {
   // One snapshot for the whole export, read through a cursor so that a long

@@ -30,6 +30,14 @@ struct LineInsertCount {
   std::size_t notRecords = 0;  // lines that are no record with an id: skipped
 };
 
+// A token of the line's token file as the database keeps it: never the
+// token itself, only its SHA-256, with its role and whose it is.
+struct LineToken {
+  std::string sha256;  // lowercase hex
+  std::string role;    // viewer, operator, engineer, station, admin
+  std::string name;
+};
+
 enum class LineExportFormat {
   Csv,    // a header row, then a row per run, `id` first
   Jsonl,  // each run's record as it was received, one per line
@@ -69,6 +77,11 @@ class LineDb {
   // the jobs (LineJobs): they use what this class made, through the same
   // connection, and the same thread rule holds.
   PgSession& session() { return *session_; }
+
+  // Makes `tokens` say who may do what now: each of `tokens` there (its
+  // role and name brought up to date, taken back into use if it had been
+  // revoked), every other one marked revoked from now. One transaction.
+  bool recordTokens(const std::vector<LineToken>& tokens, LineDbError& error);
 
   int schemaVersion() const { return schemaVersion_; }
   static int latestSchemaVersion();

@@ -11,6 +11,8 @@
 #include "line/PgSession.h"
 #include "platform/ProcessSignals.h"
 #include "platform/ProgramArguments.h"
+#include "record/Sha256.h"
+#include "service/AccessTokens.h"
 #include "voltrix/Version.h"
 
 namespace {
@@ -66,6 +68,20 @@ int runLine(const LineOptions& options) {
     std::fprintf(stderr, "voltrix-line: database: %s: %s\n", lineDbFailureName(dbError.kind),
                  dbError.text.c_str());
     return exitStatusOf(dbError.kind);
+  }
+  // The database says who may do what, for those who read the control
+  // audit there: each token by its hash, with its role and holder.
+  if (settings.tokens) {
+    std::vector<LineToken> tokens;
+    for (const auto& [token, holder] : settings.tokens->entries()) {
+      Sha256 hash;
+      hash.update(token.data(), token.size());
+      tokens.push_back({Sha256::hex(hash.finish()), service::roleName(holder.role), holder.name});
+    }
+    if (!first->recordTokens(tokens, dbError)) {
+      std::fprintf(stderr, "voltrix-line: warning: database: the tokens' roles are not noted: %s\n",
+                   dbError.text.c_str());
+    }
   }
   const std::string databaseName = first->session().databaseName();
   const int schema = first->schemaVersion();

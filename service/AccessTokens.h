@@ -40,6 +40,8 @@ class AccessTokens {
   // Whose a token is; Role::None for an unknown one.
   Holder holderOf(const std::string& token) const;
   Role roleOf(const std::string& token) const { return holderOf(token).role; }
+  // Every token with its holder, in the file's order.
+  const std::vector<std::pair<std::string, Holder>>& entries() const { return tokens_; }
 
  private:
   std::vector<std::pair<std::string, Holder>> tokens_;

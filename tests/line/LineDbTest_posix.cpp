@@ -220,5 +220,23 @@ TEST_F(LineDbTest, AServerAwayOrARefusedLoginSaysSo) {
   }
 }
 
+// The database says who may do what now: a token dropped from the file is
+// revoked, one given again is taken back, and only hashes are kept.
+TEST_F(LineDbTest, TokensAreKeptByHashAndRevokedWhenNoLongerGiven) {
+  ASSERT_TRUE(db = open());
+  const std::string a(64, 'a'), b(64, 'b');
+  LineDbError error;
+  ASSERT_TRUE(db->recordTokens({{a, "viewer", "quality"}, {b, "station", "line-3"}}, error))
+      << error.text;
+  ASSERT_TRUE(db->recordTokens({{a, "engineer", "quality"}}, error)) << error.text;
+  EXPECT_EQ(peek("SELECT string_agg(role || ':' || (revoked_at IS NULL)::text, ',' ORDER BY "
+                 "token_sha256) FROM tokens"),
+            "engineer:true,station:false");
+  ASSERT_TRUE(db->recordTokens({{a, "engineer", "quality"}, {b, "station", "line-3"}}, error));
+  EXPECT_EQ(peek("SELECT count(*) FROM tokens WHERE revoked_at IS NULL"), "2");
+  EXPECT_FALSE(db->recordTokens({{"not a digest", "viewer", "x"}}, error));
+  EXPECT_EQ(peek("SELECT count(*) FROM tokens WHERE revoked_at IS NULL"), "2");
+}
+
 }  // namespace
 }  // namespace voltrix
