@@ -216,6 +216,11 @@ TEST_F(JobWire, AStationTakesThePublishedJobAndKeepsItWhenTheNextOneIsTampered) 
   EXPECT_EQ(recordedImages(), std::vector<std::string>{goodSha});
   records = jobSegments(0x5A);
   EXPECT_TRUE(holdsImage(*devices[0]));
+  // The state the station posted names the job's image, not its --image.
+  const JsonDocument board = JsonDocument::parse(get("/api/stations", kViewer)->body);
+  ASSERT_EQ(board["stations"].size(), 1u) << board;
+  EXPECT_EQ(board["stations"][0]["image"]["sha256"], goodSha) << board;
+  EXPECT_EQ(board["stations"][0]["image"]["name"], "sysbin.bin") << board;
 
   // A good job published, then its bytes changed in the database: the line
   // serves a tampered image under the job's sha256 and signature.
