@@ -29,16 +29,23 @@ header a { color: #bfdbfe; }
 .card { background: #fff; border-radius: 6px; padding: 10px; border-top: 6px solid #16a34a; }
 .card.away { border-color: #9ca3af; opacity: 0.7; }
 .card .name { font-weight: bold; font-size: 17px; word-break: break-all; }
-.card .live { float: right; font-size: 12px; text-transform: uppercase; font-weight: bold; }
+.card .live { float: right; font-size: 12px; text-transform: uppercase; font-weight: bold;
+              color: #16a34a; }
+.card.away .live { color: #6b7280; }
 .card .image, .card .outbox, .card .counts { font-size: 13px; color: #4b5563;
                                                word-break: break-all; }
 .card .outbox.error { color: #b91c1c; }
-.card .slots { display: flex; flex-wrap: wrap; gap: 4px; margin-top: 6px; }
-.tile { width: 96px; font-size: 11px; padding: 4px; border-radius: 4px; background: #f3f4f6;
+.card .slots { display: grid; grid-template-columns: repeat(auto-fill, minmax(96px, 1fr));
+               gap: 4px; margin-top: 6px; }
+.tile { font-size: 11px; padding: 4px; border-radius: 4px; background: #f3f4f6;
         border-left: 5px solid #9ca3af; overflow: hidden; }
 .tile.flashing { border-color: #2563eb; }
 .tile.verified { border-color: #16a34a; }
-.tile.failed { border-color: #dc2626; }
+.tile.failed { border-color: #dc2626; background: #fef2f2; }
+.tile .slot-progress { float: right; color: #1d4ed8; }
+.tile.failed .slot-last { white-space: normal; color: #b91c1c; display: -webkit-box;
+                          -webkit-box-orient: vertical; -webkit-line-clamp: 2; }
+.tile:not(.flashing) .bar { visibility: hidden; }
 .tile .slot-name { font-weight: bold; white-space: nowrap; overflow: hidden;
                    text-overflow: ellipsis; }
 .tile .slot-last { color: #4b5563; white-space: nowrap; overflow: hidden; text-overflow: ellipsis; }
@@ -73,11 +80,18 @@ h2 { font-size: 16px; margin: 8px 16px; }
 <th>yield</th></tr></thead><tbody id="yield"></tbody></table>
 <script>
 "use strict";
-const fragment = (location.hash.match(/token=([^&]+)/) || [])[1];
-if (fragment) {
+// A token in the address's fragment is kept for the tab and taken out of
+// the address; one given later in the same tab (a link followed, a token
+// pasted) shows the line as that token sees it.
+function tokenFromAddress() {
+  const fragment = (location.hash.match(/token=([^&]+)/) || [])[1];
+  if (!fragment) return false;
   sessionStorage.setItem("voltrix-line-token", decodeURIComponent(fragment));
   history.replaceState(null, "", location.pathname);
+  return true;
 }
+tokenFromAddress();
+window.addEventListener("hashchange", () => { if (tokenFromAddress()) location.reload(); });
 let token = sessionStorage.getItem("voltrix-line-token") || "";
 let stream = null;
 let refresh = null;
@@ -139,13 +153,24 @@ function showStation(station) {
   for (const slot of station.slots || []) {
     const tile = element("div", "tile " + (slot.state || ""), slots);
     text(element("div", "slot-name", tile), slot.name || slot.slot || slot.port);
+    if (slot.state === "flashing") {
+      text(element("div", "slot-progress", tile),
+           (slot.segments ? slot.segment + "/" + slot.segments + "  " : "") + (slot.percent || 0) + "%");
+    }
     text(element("div", "slot-state", tile), slot.state);
     const bar = element("div", "bar", tile);
     element("div", "", bar).style.width = (slot.state === "flashing" ? slot.percent || 0 : 0) + "%";
+    // A failed slot shows the system's own text; the others their last result.
+    const said = slot.state === "failed" && slot.status ? slot.status : slot.last_result || "";
     const last = element("div", "slot-last", tile);
-    text(last, slot.last_result || "");
-    last.title = slot.last_result || "";
+    text(last, said);
+    tile.title = said;
   }
+}
+
+// "2026-12-09T06:00:30.250Z" as "2026-12-09 06:00:30 UTC".
+function utcText(time) {
+  return time ? String(time).replace("T", " ").replace(/(\.\d+)?Z$/, " UTC") : "";
 }
 
 function row(body, values) {
@@ -158,7 +183,7 @@ async function showTables() {
   const failures = await api("/api/failures?limit=20");
   $("failures").replaceChildren();
   for (const failure of failures) {
-    row($("failures"), [failure.end, failure.station, failure.slot, failure.exit_code, failure.result]);
+    row($("failures"), [utcText(failure.end), failure.station, failure.slot, failure.exit_code, failure.result]);
   }
   const yields = await api("/api/yield");
   $("yield").replaceChildren();
@@ -166,7 +191,7 @@ async function showTables() {
   for (const entry of yields.slice().reverse()) {
     const total = entry.verified + entry.failed;
     verified += entry.verified; failed += entry.failed;
-    const line = row($("yield"), [entry.hour, entry.station, (entry.image_sha256 || "").slice(0, 16),
+    const line = row($("yield"), [utcText(entry.hour).replace(":00 UTC", " UTC"), entry.station, (entry.image_sha256 || "").slice(0, 16),
                                   entry.verified, entry.failed]);
     const rate = element("td", "rate", line);
     text(rate, total ? Math.round(100 * entry.verified / total) + "%" : "");

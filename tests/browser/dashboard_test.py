@@ -17,15 +17,16 @@ import hashlib
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 import urllib.request
 
-CHROMIUM = "/usr/bin/chromium"
-CHROMEDRIVER = "/usr/bin/chromedriver"
+# The shared module is imported from the source tree: no bytecode left there.
+sys.dont_write_bytecode = True
+from browser_support import Failure, Processes, start_browser, wait_in_page, wait_until
+
 VIEWER_TOKEN = "viewer-token-browser-0123456789"
 OPERATOR_TOKEN = "operator-token-browser-0123456789"
 STATION_NAME = "三号线"  # a Chinese name: the header shows whether CJK text renders
@@ -37,59 +38,6 @@ PACING = ["--paced", "--latency-ms", "5"]
 SLOW_PACING = ["--paced", "--latency-ms", "10"]
 
 
-class Failure(Exception):
-    pass
-
-
-def wait_until(what, ready, limit):
-    """Polls `ready` until it returns something true, at most `limit` seconds."""
-    deadline = time.monotonic() + limit
-    while True:
-        value = ready()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise Failure(f"not within {limit} s: {what}")
-        time.sleep(0.02)
-
-
-class Processes:
-    """Children started in process groups of their own, all stopped at the end."""
-
-    def __init__(self, folder):
-        self.folder = folder
-        self.children = []
-        self.files = []
-
-    def start(self, name, argv, env=None):
-        """Output to NAME.out, errors to NAME.err (a device's to NAME.out too)."""
-        out = open(os.path.join(self.folder, name + ".out"), "wb")
-        err = out if name.startswith("sim") else open(os.path.join(self.folder, name + ".err"),
-                                                      "wb")
-        self.files += [out, err]
-        child = subprocess.Popen(argv, cwd=self.folder, env=env, stdin=subprocess.DEVNULL,
-                                 stdout=out, stderr=err, start_new_session=True)
-        self.children.append(child)
-        return child
-
-    def output(self, name, stream="out"):
-        with open(os.path.join(self.folder, f"{name}.{stream}"), "rb") as file:
-            return file.read().decode("utf-8", "replace")
-
-    def stop_all(self):
-        for child in self.children:
-            if child.poll() is None:
-                os.killpg(child.pid, signal.SIGTERM)
-        for child in self.children:
-            try:
-                child.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                os.killpg(child.pid, signal.SIGKILL)
-                child.wait(timeout=5)
-        for file in self.files:
-            file.close()
-
-
 class Dashboard:
     """The page as the browser shows it."""
 
@@ -99,13 +47,7 @@ class Dashboard:
         self.By = By
 
     def wait(self, what, condition, limit):
-        from selenium.common.exceptions import TimeoutException
-        from selenium.webdriver.support.ui import WebDriverWait
-        try:
-            return WebDriverWait(self.driver, limit, poll_frequency=0.05).until(
-                lambda _: condition())
-        except TimeoutException as error:
-            raise Failure(f"not within {limit} s: {what}\n--- the page:\n{self.text()}") from error
+        return wait_in_page(self.driver, what, condition, limit, self.text)
 
     def gone_shown(self):
         return self.driver.find_element(self.By.ID, "gone").is_displayed()
@@ -154,29 +96,6 @@ def flashing_with_progress(tile):
 
 def failed_with_text(tile):
     return FAILED_TEXT in tile["status"]
-
-
-def start_browser():
-    # Missing parts fail the test: the set-up installs them.
-    for program in (CHROMIUM, CHROMEDRIVER):
-        if not os.access(program, os.X_OK):
-            raise Failure(f"{program} is missing: run scripts/setup.sh")
-    try:
-        from selenium import webdriver
-        from selenium.webdriver.chrome.service import Service
-    except ImportError as error:
-        raise Failure(f"{error} for {sys.executable}: run scripts/setup.sh (python3-selenium)")
-    options = webdriver.ChromeOptions()
-    options.binary_location = CHROMIUM
-    for argument in ("--headless=new", "--window-size=1280,720", "--disable-gpu",
-                     "--disable-dev-shm-usage", "--lang=en-US"):
-        options.add_argument(argument)
-    if os.geteuid() == 0:
-        options.add_argument("--no-sandbox")
-    driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-    driver.set_page_load_timeout(20)
-    driver.set_script_timeout(10)
-    return driver
 
 
 def post(url, token):
