@@ -235,17 +235,19 @@ void LineServer::routePosts() {
 }
 
 void LineServer::routeService() {
-  // Seen once the head is read, before the body: only a job's image may be
-  // larger than the records' limit, and only one who may publish sends one.
+  // Seen once the head is read, before the body: a body beyond the
+  // records' limit (a job's image) is read only for one whose token may
+  // send it; the routes refuse what is too big for them.
   server_->set_pre_routing_handler(
       [this](const httplib::Request& request, httplib::Response& response) {
         watch_->headRead(request.remote_addr, request.remote_port);
         using Handled = httplib::Server::HandlerResponse;
-        const bool publishing = request.method == "POST" && request.path == kJobsPath;
-        if (publishing && !allowed(request, response, LineAccess::Publish)) return Handled::Handled;
+        if (request.method != "POST") return Handled::Unhandled;
+        const bool publishing = request.path == kJobsPath;
         const std::string length = request.get_header_value("Content-Length");
-        if (!publishing && std::strtoull(length.c_str(), nullptr, 10) > kMostRecordsBytes) {
-          answerError(response, 413, "the request is too big");
+        const bool large = std::strtoull(length.c_str(), nullptr, 10) > kMostRecordsBytes;
+        if ((publishing || large) &&
+            !allowed(request, response, publishing ? LineAccess::Publish : LineAccess::Post)) {
           return Handled::Handled;
         }
         return Handled::Unhandled;
