@@ -86,6 +86,8 @@ std::string missingValueText(const std::string& option) {
       {"--line", "a URL (http://HOST:PORT or https://...)"},
       {"--line-token-file", "a file"},
       {"--line-ca", "a file"},
+      {"--trust-key", "a public key file"},
+      {"--job-folder", "a folder"},
   };
   const auto found = wants.find(option);
   return option + (found != wants.end() ? " wants " + found->second : " needs a value");
@@ -96,8 +98,8 @@ struct Given {
   bool help = false, version = false, check = false, all = false, watch = false, wait = false;
   bool quiet = false, json = false, verbose = false, runs = false, csv = false;
   std::optional<std::string> list, image, count, log, station, timeout, replyTimeout, db, since;
-  std::optional<std::string> serve, tokenFile, line, lineTokenFile, lineCa;
-  std::vector<std::string> ports, labels;
+  std::optional<std::string> serve, tokenFile, line, lineTokenFile, lineCa, jobFolder;
+  std::vector<std::string> ports, labels, trustKeys;
 };
 
 void bind(CLI::App& app, Given& given) {
@@ -132,6 +134,10 @@ void bind(CLI::App& app, Given& given) {
   app.add_option("--line", given.line);
   app.add_option("--line-token-file", given.lineTokenFile);
   app.add_option("--line-ca", given.lineCa);
+  app.add_option("--trust-key", given.trustKeys)
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("--job-folder", given.jobFolder);
   for (CLI::Option* option : app.get_options()) {
     if (option->get_expected_min() == 0) option->disable_flag_override();
   }
@@ -162,6 +168,8 @@ std::optional<std::string> firstUnused(const Given& given,
       {"--line", given.line.has_value()},
       {"--line-token-file", given.lineTokenFile.has_value()},
       {"--line-ca", given.lineCa.has_value()},
+      {"--trust-key", !given.trustKeys.empty()},
+      {"--job-folder", given.jobFolder.has_value()},
   };
   for (const auto& [name, present] : options) {
     if (!present) continue;
@@ -249,6 +257,32 @@ std::optional<std::string> takeLine(const Given& given, CliOptions& options) {
   return std::nullopt;
 }
 
+// Signed jobs: the keys are read, and the last good job restored, when the
+// station starts. The kept images go beside the log unless told otherwise.
+std::optional<std::string> takeJobs(const Given& given, CliOptions& options) {
+  if (given.jobFolder && given.trustKeys.empty()) {
+    return "--job-folder keeps the jobs taken with --trust-key FILE";
+  }
+  if (given.trustKeys.empty()) return std::nullopt;
+  if (!signedJobsBuilt()) return "--trust-key: this build has no signed jobs";
+  for (const std::string& key : given.trustKeys) {
+    if (key.empty()) return "--trust-key wants a public key file";
+  }
+  if (!options.stationRun()) return "--trust-key needs several devices, --all or --watch";
+  if (given.jobFolder) {
+    if (given.jobFolder->empty()) return "--job-folder wants a folder";
+    options.jobFolder = *given.jobFolder;
+  } else if (options.logFile) {
+    const std::filesystem::path beside =
+        pathFromUtf8(*options.logFile).parent_path() / "voltrix-jobs";
+    options.jobFolder = utf8FromPath(beside);
+  } else {
+    return "--trust-key keeps the jobs in a folder: give --job-folder DIR or --log FILE";
+  }
+  options.trustKeys = given.trustKeys;
+  return std::nullopt;
+}
+
 std::optional<std::string> takeDownload(const Given& given, CliOptions& options) {
   for (const std::string& port : given.ports) {
     if (port.empty() || port[0] == '-') return "--port wants a device node, not '" + port + "'";
@@ -325,6 +359,7 @@ std::optional<std::string> takeDownload(const Given& given, CliOptions& options)
     options.tokenFile = *given.tokenFile;
   }
   if (const auto unusable = takeLine(given, options)) return unusable;
+  if (const auto unusable = takeJobs(given, options)) return unusable;
   if (!options.stationRun()) {
     if (!options.labels.empty()) return "--label needs several devices or --watch";
   } else {
@@ -448,6 +483,11 @@ void printUsage(std::FILE* out) {
                "  --line-token-file FILE\n"
                "                     the station's token for --line (its first line)\n"
                "  --line-ca FILE     the CA bundle of an https line's own certificate\n"
+               "  --trust-key FILE   with several devices or --watch: take signed jobs checked\n"
+               "                     with this public key (repeatable): the line's current\n"
+               "                     job with --line, else the last one kept\n"
+               "  --job-folder DIR   where the jobs taken are kept (default: voltrix-jobs\n"
+               "                     beside the log)\n"
                "  --list [FILE]      list the segments of an image (default: --image, or\n"
                "                     sysbin.bin)\n"
                "  -h, --help, /?     show this help\n"

@@ -40,6 +40,10 @@ struct CliOptions {
   std::optional<std::string> line;           // the line's URL: the records and state go there
   std::optional<std::string> lineTokenFile;  // the station's token for the line
   std::optional<std::string> lineCa;         // a CA bundle for an https line
+  // The public keys a signed job must be signed with; given, the station
+  // takes the line's current job (with --line) or the last one it kept.
+  std::vector<std::string> trustKeys;
+  std::string jobFolder;  // where the job images are kept (with --trust-key)
 
   // Whether the run takes several devices side by side (or waits for them)
   // instead of the one device the dialog would use.
@@ -60,6 +64,9 @@ void printUsage(std::FILE* out);
 // The link's timings the options ask for: the reply bound and the
 // handshake's limit.
 LinkTimings linkTimingsFor(const CliOptions& options);
+
+// Whether this build has signed jobs (libsodium): the Windows one has not.
+bool signedJobsBuilt();
 
 // A bad command line found after parsing: "voltrix-cli: <message>" and the
 // hint to --help on standard error. Returns the exit code for it.

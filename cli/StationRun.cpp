@@ -8,6 +8,7 @@
 
 #include "cli/ConsoleTrace.h"
 #include "cli/StationConsole.h"
+#include "cli/StationJobSetup.h"
 #include "cli/StationServe.h"
 #include "platform/ProcessSignals.h"
 #include "station/Station.h"
@@ -57,8 +58,14 @@ int runStation(const CliOptions& options) {
                               " names none of the devices given with --port");
     }
   }
+  // Before the console: a wrong key file ends the station as a bad
+  // command line, before any device is touched.
+  OpenedJobs jobs = openJobsOf(options, plan);
+  if (!jobs.error.empty()) return reportUsageError(jobs.error);
   StationConsole console(options);
-  if (options.serve || options.line) return serveStation(options, std::move(plan), console);
+  if (options.serve || options.line) {
+    return serveStation(options, std::move(plan), console, std::move(jobs.jobs));
+  }
   Station station(std::move(plan), console);
   return station.run();
 }

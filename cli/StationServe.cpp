@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/StationJobSetup.h"
 #include "control/ExitCodes.h"
 #include "service/HttpService.h"
 #include "station/Station.h"
@@ -62,7 +63,8 @@ std::optional<uplink::UplinkSettings> lineSettings(const CliOptions& options, st
 
 }  // namespace
 
-int serveStation(const CliOptions& options, StationPlan plan, StationObserver& console) {
+int serveStation(const CliOptions& options, StationPlan plan, StationObserver& console,
+                 std::shared_ptr<StationJobs> jobs) {
   std::string error;
   std::optional<service::ServiceSettings> served;
   if (options.serve) {
@@ -94,7 +96,19 @@ int serveStation(const CliOptions& options, StationPlan plan, StationObserver& c
   // What the uplink has to say goes to the terminal and the dashboard.
   StationObservers shown{&console, &hub};
   std::optional<uplink::Uplink> uplink;
-  if (line) uplink.emplace(std::move(*line), shown);
+  std::optional<uplink::LineClientSettings> lineClient;
+  if (line) {
+    lineClient = line->line;
+    uplink.emplace(std::move(*line), shown);
+  }
+  // The line's current job, followed beside the uplink on a thread of its
+  // own: a slow fetch never holds up the records or the devices.
+  std::optional<uplink::JobFollower> follower;
+  if (lineClient && jobs) {
+    uplink::JobFollowerSettings following;
+    following.line = *lineClient;
+    follower.emplace(std::move(following), followerHooksOf(jobs, plan.currentImage));
+  }
   StationObserver none;
   service::MemoryRunHistory ownRuns;
   std::optional<service::StoredRunHistory> storedRuns;
@@ -120,6 +134,7 @@ int serveStation(const CliOptions& options, StationPlan plan, StationObserver& c
     std::fflush(stderr);
   }
   const int exitCode = station.run();
+  follower.reset();
   // The line's outcome never changes the station's exit code: what it
   // lacks waits in the log.
   if (uplink) uplink->finish(kLineFlushLimit);

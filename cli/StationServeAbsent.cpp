@@ -3,7 +3,8 @@
 
 namespace voltrix::cli {
 
-int serveStation(const CliOptions& options, StationPlan, StationObserver&) {
+int serveStation(const CliOptions& options, StationPlan, StationObserver&,
+                 std::shared_ptr<StationJobs>) {
   if (!options.serve) {
     return reportUsageError("--line: this voltrix-cli is built without the uplink to the line");
   }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "line/LineConnections.h"
+#include "line/LineJobCommands.h"
 #include "line/LineOptions.h"
 #include "line/LineServer.h"
 #include "line/PgSession.h"
@@ -52,6 +53,12 @@ int runLine(const LineOptions& options) {
       return kLineExitUsage;
     }
   }
+  const auto trusted = lineTrustedKeys(options.trustKeys, error);
+  if (!trusted) {
+    std::fprintf(stderr, "voltrix-line: %s\n", error.c_str());
+    return kLineExitUsage;
+  }
+  settings.trustedKeys = *trusted;
   settings.certificateFile = options.certificateFile;
   settings.keyFile = options.keyFile;
   if (const std::string refusal = lineServeRefusal(settings); !refusal.empty()) {
@@ -92,8 +99,8 @@ int runLine(const LineOptions& options) {
     std::fprintf(stderr, "voltrix-line: %s\n", error.c_str());
     return kLineExitCannotServe;
   }
-  std::printf("voltrix-line: serving %s, database %s schema v%d\n", server.url().c_str(),
-              databaseName.c_str(), schema);
+  std::printf("voltrix-line: serving %s, database %s schema v%d, %zu trusted key(s)\n",
+              server.url().c_str(), databaseName.c_str(), schema, settings.trustedKeys.size());
   std::fflush(stdout);
   while (!terminationRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   server.stop();
@@ -120,5 +127,6 @@ int main(int argc, char** argv) {
     std::printf("voltrix-line %s\n", voltrix::kVoltrixVersion);
     return kLineExitOk;
   }
+  if (parsed.options->keygen || parsed.options->sign) return runLineJobCommand(*parsed.options);
   return runLine(*parsed.options);
 }

@@ -12,6 +12,12 @@ struct LineOptions {
   std::string db;      // the libpq connection string or URL
   std::string listen;  // ADDR:PORT
   std::string tokenFile, certificateFile, keyFile;
+  std::vector<std::string> trustKeys;  // the public keys a published job is checked with
+  // The commands that need neither --db nor --listen: make a key pair, or
+  // sign an image with a secret key.
+  std::optional<std::string> keygen;  // BASENAME
+  bool sign = false;
+  std::string signKey, signImage;
   bool help = false, version = false;
 };
 

@@ -56,6 +56,9 @@ td, th { border-bottom: 1px solid #e5e7eb; padding: 4px 8px; text-align: left; }
 td.rate { min-width: 90px; }
 td.rate div { height: 8px; background: #16a34a; }
 h2 { font-size: 16px; margin: 8px 16px; }
+#job { margin: 10px 16px 0; padding: 8px 10px; background: #fff; border-radius: 6px;
+       font-size: 14px; border-left: 6px solid #7c3aed; }
+#job.none { border-color: #9ca3af; color: #4b5563; }
 </style>
 </head>
 <body>
@@ -67,6 +70,7 @@ h2 { font-size: 16px; margin: 8px 16px; }
 <form id="login"><label>Token <input id="token-input" type="password" autocomplete="off">
 </label> <button id="token-submit" type="submit">Show the line</button></form>
 <div id="gone">No connection to the line. Trying again&hellip;</div>
+<div id="job" class="none">No job published.</div>
 <div id="stations"></div>
 <h2>Latest failures</h2>
 <table><thead><tr><th>end</th><th>station</th><th>slot</th><th>exit</th><th>result</th></tr>
@@ -196,12 +200,33 @@ async function showTables() {
   text($("summary"), "last 24 h: " + verified + " verified, " + failed + " failed");
 }
 
+// The current job: fetched at the start, on each "job" event and as runs
+// come in (its verified count grows with them).
+async function showJob() {
+  const answer = await fetch("/api/job", headers());
+  if (answer.status === 204) {
+    $("job").className = "none";
+    text($("job"), "No job published.");
+    return;
+  }
+  if (!answer.ok) return;
+  const job = await answer.json();
+  $("job").className = "";
+  text($("job"), "job " + job.name + "  " + job.sha256.slice(0, 16) + "  " + job.size + " bytes" +
+       "  quota " + (job.quota == null ? "none" : job.quota) + "  verified " + job.verified +
+       (job.remaining == null ? "" : "  remaining " + job.remaining));
+}
+
 function gone(shown) { $("gone").className = shown ? "shown" : ""; }
 
 // The tables follow the "runs" events, at most once a second.
 function tablesSoon() {
   if (refresh) return;
-  refresh = setTimeout(() => { refresh = null; showTables().catch(() => {}); }, 1000);
+  refresh = setTimeout(() => {
+    refresh = null;
+    showTables().catch(() => {});
+    showJob().catch(() => {});
+  }, 1000);
 }
 
 async function load() {
@@ -210,11 +235,13 @@ async function load() {
     const board = await api("/api/stations");
     board.stations.forEach(showStation);
     await showTables();
+    await showJob().catch(() => {});
     const query = "?after=" + board.event + (token ? "&token=" + encodeURIComponent(token) : "");
     stream = new EventSource("/api/events" + query);
     stream.onopen = () => gone(false);
     stream.addEventListener("station", (message) => showStation(JSON.parse(message.data)));
     stream.addEventListener("runs", tablesSoon);
+    stream.addEventListener("job", () => showJob().catch(() => {}));
     stream.onerror = () => { gone(true); stream.close(); stream = null; setTimeout(load, 2000); };
     gone(false);
   } catch (error) {

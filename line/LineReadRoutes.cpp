@@ -159,7 +159,8 @@ void LineServer::routeReads() {
   server_->Get("/metrics", [this](const httplib::Request& request, httplib::Response& response) {
     if (!allowed(request, response, LineAccess::Read)) return;
     response.set_content(
-        board_.metricsText(StationBoard::Clock::now(), streams_, connections_.failures()),
+        board_.metricsText(StationBoard::Clock::now(), streams_, connections_.failures()) +
+            jobMetrics(),
         "text/plain; version=0.0.4; charset=utf-8");
   });
 }

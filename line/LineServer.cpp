@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "line/LineAnswers.h"
 #include "service/ConnectionWatch.h"
@@ -12,8 +13,11 @@ namespace voltrix {
 
 namespace {
 
-// The largest body a route takes (the records'); the others check theirs.
+// The largest body a route takes (a job's image); the others are refused
+// by their Content-Length before their body is read.
+constexpr std::size_t kMostJobBytes = 64 * 1024 * 1024;
 constexpr std::size_t kMostRecordsBytes = 8 * 1024 * 1024;
+constexpr char kJobsPath[] = "/api/jobs";
 constexpr std::size_t kMostRecordLines = 1000;
 constexpr std::size_t kMostStateBytes = 1024 * 1024;
 constexpr int kListenQueueDepth = 256;
@@ -81,11 +85,12 @@ LineServer::LineServer(LineConnections& connections, StationBoard& board,
   server_->set_write_timeout(settings_.ioTimeout);
   server_->set_keep_alive_timeout(std::max<time_t>(
       1, std::chrono::ceil<std::chrono::seconds>(settings_.requestHeadLimit).count()));
-  server_->set_payload_max_length(kMostRecordsBytes);
+  server_->set_payload_max_length(kMostJobBytes);
   routePosts();
   routeReads();
   routeEvents();
   routeService();
+  routeJobs();
 }
 
 LineServer::~LineServer() {
@@ -162,10 +167,10 @@ bool LineServer::allowed(const httplib::Request& request, httplib::Response& res
     return false;
   }
   if (!lineAllows(role, access)) {
-    answerError(response, 403,
-                std::string("a ") + service::roleName(role) +
-                    (access == LineAccess::Post ? " may not post records or state"
-                                                : " may not read the line"));
+    const char* what = access == LineAccess::Post      ? " may not post records or state"
+                       : access == LineAccess::Publish ? " may not publish jobs"
+                                                       : " may not read the line";
+    answerError(response, 403, std::string("a ") + service::roleName(role) + what);
     return false;
   }
   return true;
@@ -185,7 +190,9 @@ void LineServer::routePosts() {
                                        httplib::Response& response) {
     if (allowed(request, response, LineAccess::Post)) {
       const std::vector<std::string> lines = bodyLines(request.body);
-      if (request.body.find_first_not_of("\r\n\t ") == std::string::npos) {
+      if (request.body.size() > kMostRecordsBytes) {
+        answerError(response, 413, "at most 8 MiB of records a post");
+      } else if (request.body.find_first_not_of("\r\n\t ") == std::string::npos) {
         answerError(response, 400, "no log lines in the body");
       } else if (lines.size() > kMostRecordLines) {
         answerError(response, 413, "at most " + std::to_string(kMostRecordLines) + " lines a post");
@@ -228,10 +235,23 @@ void LineServer::routePosts() {
 }
 
 void LineServer::routeService() {
-  server_->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
-    watch_->headRead(request.remote_addr, request.remote_port);
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
+  // Seen once the head is read, before the body: a body beyond the
+  // records' limit (a job's image) is read only for one whose token may
+  // send it; the routes refuse what is too big for them.
+  server_->set_pre_routing_handler(
+      [this](const httplib::Request& request, httplib::Response& response) {
+        watch_->headRead(request.remote_addr, request.remote_port);
+        using Handled = httplib::Server::HandlerResponse;
+        if (request.method != "POST") return Handled::Unhandled;
+        const bool publishing = request.path == kJobsPath;
+        const std::string length = request.get_header_value("Content-Length");
+        const bool large = std::strtoull(length.c_str(), nullptr, 10) > kMostRecordsBytes;
+        if ((publishing || large) &&
+            !allowed(request, response, publishing ? LineAccess::Publish : LineAccess::Post)) {
+          return Handled::Handled;
+        }
+        return Handled::Unhandled;
+      });
   // Told once the answer is out, an event stream's when it ends.
   server_->set_logger([this](const httplib::Request& request, const httplib::Response&) {
     watch_->answered(request.remote_addr, request.remote_port);

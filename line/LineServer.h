@@ -12,7 +12,9 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "job/JobKeys.h"
 #include "line/LineAccess.h"
 #include "line/LineConnections.h"
 #include "line/StationBoard.h"
@@ -36,6 +38,9 @@ struct LineServerSettings {
   std::optional<service::AccessTokens> tokens;
   // Both given: HTTPS with this certificate (PEM) and its key.
   std::string certificateFile, keyFile;
+  // The keys a published job must be signed with (--trust-key); none: the
+  // line refuses every job.
+  std::vector<PublicKey> trustedKeys;
   std::size_t mostEventStreams = 64;
   // Beyond the event streams' share of the pool: posts, reads, exports. A
   // client's kept-alive connection holds a worker while it waits for its
@@ -69,6 +74,11 @@ class LineServer {
   void routeReads();
   void routeEvents();
   void routeService();
+  // The jobs' routes (publish, the current job, its image); none in a build
+  // without signed jobs.
+  void routeJobs();
+  // The current job's lines of the metrics; empty without one.
+  std::string jobMetrics();
   // Answers 401 or 403 and returns false when the request's token may not
   // do `access`. The event stream also takes the token as `?token=`.
   bool allowed(const httplib::Request& request, httplib::Response& response, LineAccess access,

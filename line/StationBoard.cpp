@@ -48,6 +48,11 @@ bool StationBoard::takeState(JsonDocument state, Clock::time_point now, std::str
   return true;
 }
 
+void StationBoard::jobPublished(const JsonDocument& job) {
+  std::lock_guard lock(mutex_);
+  publish("job", job);
+}
+
 void StationBoard::recordsTaken(const std::string& station, std::size_t received,
                                 const LineInsertCount& count) {
   std::lock_guard lock(mutex_);

@@ -39,6 +39,8 @@ class StationBoard {
   // A records post the database took: a "runs" event when some were new.
   void recordsTaken(const std::string& station, std::size_t received, const LineInsertCount& count);
   void countPost(const char* route, int status);
+  // A job made current: a "job" event with what POST /api/jobs answered.
+  void jobPublished(const JsonDocument& job);
   // Sends a "station" event for each station that went away since the
   // last look (the event streams call it while they wait).
   void noteAway(Clock::time_point now);

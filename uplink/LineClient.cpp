@@ -71,6 +71,32 @@ LineAnswer LineClient::postState(const std::string& json) {
   return post(settings_.address.path("/api/stations/state"), json, "application/json");
 }
 
+LineAnswer LineClient::getJob(std::string& body) {
+  return get(settings_.address.path("/api/job"), body);
+}
+
+LineAnswer LineClient::getJobImage(std::int64_t id, std::string& body) {
+  return get(settings_.address.path("/api/jobs/" + std::to_string(id) + "/image"), body);
+}
+
+LineAnswer LineClient::get(const std::string& path, std::string& body) {
+  body.clear();
+  LineAnswer answer;
+  httplib::Result result = client_->Get(path);
+  if (!result) {
+    answer.text = errorText(result.error());
+    return answer;
+  }
+  answer.status = result->status;
+  answer.kind = kindOf(result->status);
+  if (answer.kind == LineAnswer::Kind::Taken) {
+    body = std::move(result->body);
+  } else {
+    answer.text = answerText(*result);
+  }
+  return answer;
+}
+
 LineAnswer LineClient::post(const std::string& path, const std::string& body,
                             const char* contentType) {
   LineAnswer answer;

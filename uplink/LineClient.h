@@ -4,6 +4,7 @@
 // into what the uplink does about it.
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,9 +48,15 @@ class LineClient {
   // `body`: log lines, each ended by "\n".
   LineAnswer postRecords(const std::string& body);
   LineAnswer postState(const std::string& json);
+  // GET /api/job: Taken with the job's JSON in `body`, or with status 204
+  // and an empty body when no job is current.
+  LineAnswer getJob(std::string& body);
+  // GET /api/jobs/ID/image: Taken with the image's bytes in `body`.
+  LineAnswer getJobImage(std::int64_t id, std::string& body);
 
  private:
   LineAnswer post(const std::string& path, const std::string& body, const char* contentType);
+  LineAnswer get(const std::string& path, std::string& body);
 
   const LineClientSettings settings_;
   std::unique_ptr<httplib::Client> client_;

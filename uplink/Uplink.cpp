@@ -89,6 +89,15 @@ void Uplink::stationFinished(const StationFinished&) {
   tellNotices();
 }
 
+void Uplink::jobNotice(const StationJobNotice& notice) {
+  if (notice.kind == StationJobNotice::Kind::Refused) return;
+  {
+    const std::lock_guard lock(mutex_);
+    jobImage_ = {{"name", notice.jobName}, {"sha256", notice.sha256}};
+  }
+  changed();
+}
+
 void Uplink::tellNotices() {
   const std::lock_guard telling(tellMutex_);
   std::deque<LineNotice> notices;
@@ -303,6 +312,9 @@ void Uplink::postState() {
                     {"sha256", live["station"]["image"]["sha256"]}};
   {
     const std::lock_guard lock(mutex_);
+    // StationStarted names the image the station began with; a job swapped
+    // in since is the one the next devices get.
+    if (jobImage_.is_object()) state["image"] = jobImage_;
     state["outbox"] = {{"records", waiting_.records},
                        {"bytes", waiting_.bytes},
                        {"oldest", textOrNull(waiting_.oldest)},

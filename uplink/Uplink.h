@@ -59,6 +59,8 @@ class Uplink final : public StationObserver {
   void runFinished(const RunFinished& event) override;
   void passDone(const StationPass& event) override;
   void stationFinished(const StationFinished&) override;
+  // A job taken or restored: the state names its image from then on.
+  void jobNotice(const StationJobNotice& notice) override;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -102,6 +104,8 @@ class Uplink final : public StationObserver {
   std::uint64_t waitingRecords_ = 0;
   Outbox::Waiting waiting_;
   std::string lastError_;
+  // The image of the job in use, once one was taken: {"name","sha256"}.
+  JsonDocument jobImage_;
   std::deque<LineNotice> notices_;
   std::mutex tellMutex_;  // one teller at a time: the station's thread, or finish()
   std::thread thread_;    // last: it starts once everything above exists

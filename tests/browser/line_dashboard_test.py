@@ -6,8 +6,9 @@ stations post their log lines and their live state as a station does, one of
 them a failed run with a Chinese text. Headless Chromium opens the page with
 the viewer's token in the address: a card per station with its tiles, the
 latest failures (the Chinese text as text, not mojibake), the yield table, a
-state posted after the page loaded shown without a reload, the same after a
-reload, the CSV export downloaded, and a wrong token answered by the login.
+state posted after the page loaded shown without a reload, a job published
+by an engineer shown without a reload, the same after a reload, the CSV
+export downloaded, and a wrong token answered by the login.
 Every wait is bounded; everything started is stopped on every path out.
 """
 
@@ -21,6 +22,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 import urllib.request
 
 # The shared module is imported from the source tree: no bytecode left there.
@@ -29,6 +31,7 @@ from browser_support import Failure, Processes, start_browser, wait_in_page, wai
 
 VIEWER_TOKEN = "viewer-token-line-browser-0123456789"
 STATION_TOKEN = "station-token-line-browser-0123456789"
+ENGINEER_TOKEN = "engineer-token-line-browser-0123456789"
 SERVING = re.compile(r"voltrix-line: serving http://127\.0\.0\.1:([0-9]+)")
 SHA_A = "5d1e0c3f" + "9a" * 28
 SHA_B = "c0ffee42" + "17" * 28
@@ -107,6 +110,27 @@ class Line:
             headers={"Authorization": "Bearer " + STATION_TOKEN, "Content-Type": content_type})
         with urllib.request.urlopen(request, timeout=10) as answer:
             return answer.status, answer.read()
+
+    def publish(self, line_program, folder):
+        """A job signed by voltrix-line --sign, published as an engineer; its sha256."""
+        image = os.path.join(folder, "job.bin")
+        with open(image, "wb") as out:
+            out.write(bytes(range(256)) * 16)
+        signed = subprocess.run([line_program, "--sign", "--key", os.path.join(folder, "jobs.key"),
+                                 image], capture_output=True, text=True, timeout=30)
+        if signed.returncode != 0:
+            raise Failure(f"voltrix-line --sign: {signed.stderr}")
+        query = urllib.parse.urlencode({"name": "sysbin.bin", "signature": signed.stdout.strip(),
+                                        "quota": "100"})
+        with open(image, "rb") as body:
+            request = urllib.request.Request(
+                self.base + "api/jobs?" + query, data=body.read(), method="POST",
+                headers={"Authorization": "Bearer " + ENGINEER_TOKEN,
+                         "Content-Type": "application/octet-stream"})
+        with urllib.request.urlopen(request, timeout=10) as answer:
+            if answer.status != 201:
+                raise Failure(f"POST /api/jobs answered {answer.status}")
+            return json.loads(answer.read())["sha256"]
 
     def records(self, lines):
         status, body = self.post("api/records", "\n".join(lines) + "\n", "application/x-ndjson")
@@ -222,9 +246,15 @@ def run(args, folder, processes):
 
 def run_against(args, folder, processes, conninfo):
     with open(os.path.join(folder, "tokens"), "w") as tokens:
-        tokens.write(f"viewer {VIEWER_TOKEN} quality\nstation {STATION_TOKEN} stations\n")
+        tokens.write(f"viewer {VIEWER_TOKEN} quality\nstation {STATION_TOKEN} stations\n"
+                     f"engineer {ENGINEER_TOKEN} eng\n")
+    keygen = subprocess.run([args.line, "--keygen", os.path.join(folder, "jobs")],
+                            capture_output=True, text=True, timeout=30)
+    if keygen.returncode != 0:
+        raise Failure(f"voltrix-line --keygen: {keygen.stderr}")
     line = processes.start("line", [args.line, "--db", conninfo, "--listen", "127.0.0.1:0",
-                                    "--token-file", "tokens"])
+                                    "--token-file", "tokens",
+                                    "--trust-key", os.path.join(folder, "jobs.pub")])
 
     def serving():
         if line.poll() is not None:
@@ -292,8 +322,18 @@ def run_against(args, folder, processes, conninfo):
         poster.state(state(1, slots_by_station[1]))
         page.wait("the live update", lambda: page.tile(STATIONS[1], 0)["cls"] == "tile verified"
                   and page.tile(STATIONS[1], 1)["bar"] > 0)
+        # A job published after the page loaded: its block follows the event.
+        if "No job published." not in page.js("return document.getElementById('job').innerText"):
+            raise Failure("the job block before any job")
+        sha = poster.publish(args.line, folder)
+
+        def job_shown():
+            shown = page.js("return document.getElementById('job').innerText")
+            return "job sysbin.bin" in shown and sha[:16] in shown and "remaining 100" in shown
+        page.wait("the published job", job_shown)
         driver.refresh()
         page.expect_state("the same state after a reload", expected_cards(slots_by_station))
+        page.wait("the published job after a reload", job_shown)
 
         driver.find_element("id", "export-csv").click()
         check_download(downloads)
