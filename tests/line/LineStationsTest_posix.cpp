@@ -42,7 +42,10 @@ class ThreeStations : public LineStations {
 };
 
 TEST_F(ThreeStations, EveryRunLandsOnceAfterKillsStopsAndRestarts) {
-  for (int i = 0; i < 6; ++i) addDevice();
+  // Two devices for each station, and two more for B after its kill: the
+  // device it was writing when killed is left mid-download, as a real one
+  // is until it is plugged in again.
+  for (int i = 0; i < 8; ++i) addDevice();
   ASSERT_NO_FATAL_FAILURE(startLine());
 
   // A: the line up.
@@ -71,7 +74,7 @@ TEST_F(ThreeStations, EveryRunLandsOnceAfterKillsStopsAndRestarts) {
   // adds no row.
   ASSERT_NO_FATAL_FAILURE(startLine());
   for (const char* name : {"line-b", "line-c"}) {
-    result = flash(name, name == std::string("line-b") ? std::vector<std::size_t>{2, 3}
+    result = flash(name, name == std::string("line-b") ? std::vector<std::size_t>{6, 7}
                                                        : std::vector<std::size_t>{4, 5});
     EXPECT_EQ(result.exitCode, 0) << name << ": " << result.out;
   }
