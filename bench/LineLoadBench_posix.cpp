@@ -109,6 +109,7 @@ void runStation(StationLoad& station, const Options& options, int port,
                 steady_clock::time_point end) {
   httplib::Client client("127.0.0.1", port);
   client.set_keep_alive(true);
+  client.set_tcp_nodelay(true);  // as a station's uplink posts
   client.set_connection_timeout(5);
   client.set_read_timeout(30);
   const double perSecond = static_cast<double>(options.rate) / options.stations;

@@ -58,6 +58,10 @@ LineClient::LineClient(LineClientSettings settings)
   client_->set_write_timeout(settings_.transferTimeout);
   client_->set_bearer_token_auth(settings_.token);
   client_->set_keep_alive(true);
+  // A post's head and body go out as two writes: without this the body
+  // waits for the line's delayed acknowledgement of the head, some 40 ms
+  // a post.
+  client_->set_tcp_nodelay(true);
   if (settings_.caFile) client_->set_ca_cert_path(*settings_.caFile);
 }
 
