@@ -1,7 +1,7 @@
 #include "job/JobCommands.h"
 
 #include "control/ExitCodes.h"
-#include "job/DurableFile.h"
+#include "platform/DurableFile.h"
 #include "job/JobKeys.h"
 #include "job/JobSignature.h"
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "job/DurableFile.h"
+#include "platform/DurableFile.h"
 #include "record/JsonText.h"
 
 namespace voltrix {

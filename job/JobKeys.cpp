@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "job/DurableFile.h"
+#include "platform/DurableFile.h"
 #include "job/Sodium.h"
 
 namespace voltrix {

@@ -2,9 +2,9 @@
 
 #include <fstream>
 
+#include "platform/DurableFile.h"
 #include "platform/Utf8Path.h"
 #include "record/JsonText.h"
-#include "uplink/DurableFile.h"
 
 namespace voltrix::uplink {
 
@@ -127,7 +127,12 @@ bool Outbox::markSent(std::uint64_t offset, std::string& error) {
   progress["device"] = identity_.device;
   progress["inode"] = identity_.inode;
   progress["offset"] = offset;
-  if (!replaceFileDurably(progressPath_, jsonLine(progress) + "\n", error)) return false;
+  const std::string text = jsonLine(progress) + "\n";
+  if (!writeFileDurably(progressPath_,
+                        {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, 0644,
+                        Replace::Allowed, error)) {
+    return false;
+  }
   // The lines counted before `offset` are no longer waiting.
   if (offset >= counted_) {
     counted_ = offset;

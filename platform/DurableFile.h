@@ -1,6 +1,6 @@
 #pragma once
-// Files a job leaves behind that must never be half written: a key, an
-// image, the note of the last good job. Each is written under a temporary
+// Files that must never be half written: a signing key, a job's image, the
+// note of the last good job, how far the line took the log. Each is written under a temporary
 // name beside its place, flushed to the disk, then renamed over it, so a
 // crash leaves the old file or the new one, never a mix.
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "job/DurableFile.h"
+#include "platform/DurableFile.h"
 #include "platform/FileDescriptor_posix.h"
 #include "platform/FileIo.h"
 
