@@ -1,7 +1,7 @@
 # Installs a build tree into a scratch DESTDIR and checks what lands there:
 #   cmake -DBUILD_DIR=... -DSTAGE=... -DPREFIX=... [-DPREFIX_OPTION=ON]
 #         -DBINDIR=... -DDATADIR=... -DMANDIR=... -DUDEV_DIR=... -DGUI=ON|OFF
-#         -DSERVICE=ON|OFF [-DUNIT_DIR=...] [-DDEFAULTS_DIR=...]
+#         -DSERVICE=ON|OFF -DLINE=ON|OFF [-DUNIT_DIR=...] [-DDEFAULTS_DIR=...]
 #         -DVERSION=... [-DGROFF=...] [-DMAN=...] [-DGZIP=...] -P CheckInstall.cmake
 # With PREFIX_OPTION the prefix is given to `cmake --install --prefix`,
 # otherwise the build's CMAKE_INSTALL_PREFIX (= PREFIX) is used. Every
@@ -43,6 +43,11 @@ if(GUI)
   list(APPEND pages voltrix)
   list(APPEND documented voltrix)
 endif()
+if(LINE)
+  list(APPEND programs voltrix-line)
+  list(APPEND pages voltrix-line)
+  list(APPEND documented voltrix-line)
+endif()
 set(page_suffix ".1")
 if(GZIP)
   set(page_suffix ".1.gz")
@@ -55,6 +60,13 @@ if(SERVICE)
     set(unit ${STAGE}${UNIT_DIR}/voltrix-station.service)
   endif()
   list(APPEND expected ${unit} ${STAGE}${DEFAULTS_DIR}/voltrix-station)
+endif()
+if(LINE)
+  set(line_unit ${root}/${UNIT_DIR}/voltrix-line.service)
+  if(IS_ABSOLUTE "${UNIT_DIR}")
+    set(line_unit ${STAGE}${UNIT_DIR}/voltrix-line.service)
+  endif()
+  list(APPEND expected ${line_unit} ${STAGE}${DEFAULTS_DIR}/voltrix-line)
 endif()
 foreach(program IN LISTS programs)
   list(APPEND expected ${root}/${BINDIR}/${program})
@@ -106,6 +118,18 @@ if(SERVICE AND EXISTS ${unit})
   file(STRINGS ${unit} exec_start REGEX "^ExecStart=")
   if(NOT exec_start MATCHES "^ExecStart=${PREFIX}/${BINDIR}/voltrix-cli ")
     fail("voltrix-station.service does not run ${PREFIX}/${BINDIR}/voltrix-cli: ${exec_start}")
+  endif()
+endif()
+# The line's unit runs the voltrix-line of this prefix, and reads its own
+# environment file.
+if(LINE AND EXISTS ${line_unit})
+  file(STRINGS ${line_unit} exec_start REGEX "^ExecStart=")
+  if(NOT exec_start MATCHES "^ExecStart=${PREFIX}/${BINDIR}/voltrix-line ")
+    fail("voltrix-line.service does not run ${PREFIX}/${BINDIR}/voltrix-line: ${exec_start}")
+  endif()
+  file(STRINGS ${line_unit} environment_file REGEX "^EnvironmentFile=")
+  if(NOT environment_file STREQUAL "EnvironmentFile=-${DEFAULTS_DIR}/voltrix-line")
+    fail("voltrix-line.service reads '${environment_file}', not ${DEFAULTS_DIR}/voltrix-line")
   endif()
 endif()
 if(EXISTS ${cli})
